@@ -1,0 +1,271 @@
+#include "platform/mainloop/main_loop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/kernel/clock.h"
+
+namespace {
+
+// Thread messages the main loop posts to itself. They carry no window, which no window
+// message lacks, so they cannot be mistaken for a window's messages.
+constexpr uint32_t kSynchronizeMessage = 0xBF00;
+constexpr uint32_t kExceptionMessage = 0xBF01;
+
+using THandlerPtr = std::shared_ptr<TMessageWindow::THandler>;
+
+// The hidden windows by handle. Handles come from a counter and are never reused, so a message
+// for a destroyed window can never reach a later window.
+struct TWindowRegistry {
+  std::mutex Lock;
+  std::unordered_map<HWND, THandlerPtr> Handlers;
+  uintptr_t LastHandle = 0;
+};
+
+TWindowRegistry& Windows() {
+  static auto* registry = new TWindowRegistry;
+  return *registry;
+}
+
+THandlerPtr FindHandler(HWND hwnd) {
+  std::lock_guard lock(Windows().Lock);
+  auto it = Windows().Handlers.find(hwnd);
+  return it == Windows().Handlers.end() ? nullptr : it->second;
+}
+
+// A call waiting to run on the main thread; it lives on the stack of the waiting thread.
+struct TSyncRequest {
+  explicit TSyncRequest(const std::function<void()>& method) : Method(&method) {}
+  const std::function<void()>* Method;
+  TEvent Done{true, false};
+  std::exception_ptr Error;
+};
+
+// The hooks and the exceptions raised on other threads that wait for the main thread to
+// report them (kept here rather than in the messages, so none is lost if its message is
+// removed). Never destroyed, so threads still posting while the program exits find them.
+struct TLoopState {
+  std::mutex Lock;
+  std::function<void()> WakeHook;
+  TExceptionHandler ExceptionHandler;
+  std::deque<std::exception_ptr> PendingErrors;
+};
+
+TLoopState& State() {
+  static auto* state = new TLoopState;
+  return *state;
+}
+
+std::atomic<bool> gTerminated{false};
+
+void CallWakeHook(TThreadId threadId) {
+  if (threadId != MainThreadId()) return;
+  std::function<void()> hook;
+  {
+    std::lock_guard lock(State().Lock);
+    hook = State().WakeHook;
+  }
+  if (hook) hook();
+}
+
+bool PostToMainThread(const TMessage& msg) {
+  EnsureMessageQueue(MainThreadId());
+  return PostToThread(MainThreadId(), msg);
+}
+
+void ReportException(std::exception_ptr error) {
+  TExceptionHandler handler;
+  {
+    std::lock_guard lock(State().Lock);
+    handler = State().ExceptionHandler;
+  }
+  if (handler) {
+    handler(error);
+    return;
+  }
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    std::cerr << "Exception: " << e.what() << '\n';
+  } catch (...) {
+    std::cerr << "Unknown exception\n";
+  }
+}
+
+void ReportPendingExceptions() {
+  for (;;) {
+    std::exception_ptr error;
+    {
+      std::lock_guard lock(State().Lock);
+      if (State().PendingErrors.empty()) return;
+      error = State().PendingErrors.front();
+      State().PendingErrors.pop_front();
+    }
+    ReportException(error);
+  }
+}
+
+void Dispatch(TMessage& msg) {
+  if (msg.hwnd != nullptr) {
+    // A message for a window destroyed meanwhile is dropped.
+    if (THandlerPtr handler = FindHandler(msg.hwnd)) (*handler)(msg);
+    return;
+  }
+  switch (msg.message) {
+    case kSynchronizeMessage: {
+      auto* request = reinterpret_cast<TSyncRequest*>(msg.wParam);
+      try {
+        (*request->Method)();
+      } catch (...) {
+        request->Error = std::current_exception();
+      }
+      // The waiting thread may free the request as soon as it is released.
+      request->Done.SetEvent();
+      break;
+    }
+    case kExceptionMessage:
+      ReportPendingExceptions();
+      break;
+    default:
+      break;  // a thread message nobody here handles
+  }
+}
+
+uint32_t MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
+}
+
+}  // namespace
+
+TMessageWindow::TMessageWindow(THandler handler) {
+  auto shared = std::make_shared<THandler>(std::move(handler));
+  std::lock_guard lock(Windows().Lock);
+  FHandle = reinterpret_cast<HWND>(++Windows().LastHandle);
+  Windows().Handlers.emplace(FHandle, std::move(shared));
+}
+
+TMessageWindow::~TMessageWindow() {
+  {
+    std::lock_guard lock(Windows().Lock);
+    Windows().Handlers.erase(FHandle);
+  }
+  PurgeWindowMessages(MainThreadId(), FHandle);
+}
+
+bool PostMessage(HWND hwnd, uint32_t msg, WPARAM wParam, LPARAM lParam) {
+  if (hwnd == nullptr || !FindHandler(hwnd)) return false;
+  return PostToMainThread(TMessage{hwnd, msg, wParam, lParam});
+}
+
+int RemovePendingMessages(HWND hwnd, uint32_t msgMin, uint32_t msgMax) {
+  // Without a window the filter would match the main loop's own messages too.
+  if (hwnd == nullptr || !IsMainThread()) return 0;
+  return RemoveMessages(hwnd, msgMin, msgMax);
+}
+
+void Synchronize(const std::function<void()>& method) {
+  if (IsMainThread()) {
+    method();
+    return;
+  }
+  TSyncRequest request(method);
+  PostToMainThread(TMessage{nullptr, kSynchronizeMessage, reinterpret_cast<WPARAM>(&request), 0});
+  request.Done.WaitFor(INFINITE);
+  if (request.Error) std::rethrow_exception(request.Error);
+}
+
+bool HandleMessage() {
+  if (!IsMainThread()) return false;
+  TMessage msg;
+  if (!PeekMessage(msg, nullptr, 0, 0, PM_REMOVE)) return false;
+  try {
+    Dispatch(msg);
+  } catch (...) {
+    HandleException(std::current_exception());
+  }
+  return true;
+}
+
+void ProcessMessages() {
+  if (!IsMainThread()) return;
+  for (int pending = PendingMessageCount(); pending > 0; --pending) {
+    if (!HandleMessage()) break;
+  }
+}
+
+bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const bool mainThread = IsMainThread();
+  for (;;) {
+    ProcessMessages();
+    if (done()) return true;
+    uint32_t left = timeoutMs == INFINITE ? INFINITE : MillisecondsLeft(deadline);
+    if (left == 0) return false;
+    // Short waits, so a `done` that turns true without a message is seen soon.
+    left = std::min<uint32_t>(left, 5);
+    if (mainThread) {
+      MsgWaitForMultipleObjects({}, left);
+    } else {
+      Sleep(left);
+    }
+  }
+}
+
+void Delay(uint32_t ms, bool processMessages) {
+  if (ms == 0) return;
+  if (!processMessages || !IsMainThread()) {
+    Sleep(ms);
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!ApplicationTerminated()) {
+    const uint32_t left = MillisecondsLeft(deadline);
+    if (left == 0) return;
+    MsgWaitForMultipleObjects({}, left);
+    ProcessMessages();
+  }
+}
+
+void SetMainLoopWakeHook(std::function<void()> hook) {
+  {
+    std::lock_guard lock(State().Lock);
+    State().WakeHook = std::move(hook);
+  }
+  SetPostHook(&CallWakeHook);
+}
+
+void TerminateApplication() {
+  gTerminated = true;
+}
+bool ApplicationTerminated() {
+  return gTerminated.load();
+}
+void ResetApplicationTerminated() {
+  gTerminated = false;
+}
+
+void SetExceptionHandler(TExceptionHandler handler) {
+  std::lock_guard lock(State().Lock);
+  State().ExceptionHandler = std::move(handler);
+}
+
+void HandleException(std::exception_ptr error) {
+  if (!error) return;
+  if (IsMainThread()) {
+    ReportException(error);
+    return;
+  }
+  // The handler may show a window, which only the main thread may do.
+  {
+    std::lock_guard lock(State().Lock);
+    State().PendingErrors.push_back(error);
+  }
+  PostToMainThread(TMessage{nullptr, kExceptionMessage, 0, 0});
+}

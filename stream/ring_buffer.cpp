@@ -1,0 +1,580 @@
+#include "stream/ring_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/kernel/clock.h"
+#include "platform/mainloop/main_loop.h"
+
+namespace {
+
+const char* const kChangeWhileOpen = "Change to property while device was open";
+const char* const kNoThread = "RingBuffer:\n\rCould not create thread";
+constexpr uint32_t kThreadWaitMs = 5000;
+constexpr int32_t kChunkBytes = 65536;
+
+}  // namespace
+
+// ---------------------------------------------------------------- worker
+
+TMMQueueThread::TMMQueueThread(TMMRingBuffer* Owner, std::shared_ptr<TEvent> started,
+                               std::shared_ptr<TEvent> run, std::shared_ptr<TEvent> done,
+                               std::shared_ptr<TEvent> terminate)
+    : TMMDSPThread(Owner),
+      FRing(Owner),
+      FStarted(std::move(started)),
+      FRun(std::move(run)),
+      FDone(std::move(done)),
+      FTerminate(std::move(terminate)) {}
+
+void TMMQueueThread::Execute() {
+  SetPriority(tpHigher);
+  FStarted->SetEvent();
+  TEvent* const waits[] = {FTerminate.get(), FRun.get()};
+  while (!Terminated()) {
+    if (WaitForMultipleEvents(waits, INFINITE) == WAIT_OBJECT_0) break;
+    try {
+      if (FRing->GetQueueMode() == qmRead)
+        FRing->FillQueue();
+      else
+        FRing->FlushQueue();
+    } catch (...) {
+      FDone->SetEvent();
+      FRing->WorkerFailed(std::current_exception());
+      break;
+    }
+  }
+  FStarted->SetEvent();
+}
+
+// ---------------------------------------------------------------- properties
+
+TMMRingBuffer::TMMRingBuffer(TComponent* AOwner) : TMMDSPComponent(AOwner) {}
+
+TMMRingBuffer::~TMMRingBuffer() {
+  Destroying();
+  FreeQueue();
+}
+
+void TMMRingBuffer::CheckUnallocated() {
+  if (FAllocated) throw EMMBufferError(kChangeWhileOpen);
+}
+
+void TMMRingBuffer::SetBufferSize(int32_t Size) {
+  Size = std::max(Size, 32);
+  if (Size == FBufferSize) return;
+  CheckUnallocated();
+  FAllocator.FreeAll();
+  TMMDSPComponent::SetBufferSize(Size);
+}
+
+void TMMRingBuffer::SetNumBuffers(int32_t Value) {
+  if (Value < 2 || Value == FNumBuffers) return;
+  CheckUnallocated();
+  FNumBuffers = Value;
+}
+
+void TMMRingBuffer::SetQueueMode(TMMQueueMode Value) {
+  if (Value == FQueueMode) return;
+  CheckUnallocated();
+  FQueueMode = Value;
+}
+
+bool TMMRingBuffer::IsEmpty() {
+  std::lock_guard guard(FLock);
+  return FCount == 0;
+}
+
+bool TMMRingBuffer::IsFull() {
+  std::lock_guard guard(FLock);
+  return FCount == FNumBuffers;
+}
+
+int32_t TMMRingBuffer::Count() {
+  std::lock_guard guard(FLock);
+  return FCount;
+}
+
+int32_t TMMRingBuffer::BytesQueued() {
+  std::lock_guard guard(FLock);
+  return FBytesQueued;
+}
+
+int32_t TMMRingBuffer::FreeBytes() {
+  std::lock_guard guard(FLock);
+  return (FNumBuffers - FCount) * FSlotSize;
+}
+
+// ---------------------------------------------------------------- chain operations
+
+void TMMRingBuffer::Open() {
+  TMMDSPComponent::Open();
+  AllocQueue();
+}
+
+void TMMRingBuffer::Close() {
+  FreeQueue();
+  TMMDSPComponent::Close();
+}
+
+void TMMRingBuffer::Start() {
+  FStopping = false;
+  TMMDSPComponent::Start();
+}
+
+void TMMRingBuffer::Stop() {
+  FPrefilled = false;
+  FStopping = true;
+  {
+    std::lock_guard guard(FLock);
+    FLoopState.LoopActive = 0;
+  }
+  FinishQueue();
+  TMMDSPComponent::Stop();
+}
+
+void TMMRingBuffer::Reset() {
+  FPrefilled = false;
+  FStopping = true;
+  {
+    std::lock_guard guard(FLock);
+    FLoopState.LoopActive = 0;
+  }
+  FinishQueue();
+  ResetQueue();
+  FStopping = false;
+  TMMDSPComponent::Reset();
+}
+
+// ---------------------------------------------------------------- allocation
+
+void TMMRingBuffer::AllocQueue() {
+  std::lock_guard allocGuard(FAllocLock);
+  if (FAllocated) return;
+  FSlotSize = std::max(GetBufferSize(), 32);
+  if (UsesWorker()) {
+    FWorkerDied = false;
+    FStartedEvent = std::make_shared<TEvent>(false, false);
+    FRunEvent = std::make_shared<TEvent>(true, false);
+    FDoneEvent = std::make_shared<TEvent>(false, false);
+    FTerminateEvent = std::make_shared<TEvent>(false, false);
+    auto* worker =
+        new TMMQueueThread(this, FStartedEvent, FRunEvent, FDoneEvent, FTerminateEvent);
+    worker->SetFreeOnTerminate(true);
+    worker->Resume();
+    if (FStartedEvent->WaitFor(kThreadWaitMs) != WAIT_OBJECT_0) {
+      FTerminateEvent->SetEvent();
+      FStartedEvent.reset();
+      FRunEvent.reset();
+      FDoneEvent.reset();
+      FTerminateEvent.reset();
+      throw EMMBufferError(kNoThread);
+    }
+  }
+  FReadChunk = FWriteChunk = std::max((kChunkBytes / FSlotSize) * FSlotSize, FSlotSize);
+
+  auto releaseAll = [this] {
+    for (QueueSlot*& slot : FSlots) FAllocator.FreeBuffer(slot);
+    FSlots.clear();
+    FAllocator.FreeBuffer(FScratchBlock);
+  };
+  FSlots.assign(size_t(FNumBuffers), nullptr);
+  bool ok = true;
+  for (QueueSlot*& slot : FSlots) {
+    slot = static_cast<QueueSlot*>(FAllocator.AllocBuffer(GHND, sizeof(QueueSlot) + FSlotSize));
+    if (!slot) {
+      ok = false;
+      break;
+    }
+    *slot = QueueSlot{reinterpret_cast<char*>(slot + 1), 0, 0, 0};
+  }
+  if (ok && FQueueMode != qmNone) {
+    const int32_t scratchBytes = std::max(kChunkBytes, FSlotSize);
+    FScratchBlock = static_cast<BlockHeader*>(
+        FAllocator.AllocBuffer(GHND, int32_t(sizeof(BlockHeader)) + scratchBytes));
+    if (FScratchBlock) {
+      *FScratchBlock = BlockHeader{};
+      FScratchBlock->lpData = reinterpret_cast<char*>(FScratchBlock + 1);
+      FScratchBlock->dwBufferLength = uint32_t(scratchBytes);
+    } else {
+      ok = false;
+    }
+  }
+  if (!ok) {
+    releaseAll();
+    if (FTerminateEvent) {
+      FTerminateEvent->SetEvent();
+      FStartedEvent->WaitFor(kThreadWaitMs);
+    }
+    FStartedEvent.reset();
+    FRunEvent.reset();
+    FDoneEvent.reset();
+    FTerminateEvent.reset();
+    throw std::bad_alloc();
+  }
+  ResetQueue();
+  FLoopState.LoopActive = 0;
+  FAllocated = true;
+  FStopping = false;
+}
+
+void TMMRingBuffer::FreeQueue() {
+  std::lock_guard allocGuard(FAllocLock);
+  if (!FAllocated) return;
+  FStopping = true;
+  FinishQueue();
+  FAllocated = false;
+  if (UsesWorker() && FStartedEvent) {
+    if (!FWorkerDied) {
+      WaitForIdle(false);
+      FTerminateEvent->SetEvent();
+      FStartedEvent->WaitFor(kThreadWaitMs);
+    }
+  }
+  {
+    std::lock_guard guard(FLock);
+    FStartedEvent.reset();
+    FRunEvent.reset();
+    FDoneEvent.reset();
+    FTerminateEvent.reset();
+    for (QueueSlot*& slot : FSlots) FAllocator.FreeBuffer(slot);
+    FSlots.clear();
+    FAllocator.FreeBuffer(FScratchBlock);
+  }
+  ResetQueue();
+}
+
+void TMMRingBuffer::WorkerFailed(std::exception_ptr error) {
+  // Marked first, so that freeing the queue does not wait for this very thread.
+  FWorkerDied = true;
+  // A Close running in another thread right now frees the queue itself.
+  std::unique_lock allocGuard(FAllocLock, std::try_to_lock);
+  if (allocGuard.owns_lock()) FreeQueue();
+  HandleException(error);
+}
+
+// ---------------------------------------------------------------- queue
+
+void TMMRingBuffer::ResetQueue() {
+  std::lock_guard guard(FLock);
+  FCount = FBytesQueued = FWriteIndex = FReadIndex = FLastIndex = 0;
+  FPrefilled = false;
+  FSourceEnded = false;
+}
+
+void TMMRingBuffer::WakeWorkerLocked() {
+  FDoneEvent->ResetEvent();
+  FRunEvent->SetEvent();
+}
+
+void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uint32_t flags) {
+  if (!FAllocated || !FEnabled) return;
+  if (IsFull() && !FWaitIfFull) {
+    Fire(OnOverlow);
+    return;
+  }
+  if (!data || count <= 0) return;
+  std::unique_lock guard(FLock);
+  if (!FAllocated) return;
+  const int32_t n = std::min(count, FSlotSize);
+  if (FQueueMode == qmWrite && FCount + 1 >= FNumBuffers / 2 && !FRunEvent->IsSet())
+    WakeWorkerLocked();
+  if (FWaitIfFull) {
+    while (FCount == FNumBuffers && FAllocated) {
+      guard.unlock();
+      Sleep(1);
+      guard.lock();
+    }
+    if (!FAllocated) return;
+  }
+  QueueSlot* slot = FSlots[size_t(FWriteIndex)];
+  std::memcpy(slot->data, data, size_t(n));
+  slot->bytes = n;
+  slot->user = user;
+  slot->flags = flags;
+  FWriteIndex = (FWriteIndex + 1) % FNumBuffers;
+  ++FCount;
+  FBytesQueued += n;
+}
+
+void TMMRingBuffer::GetBlock(char* dest, int32_t& count, uint32_t& user, uint32_t& flags) {
+  if (!FAllocated || !dest || count <= 0) {
+    count = 0;
+    return;
+  }
+  std::unique_lock guard(FLock);
+  if (!FAllocated) {
+    count = 0;
+    return;
+  }
+  const bool wake = FEnabled && FQueueMode == qmRead && FCount < FNumBuffers / 2 &&
+                    FRunEvent && !FRunEvent->IsSet();
+  if (wake) {
+    WakeWorkerLocked();
+    std::shared_ptr<TEvent> done = FDoneEvent;
+    guard.unlock();
+    if (!FPrefilled) {
+      // The first pull after a start waits for the first fill pass.
+      const uint32_t began = timeGetTime();
+      while (done->WaitFor(0) != WAIT_OBJECT_0) {
+        if (timeGetTime() - began >= uint32_t(std::max<int32_t>(FTimeOut, 0)) || FWorkerDied) {
+          count = 0;
+          return;
+        }
+        Sleep(1);
+      }
+      if (Count() == 0) {
+        count = 0;
+        return;
+      }
+      FPrefilled = true;
+    }
+    TakeData(dest, count, user, flags);
+    return;
+  }
+  if (FQueueMode == qmDuplex && !FPrefilled) {
+    // Until the producer has half filled the queue, the consumer gets the scratch block's
+    // untouched (silent) data.
+    count = std::min<int32_t>(count, int32_t(FScratchBlock->dwBufferLength));
+    std::memcpy(dest, FScratchBlock->lpData, size_t(count));
+    user = flags = 0;
+    if (FCount > FNumBuffers / 2) FPrefilled = true;
+    return;
+  }
+  guard.unlock();
+  TakeData(dest, count, user, flags);
+}
+
+void TMMRingBuffer::TakeData(char* dest, int32_t& count, uint32_t& user, uint32_t& flags) {
+  std::unique_lock guard(FLock);
+  if (!FAllocated) {
+    count = 0;
+    return;
+  }
+  if (FCount == 0) {
+    guard.unlock();
+    Fire(OnEmpty);
+    guard.lock();
+    if (!FAllocated) {
+      count = 0;
+      return;
+    }
+    const WAVEFORMATEX* format = GetPWaveFormat();
+    if (FLoopIfEmpty || (format && format->wFormatTag != WAVE_FORMAT_PCM)) {
+      const QueueSlot* slot = FSlots[size_t(FLastIndex)];
+      const int32_t n = std::min(slot->bytes, count);
+      std::memcpy(dest, slot->data, size_t(n));
+      count = n;
+      user = slot->user;
+      flags = slot->flags;
+    } else if (FSourceEnded) {
+      // The source has ended and everything was delivered: nothing more will come.
+      count = 0;
+      user = flags = 0;
+    } else {
+      const int silence = format && format->wBitsPerSample == 8 ? 0x80 : 0;
+      std::memset(dest, silence, size_t(count));
+      user = flags = 0;
+    }
+    return;
+  }
+  // Copied under the lock: the queue may be freed by another thread (a failing worker, Close)
+  // while a device thread pulls, and a slot costs only one short copy.
+  QueueSlot* slot = FSlots[size_t(FReadIndex)];
+  const int32_t n = std::min(slot->bytes, count);
+  std::memcpy(dest, slot->data, size_t(n));
+  count = n;
+  user = slot->user;
+  flags = slot->flags;
+  if (slot->bytes > n) {
+    slot->bytes -= n;
+    std::memmove(slot->data, slot->data + n, size_t(slot->bytes));
+  } else {
+    FLastIndex = FReadIndex;
+    FReadIndex = (FReadIndex + 1) % FNumBuffers;
+    --FCount;
+  }
+  FBytesQueued -= n;
+}
+
+int32_t TMMRingBuffer::PutData(const char* data, int32_t count, uint32_t flags) {
+  int32_t stored = 0;
+  while (count > 0 && !IsFull()) {
+    const int32_t n = std::min(count, FSlotSize);
+    PutBlock(data, n, 0, n == count ? flags : 0);
+    data += n;
+    count -= n;
+    stored += n;
+  }
+  return stored;
+}
+
+int32_t TMMRingBuffer::GetData(char* dest, int32_t count) {
+  int32_t taken = 0;
+  while (count > 0 && !IsEmpty()) {
+    int32_t n = count;
+    uint32_t user = 0, flags = 0;
+    GetBlock(dest, n, user, flags);
+    if (n == 0) break;
+    dest += n;
+    count -= n;
+    taken += n;
+  }
+  return taken;
+}
+
+// ---------------------------------------------------------------- passes
+
+TMMRingBuffer::PassEnd::~PassEnd() {
+  if (run) run->ResetEvent();
+  if (done) done->SetEvent();
+}
+
+TMMRingBuffer::PassEnd TMMRingBuffer::PassEvents() {
+  std::lock_guard guard(FLock);
+  return PassEnd{FRunEvent, FDoneEvent};
+}
+
+void TMMRingBuffer::FillQueue() {
+  PassEnd end = PassEvents();
+  if (!FAllocated || FreeBytes() <= 0) return;
+  Fire(OnFillQueue);
+  BlockHeader* scratch = FScratchBlock;
+  const uint32_t scratchCapacity = uint32_t(std::max(kChunkBytes, FSlotSize));
+  while (FreeBytes() > 0 && !FStopping) {
+    scratch->dwBufferLength = uint32_t(std::min(FreeBytes(), FReadChunk));
+    scratch->dwBytesRecorded = 0;
+    {
+      std::lock_guard guard(FLock);
+      scratch->LoopActive = FLoopState.LoopActive;
+      scratch->LoopsWanted = FLoopState.LoopsWanted;
+      scratch->LoopsRemaining = FLoopState.LoopsRemaining;
+      scratch->Looped = FLoopState.Looped;
+    }
+    bool more = false;
+    TMMDSPComponent::BufferLoad(scratch, more);
+    Sleep(1);
+    const int32_t got = int32_t(std::min(scratch->dwBytesRecorded, scratchCapacity));
+    if (got == 0) {
+      // The end of the source: the last queued slot ends the stream, or, when everything was
+      // delivered already, the next pull from the empty queue does.
+      std::lock_guard guard(FLock);
+      if (FCount > 0)
+        FSlots[size_t((FWriteIndex + FNumBuffers - 1) % FNumBuffers)]->flags |= qfEndOfData;
+      else
+        FSlots[size_t(FLastIndex)]->flags |= qfEndOfData;
+      FSourceEnded = true;
+      break;
+    }
+    uint32_t flags = 0;
+    {
+      std::lock_guard guard(FLock);
+      FLoopState = {scratch->LoopActive, scratch->LoopsWanted, scratch->LoopsRemaining,
+                    scratch->Looped};
+      if (!more) flags |= qfEndOfData;
+      if (scratch->Looped) flags |= qfLooped;
+    }
+    PutData(scratch->lpData, got, flags);
+    {
+      std::lock_guard guard(FLock);
+      FLoopState.Looped = 0;
+    }
+    if (!more) {
+      FSourceEnded = true;
+      break;
+    }
+    if (FStopping) break;
+    Sleep(1);
+  }
+  Fire(OnFillQueueEnd);
+}
+
+void TMMRingBuffer::FlushQueue() {
+  std::lock_guard flushGuard(FFlushLock);
+  PassEnd end = PassEvents();
+  if (!FAllocated || BytesQueued() <= 0) return;
+  Fire(OnFlushQueue);
+  BlockHeader* scratch = FScratchBlock;
+  while (BytesQueued() > 0) {
+    const int32_t n = GetData(scratch->lpData, std::min(BytesQueued(), FWriteChunk));
+    if (n == 0) break;
+    scratch->dwBytesRecorded = uint32_t(n);
+    scratch->dwBufferLength = uint32_t(FWriteChunk);
+    TMMDSPComponent::BufferReady(scratch);
+    Sleep(1);
+  }
+  Fire(OnFlushQueueEnd);
+}
+
+void TMMRingBuffer::WaitForIdle(bool force) {
+  if (!UsesWorker()) return;
+  std::shared_ptr<TEvent> run, done;
+  {
+    std::lock_guard guard(FLock);
+    run = FRunEvent;
+    done = FDoneEvent;
+  }
+  if (!run || !done) return;
+  if (!force && !run->IsSet()) {
+    done->ResetEvent();
+    return;
+  }
+  while (done->WaitFor(0) != WAIT_OBJECT_0) {
+    if (FWorkerDied) return;
+    Sleep(1);
+  }
+}
+
+void TMMRingBuffer::FinishQueue() {
+  if (FAllocated && UsesWorker()) {
+    WaitForIdle(false);
+    if (FQueueMode == qmWrite) {
+      FlushQueue();
+      WaitForIdle(true);
+    }
+  }
+  ResetQueue();
+}
+
+// ---------------------------------------------------------------- transport
+
+void TMMRingBuffer::BufferReady(PWaveHdr lpWaveHdr) {
+  if (FQueueMode == qmWrite || FQueueMode == qmDuplex) {
+    PutBlock(lpWaveHdr->lpData, int32_t(lpWaveHdr->dwBytesRecorded), uint32_t(lpWaveHdr->dwUser),
+             0);
+    return;
+  }
+  TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMRingBuffer::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
+  if (FQueueMode != qmRead && FQueueMode != qmDuplex) {
+    TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+    return;
+  }
+  if (!FAllocated) return;
+  if (!FEnabled && BytesQueued() <= 0 && FQueueMode != qmDuplex) {
+    TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+    return;
+  }
+  {
+    std::lock_guard guard(FLock);
+    if ((lpWaveHdr->LoopActive != 0) != (FLoopState.LoopActive != 0)) {
+      FLoopState.LoopActive = lpWaveHdr->LoopActive;
+      if (FLoopState.LoopActive) {
+        FLoopState.LoopsWanted = lpWaveHdr->LoopsWanted;
+        FLoopState.LoopsRemaining = lpWaveHdr->LoopsRemaining;
+        FLoopState.Looped = 0;
+      }
+    }
+  }
+  lpWaveHdr->dwBytesRecorded = lpWaveHdr->dwBufferLength;
+  int32_t count = int32_t(lpWaveHdr->dwBytesRecorded);
+  uint32_t user = uint32_t(lpWaveHdr->dwUser), flags = 0;
+  GetBlock(lpWaveHdr->lpData, count, user, flags);
+  if (count == 0) flags = 0;
+  lpWaveHdr->dwBytesRecorded = uint32_t(count);
+  lpWaveHdr->dwUser = user;
+  lpWaveHdr->Looped = (flags & qfLooped) ? LoopFlagSet : 0;
+  MoreBuffers = FQueueMode == qmDuplex || !(flags & qfEndOfData);
+}

@@ -1,0 +1,173 @@
+// A queue of fixed-size slots between a producer and a consumer, with a worker thread of its
+// own that fills the queue from Input (reading ahead) or empties it to Output (writing behind),
+// so that a device thread hands over or takes a block with one copy and never waits for disk.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/kernel/sync.h"
+#include "stream/allocator.h"
+#include "stream/dsp_component.h"
+#include "stream/dsp_thread.h"
+#include "stream/mm_error.h"
+
+class EMMBufferError : public EMMError {
+ public:
+  using EMMError::EMMError;
+};
+
+enum TMMQueueMode { qmNone, qmRead, qmWrite, qmDuplex };
+
+constexpr uint32_t qfEndOfData = 1;  // the source reported the end of its data with this block
+constexpr uint32_t qfLooped = 2;     // the source wrapped around a loop within this block
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+class TMMRingBuffer;
+
+class TMMQueueThread : public TMMDSPThread {
+ public:
+  TMMQueueThread(TMMRingBuffer* Owner, std::shared_ptr<TEvent> started,
+                 std::shared_ptr<TEvent> run, std::shared_ptr<TEvent> done,
+                 std::shared_ptr<TEvent> terminate);
+
+ protected:
+  void Execute() override;
+
+ private:
+  TMMRingBuffer* FRing;
+  // The worker keeps its own references: the owner may close its events while the worker is
+  // still signalling its end.
+  std::shared_ptr<TEvent> FStarted, FRun, FDone, FTerminate;
+};
+
+class TMMRingBuffer : public TMMDSPComponent {
+ public:
+  explicit TMMRingBuffer(TComponent* AOwner);
+  ~TMMRingBuffer() override;
+
+  bool HasInputPort() const override { return true; }
+  bool HasOutputPort() const override { return true; }
+
+  void SetBufferSize(int32_t Size) override;
+  void SetNumBuffers(int32_t Value);
+  int32_t GetNumBuffers() const { return FNumBuffers; }
+  void SetQueueMode(TMMQueueMode Value);
+  TMMQueueMode GetQueueMode() const { return FQueueMode; }
+  void SetEnabled(bool Value) { FEnabled = Value; }
+  bool GetEnabled() const { return FEnabled; }
+  void SetWaitIfFull(bool Value) { FWaitIfFull = Value; }
+  bool GetWaitIfFull() const { return FWaitIfFull; }
+  void SetLoopIfEmpty(bool Value) { FLoopIfEmpty = Value; }
+  bool GetLoopIfEmpty() const { return FLoopIfEmpty; }
+  void SetTimeOut(int32_t Value) { FTimeOut = Value; }
+  int32_t GetTimeOut() const { return FTimeOut; }
+
+  TNotifyEvent OnOverlow;
+  TNotifyEvent OnEmpty;
+  TNotifyEvent OnFillQueue, OnFillQueueEnd;
+  TNotifyEvent OnFlushQueue, OnFlushQueueEnd;
+
+  void Open() override;
+  void Close() override;
+  void Start() override;
+  void Stop() override;
+  void Reset() override;
+  void BufferReady(PWaveHdr lpWaveHdr) override;
+  void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+  void PutBlock(const char* data, int32_t count, uint32_t user, uint32_t flags);
+  void GetBlock(char* dest, int32_t& count, uint32_t& user, uint32_t& flags);
+  int32_t PutData(const char* data, int32_t count, uint32_t flags);
+  int32_t GetData(char* dest, int32_t count);
+  void FillQueue();
+  void FlushQueue();
+  void FinishQueue();
+  void WaitForIdle(bool force);
+  void ResetQueue();
+
+  bool IsEmpty();
+  bool IsFull();
+  int32_t Count();
+  int32_t BytesQueued();
+  int32_t FreeBytes();
+  bool Allocated() const { return FAllocated; }
+  bool Prefilled() const { return FPrefilled; }
+  bool WorkerDied() const { return FWorkerDied; }
+  // The size of one slot while allocated.
+  int32_t SlotSize() const { return FSlotSize; }
+
+ private:
+  friend class TMMQueueThread;
+
+  struct QueueSlot {
+    char* data;
+    int32_t bytes;
+    uint32_t user;
+    uint32_t flags;
+  };
+  struct TLoopState {
+    uint32_t LoopActive = 0;
+    uint32_t LoopsWanted = 0;
+    int32_t LoopsRemaining = 0;
+    uint32_t Looped = 0;
+  };
+
+  // The worker's run and done events, taken under the lock; as a pass's guard it ends the pass
+  // however it is left: the worker is idle again and waiters see it.
+  struct PassEnd {
+    std::shared_ptr<TEvent> run, done;
+    ~PassEnd();
+  };
+  PassEnd PassEvents();
+  void AllocQueue();
+  void FreeQueue();
+  void CheckUnallocated();
+  void WakeWorkerLocked();
+  void TakeData(char* dest, int32_t& count, uint32_t& user, uint32_t& flags);
+  void WorkerFailed(std::exception_ptr error);
+  bool UsesWorker() const { return FQueueMode == qmRead || FQueueMode == qmWrite; }
+  void Fire(const TNotifyEvent& event) {
+    if (event) event(this);
+  }
+
+  int32_t FNumBuffers = 20;
+  TMMQueueMode FQueueMode = qmNone;
+  std::atomic<bool> FEnabled{true};
+  std::atomic<bool> FWaitIfFull{false};
+  std::atomic<bool> FLoopIfEmpty{false};
+  std::atomic<int32_t> FTimeOut{10000};
+
+  // Guards the counters, the indices, the slot heads and LoopState.
+  TCriticalSection FLock;
+  // Open, Close and the worker's failure path allocate and free the queue one at a time.
+  std::recursive_mutex FAllocLock;
+  // The worker and a Stop in another thread never empty the queue at the same time.
+  std::mutex FFlushLock;
+
+  std::vector<QueueSlot*> FSlots;
+  BlockHeader* FScratchBlock = nullptr;
+  int32_t FSlotSize = 0;
+  int32_t FCount = 0;
+  int32_t FBytesQueued = 0;
+  int32_t FWriteIndex = 0;
+  int32_t FReadIndex = 0;
+  int32_t FLastIndex = 0;
+  int32_t FReadChunk = 0;
+  int32_t FWriteChunk = 0;
+  TLoopState FLoopState;
+  std::atomic<bool> FAllocated{false};
+  std::atomic<bool> FPrefilled{false};
+  std::atomic<bool> FStopping{false};
+  std::atomic<bool> FWorkerDied{false};
+  // The fill pass met the end of its source; an empty queue then ends the stream.
+  std::atomic<bool> FSourceEnded{false};
+
+  std::shared_ptr<TEvent> FStartedEvent, FRunEvent, FDoneEvent, FTerminateEvent;
+  TMMAllocator FAllocator;
+};

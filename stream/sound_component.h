@@ -1,0 +1,45 @@
+// A sound component drives a chain: each lifecycle operation called on it is carried along its
+// segment of passive components, upstream ones first, and reaches the component itself last.
+#pragma once
+
+#include <string>
+
+#include "stream/dsp_component.h"
+#include "stream/wave_format.h"
+
+class TMMCustomSoundComponent : public TMMDSPComponent {
+ public:
+  using TMMDSPComponent::TMMDSPComponent;
+
+  void Open() override;
+  void Close() override;
+  void Start() override;
+  void Pause() override;
+  void Restart() override;
+  void Stop() override;
+  void Reset() override;
+  void NotifyLooping() override;
+
+  // Device properties, implemented by the wave devices.
+  virtual void SetNumBuffers(int32_t value) = 0;
+  virtual int32_t GetNumBuffers() const = 0;
+  virtual void SetDeviceID(TMMDeviceId value) = 0;
+  virtual TMMDeviceId GetDeviceID() const = 0;
+  virtual void SetProductName(const std::string& value) = 0;
+  virtual std::string GetProductName() const = 0;
+  virtual void SetCallBackMode(TMMCBMode value) = 0;
+  virtual TMMCBMode GetCallBackMode() const = 0;
+
+  // Set by Open when another sound component lies upstream.
+  bool DrivenByInput() const { return FDrivenByInput; }
+
+ private:
+  enum class TChainOp { Open, Close, Start, Pause, Restart, Stop, Reset, Looping };
+  // The component where this one's segment begins; `drivenByInput` tells whether another
+  // sound component lies upstream (then the segment begins here).
+  TMMDSPComponent* SegmentHead(bool& drivenByInput) const;
+  void Apply(TMMDSPComponent* c, TChainOp op) const;
+  void Propagate(TChainOp op);
+
+  bool FDrivenByInput = false;
+};

@@ -1,0 +1,50 @@
+// The wave format record's utilities: size, copy, PCM construction, conversions between
+// bytes, samples and milliseconds, display text and format-tag names, device-id names.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/wave/wave_types.h"
+
+using TMMDeviceId = int32_t;
+constexpr TMMDeviceId InvalidId = -2;
+constexpr TMMDeviceId MapperId = -1;
+
+enum TMMMode { mMono, mStereo, mMultiChannel };
+enum TMMBits { b8Bit, b16Bit };
+enum TMMCBMode { cmWindow, cmCallback, cmThread };
+
+// a * b / c with a 64-bit product, rounded to nearest (halves away from zero).
+// A zero divisor or a result outside 32 bits gives -1.
+int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+
+// 0 for none, 18 for PCM, 18 + cbSize otherwise.
+uint32_t WaveFormatSize(const WAVEFORMATEX* format);
+// A private zero-filled heap copy (release with FreeWaveFormat), none for none; PCM gets cbSize 0.
+WAVEFORMATEX* CopyWaveFormat(const WAVEFORMATEX* format);
+void FreeWaveFormat(WAVEFORMATEX* format);
+void BuildPCMFormat(WAVEFORMATEX* format, int bits, int channels, uint32_t rate);
+bool IsPCMFormat(const WAVEFORMATEX* format);
+
+// Conversions; the format must be present with nonzero rate, byte rate and block align.
+int32_t BytesToSamples(const WAVEFORMATEX* format, int32_t bytes);
+int32_t BytesToMs(const WAVEFORMATEX* format, int32_t bytes);
+int32_t SamplesToBytes(const WAVEFORMATEX* format, int32_t samples);
+int32_t SamplesToMs(const WAVEFORMATEX* format, int32_t samples);
+int32_t MsToSamples(const WAVEFORMATEX* format, int32_t ms);
+int32_t MsToBytes(const WAVEFORMATEX* format, int32_t ms);
+int64_t SamplesToBytes64(const WAVEFORMATEX* format, int64_t samples);
+int64_t SamplesToMs64(const WAVEFORMATEX* format, int64_t samples);
+
+// "44.100 kHz, 16 Bit, Stereo" with the user's decimal and list separators; "Unknown" for none.
+std::string WaveFormatText(const WAVEFORMATEX* format);
+// Name of the format tag; "Unknown" for none or an unlisted tag.
+std::string WaveFormatTagName(const WAVEFORMATEX* format);
+
+// Device numbers in stored layouts: -2 is "InvalidId", -1 "MapperId", others are numbers.
+std::string DeviceIdToString(TMMDeviceId id);
+// Reads a stored device id (names compared without regard to case); none when unreadable.
+std::optional<TMMDeviceId> StringToDeviceId(std::string_view text);

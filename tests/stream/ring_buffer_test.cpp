@@ -1,0 +1,420 @@
+#include "stream/ring_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "platform/kernel/clock.h"
+#include "platform/mainloop/main_loop.h"
+#include "stream/wave_format.h"
+#include "tests/stream/memory_components.h"
+
+namespace {
+
+WAVEFORMATEX Pcm(int bits, int channels, uint32_t rate) {
+  WAVEFORMATEX f{};
+  BuildPCMFormat(&f, bits, channels, rate);
+  return f;
+}
+
+BlockHeader Block(std::vector<char>& data, uint32_t bytes) {
+  BlockHeader h{};
+  h.lpData = data.data();
+  h.dwBufferLength = uint32_t(data.size());
+  h.dwBytesRecorded = bytes;
+  return h;
+}
+
+void ExpectNoThreadLeft() {
+  EXPECT_TRUE(RunUntil([] { return LiveThreadCount() == 0; }, 5000));
+  ReapFinishedThreads();
+}
+
+// ------------------------------------------------------------------ record direction
+
+struct RecordCase {
+  const char* name;
+  bool realTime;
+  bool waitIfFull;
+};
+
+class RecordDirection : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(RecordDirection, StopReturnsAfterEveryPushedByteReachedTheSink) {
+  const RecordCase c = GetParam();
+  TMMRingBuffer ring(nullptr);
+  TMemorySink sink(nullptr);
+  ring.SetOutput(&sink);
+  WAVEFORMATEX f = Pcm(16, 2, 44100);
+  ring.SetPWaveFormat(&f);
+  ring.SetBufferSize(8192);
+  ring.SetNumBuffers(50);
+  ring.SetQueueMode(qmWrite);
+  ring.SetWaitIfFull(c.waitIfFull);
+  int overflows = 0;
+  ring.OnOverlow = [&](TObject*) { ++overflows; };
+  ring.Open();
+  ring.Start();
+
+  const int blocks = c.realTime ? 30 : 400;
+  const std::vector<char> all = Pattern(size_t(blocks) * 8192);
+  std::thread producer([&] {
+    std::vector<char> buffer(8192);
+    for (int i = 0; i < blocks; ++i) {
+      std::memcpy(buffer.data(), all.data() + size_t(i) * 8192, 8192);
+      BlockHeader h = Block(buffer, 8192);
+      ring.BufferReady(&h);
+      if (c.realTime) Sleep(46);  // 8192 bytes of 44.1 kHz 16-bit stereo
+    }
+  });
+  producer.join();
+  ring.Stop();
+  EXPECT_EQ(overflows, 0);
+  EXPECT_EQ(sink.Bytes(), all) << "every pushed byte, in order, once";
+  EXPECT_EQ(ring.BytesQueued(), 0);
+  ring.Close();
+  ExpectNoThreadLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Paces, RecordDirection,
+                         ::testing::Values(RecordCase{"RealTime", true, false},
+                                           RecordCase{"AsFastAsPossible", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------------ play direction
+
+TEST(RingBufferPlay, PullsTheSourceDataExactlyAndNeverWaitsForItAfterTheFirstFill) {
+  const std::vector<char> data = Pattern(8192 * 120 + 1000);  // ends in a partial block
+  TMemorySource source(nullptr, data);
+  TMMRingBuffer ring(nullptr);
+  ring.SetInput(&source);
+  WAVEFORMATEX f = Pcm(16, 2, 44100);
+  source.SetPWaveFormat(&f);
+  ring.SetBufferSize(8192);
+  ring.SetNumBuffers(50);
+  ring.SetQueueMode(qmRead);
+  int underruns = 0;
+  ring.OnEmpty = [&](TObject*) { ++underruns; };
+  ring.Open();
+  ring.Start();
+
+  std::vector<char> pulled;
+  bool lastMore = true;
+  int pulls = 0;
+  int loadsBeforeFirstPullReturned = -1;
+  std::thread consumer([&] {
+    source.FWatchedThread = GetCurrentThreadId();
+    std::vector<char> buffer(8192);
+    while (lastMore) {
+      BlockHeader h = Block(buffer, 0);
+      bool more = false;
+      ring.BufferLoad(&h, more);
+      if (pulls++ == 0) loadsBeforeFirstPullReturned = source.FLoads;
+      pulled.insert(pulled.end(), buffer.data(), buffer.data() + h.dwBytesRecorded);
+      if (h.dwBytesRecorded == 0) break;
+      lastMore = more;
+      Sleep(3);  // a device faster than real time, still slower than the disk
+    }
+  });
+  consumer.join();
+  EXPECT_EQ(underruns, 0);
+  EXPECT_FALSE(lastMore) << "the last pull reports the end";
+  EXPECT_EQ(pulled, data);
+  // The first pull waited for a whole fill pass: 50 slots of 8192 bytes in 65536-byte reads.
+  EXPECT_GE(loadsBeforeFirstPullReturned, 7);
+  EXPECT_EQ(source.FLoadsOnWatchedThread, 0) << "the consumer never read the source itself";
+  ring.Close();
+  ExpectNoThreadLeft();
+}
+
+// ------------------------------------------------------------------ edge cases
+
+class RingFixture : public ::testing::Test {
+ protected:
+  void SetUpRing(TMMQueueMode mode, int bits = 16, int32_t slot = 8192, int32_t slots = 50) {
+    format_ = Pcm(bits, 2, 44100);
+    ring_.SetPWaveFormat(&format_);
+    ring_.SetBufferSize(slot);
+    ring_.SetNumBuffers(slots);
+    ring_.SetQueueMode(mode);
+  }
+  void TearDown() override {
+    ring_.Close();
+    ExpectNoThreadLeft();
+  }
+  WAVEFORMATEX format_{};
+  TMMRingBuffer ring_{nullptr};
+};
+
+TEST_F(RingFixture, DisabledDiscardsPushesButQueuedBytesStillReachTheSink) {
+  TMemorySink sink(nullptr);
+  ring_.SetOutput(&sink);
+  SetUpRing(qmWrite, 16, 1024, 50);
+  int overflows = 0;
+  ring_.OnOverlow = [&](TObject*) { ++overflows; };
+  ring_.Open();
+  ring_.Start();
+  std::vector<char> before = Pattern(1024, 7), after = Pattern(1024, 8);
+  BlockHeader h1 = Block(before, 1024);
+  ring_.BufferReady(&h1);  // queued, below the wake threshold
+  ring_.SetEnabled(false);
+  for (int i = 0; i < 100; ++i) {  // far more than fit: no overflow is reported
+    BlockHeader h2 = Block(after, 1024);
+    ring_.BufferReady(&h2);
+  }
+  EXPECT_EQ(overflows, 0);
+  ring_.Stop();
+  EXPECT_EQ(sink.Bytes(), before);
+}
+
+TEST_F(RingFixture, AFullQueueDropsWithOverflowAndALongBlockIsCutToOneSlot) {
+  TMemorySink sink(nullptr);
+  ring_.SetOutput(&sink);
+  SetUpRing(qmDuplex, 16, 64, 4);  // no worker drains a duplex queue
+  int overflows = 0;
+  ring_.OnOverlow = [&](TObject*) { ++overflows; };
+  ring_.Open();
+  std::vector<char> big = Pattern(100);
+  for (int i = 0; i < 6; ++i) {
+    BlockHeader h = Block(big, 100);
+    ring_.BufferReady(&h);
+  }
+  EXPECT_EQ(overflows, 2);
+  EXPECT_EQ(ring_.Count(), 4);
+  EXPECT_EQ(ring_.BytesQueued(), 4 * 64);
+  EXPECT_EQ(sink.Size(), 0u) << "a queued push is not passed on";
+}
+
+TEST_F(RingFixture, AnEmptyQueueGivesTheSilenceOfTheFormat) {
+  for (int bits : {8, 16}) {
+    ring_.Close();
+    SetUpRing(qmDuplex, bits, 1024, 8);
+    ring_.Open();
+    // A duplex queue serves pulls once more than half of it was filled; fill, then drain it.
+    std::vector<char> block = Pattern(1024);
+    for (int i = 0; i < 5; ++i) {
+      BlockHeader h = Block(block, 1024);
+      ring_.BufferReady(&h);
+    }
+    std::vector<char> out(1024, 0x55);
+    for (int i = 0; i < 6; ++i) {  // the first primes, five drain
+      BlockHeader h = Block(out, 0);
+      bool more = false;
+      ring_.BufferLoad(&h, more);
+    }
+    int empties = 0;
+    ring_.OnEmpty = [&](TObject*) { ++empties; };
+    std::fill(out.begin(), out.end(), 0x55);
+    BlockHeader h = Block(out, 0);
+    bool more = false;
+    ring_.BufferLoad(&h, more);
+    EXPECT_EQ(empties, 1);
+    EXPECT_TRUE(more);
+    EXPECT_EQ(h.dwBytesRecorded, 1024u) << bits;
+    EXPECT_EQ(out, std::vector<char>(1024, char(bits == 8 ? 0x80 : 0))) << bits;
+    ring_.OnEmpty = nullptr;
+  }
+}
+
+TEST_F(RingFixture, LoopIfEmptyRepeatsTheLastSlotWithItsEndOfData) {
+  const std::vector<char> data = Pattern(3000);
+  TMemorySource source(nullptr, data);
+  ring_.SetInput(&source);
+  SetUpRing(qmRead, 16, 1024, 8);
+  ring_.SetLoopIfEmpty(true);
+  ring_.Open();
+  ring_.Start();
+  std::vector<char> out(1024);
+  std::vector<uint32_t> sizes;
+  std::vector<bool> mores;
+  for (int i = 0; i < 5; ++i) {
+    BlockHeader h = Block(out, 0);
+    bool more = false;
+    ring_.BufferLoad(&h, more);
+    sizes.push_back(h.dwBytesRecorded);
+    mores.push_back(more);
+  }
+  // 1024 + 1024 + 952, then the last slot (952 bytes, end of data) again and again.
+  EXPECT_EQ(sizes, (std::vector<uint32_t>{1024, 1024, 952, 952, 952}));
+  EXPECT_EQ(mores, (std::vector<bool>{true, true, false, false, false}));
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 952, data.begin() + 2048));
+}
+
+TEST_F(RingFixture, TheFirstPullTimesOutWhenTheSourceNeverDelivers) {
+  TMemorySource source(nullptr, Pattern(8192));
+  std::atomic<bool> release{false};
+  source.OnLoad = [&] {
+    while (!release) Sleep(1);
+  };
+  ring_.SetInput(&source);
+  SetUpRing(qmRead);
+  ring_.SetTimeOut(150);
+  ring_.Open();
+  ring_.Start();
+  std::vector<char> out(8192);
+  BlockHeader h = Block(out, 0);
+  bool more = false;
+  const uint32_t began = timeGetTime();
+  ring_.BufferLoad(&h, more);
+  const uint32_t waited = timeGetTime() - began;
+  EXPECT_EQ(h.dwBytesRecorded, 0u);
+  EXPECT_GE(waited, 140u);
+  EXPECT_FALSE(ring_.Prefilled());
+  release = true;
+}
+
+TEST_F(RingFixture, ASourceThatDeliversNothingEndsTheStreamAtTheFirstPull) {
+  TMemorySource source(nullptr, {});
+  ring_.SetInput(&source);
+  SetUpRing(qmRead);
+  ring_.Open();
+  ring_.Start();
+  std::vector<char> out(8192);
+  BlockHeader h = Block(out, 0);
+  bool more = true;
+  ring_.BufferLoad(&h, more);
+  EXPECT_EQ(h.dwBytesRecorded, 0u);
+  EXPECT_FALSE(ring_.Prefilled());
+}
+
+TEST_F(RingFixture, NoneModePassesStraightThroughWithoutAWorker) {
+  TMemorySource source(nullptr, Pattern(100));
+  TMemorySink sink(nullptr);
+  ring_.SetInput(&source);
+  ring_.SetOutput(&sink);
+  SetUpRing(qmNone);
+  const int before = LiveThreadCount();
+  ring_.Open();
+  EXPECT_EQ(LiveThreadCount(), before);
+  std::vector<char> out(256);
+  BlockHeader h = Block(out, 0);
+  bool more = true;
+  ring_.BufferLoad(&h, more);
+  EXPECT_EQ(h.dwBytesRecorded, 100u);
+  EXPECT_FALSE(more);
+  ring_.BufferReady(&h);
+  EXPECT_EQ(sink.Bytes(), Pattern(100));
+}
+
+TEST(RingBufferProperties, ClampsAndRefusalWhileAllocated) {
+  TMMRingBuffer ring(nullptr);
+  EXPECT_EQ(ring.GetNumBuffers(), 20);
+  EXPECT_EQ(ring.GetBufferSize(), 2048);
+  for (int32_t n : {1, 0, -5}) {
+    ring.SetNumBuffers(n);
+    EXPECT_EQ(ring.GetNumBuffers(), 20) << n;
+  }
+  ring.SetBufferSize(10);
+  EXPECT_EQ(ring.GetBufferSize(), 32);
+  ring.SetBufferSize(64);
+  ring.SetNumBuffers(3);
+  ring.Open();
+  try {
+    ring.SetNumBuffers(4);
+    FAIL() << "no refusal";
+  } catch (const EMMBufferError& e) {
+    EXPECT_STREQ(e.what(), "Change to property while device was open");
+  }
+  EXPECT_THROW(ring.SetBufferSize(128), EMMBufferError);
+  EXPECT_THROW(ring.SetQueueMode(qmWrite), EMMBufferError);
+  ring.SetNumBuffers(3);  // the same value is no change
+  EXPECT_EQ(ring.GetNumBuffers(), 3);
+  EXPECT_EQ(ring.GetBufferSize(), 64);
+  ring.Close();
+  ring.SetQueueMode(qmWrite);
+  EXPECT_EQ(ring.GetQueueMode(), qmWrite);
+}
+
+// ------------------------------------------------------------------ a dying worker
+
+class TThrowingSink : public TMMDSPComponent {
+ public:
+  using TMMDSPComponent::TMMDSPComponent;
+  bool HasInputPort() const override { return true; }
+  void BufferReady(PWaveHdr) override {
+    if (FThrow) throw std::runtime_error("disk on fire");
+    ++FBlocks;
+  }
+  std::atomic<bool> FThrow{true};
+  std::atomic<int> FBlocks{0};
+};
+
+TEST(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) {
+  std::vector<std::string> reports;
+  SetExceptionHandler([&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      reports.push_back(x.what());
+    }
+  });
+  TMMRingBuffer ring(nullptr);
+  TThrowingSink sink(nullptr);
+  ring.SetOutput(&sink);
+  ring.SetBufferSize(64);
+  ring.SetNumBuffers(4);
+  ring.SetQueueMode(qmWrite);
+  ring.Open();
+  ring.Start();
+  std::vector<char> block = Pattern(64);
+  for (int i = 0; i < 2; ++i) {  // the second push wakes the worker
+    BlockHeader h = Block(block, 64);
+    ring.BufferReady(&h);
+  }
+  ASSERT_TRUE(RunUntil([&] { return !reports.empty(); }, 5000));
+  EXPECT_EQ(reports, (std::vector<std::string>{"disk on fire"}));
+  EXPECT_FALSE(ring.Allocated());
+  ExpectNoThreadLeft();
+
+  sink.FThrow = false;
+  ring.Open();
+  ring.Start();
+  BlockHeader h = Block(block, 64);
+  ring.BufferReady(&h);
+  ring.Stop();
+  EXPECT_EQ(sink.FBlocks, 1);
+  ring.Close();
+  ExpectNoThreadLeft();
+  SetExceptionHandler(nullptr);
+}
+
+// ------------------------------------------------------------------ stress
+
+TEST(RingBufferStress, TinySlotsRandomBlocksNothingLostDoubledOrReordered) {
+  for (int32_t slots : {2, 3, 4}) {
+    TMMRingBuffer ring(nullptr);
+    TMemorySink sink(nullptr);
+    ring.SetOutput(&sink);
+    ring.SetBufferSize(32);
+    ring.SetNumBuffers(slots);
+    ring.SetQueueMode(qmWrite);
+    ring.SetWaitIfFull(true);
+    ring.Open();
+    ring.Start();
+    std::vector<char> pushed;
+    std::thread producer([&] {
+      std::mt19937 rng(slots);
+      std::uniform_int_distribution<int> size(1, 32);
+      std::vector<char> block(32);
+      unsigned counter = 0;
+      const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+      while (std::chrono::steady_clock::now() < end) {
+        const int n = size(rng);
+        for (int i = 0; i < n; ++i) block[size_t(i)] = char(counter++ * 7 + 3);
+        pushed.insert(pushed.end(), block.begin(), block.begin() + n);
+        BlockHeader h = Block(block, uint32_t(n));
+        ring.BufferReady(&h);
+      }
+    });
+    producer.join();
+    ring.Stop();
+    ring.Close();
+    EXPECT_GT(pushed.size(), 1000u);
+    EXPECT_EQ(sink.Bytes(), pushed) << slots << " slots";
+  }
+  ExpectNoThreadLeft();
+}
+
+}  // namespace
