@@ -490,7 +490,12 @@ void TMMRingBuffer::FillQueue() {
 }
 
 void TMMRingBuffer::FlushQueue() {
-  std::lock_guard flushGuard(FFlushLock);
+  std::unique_lock flushGuard(FFlushLock, std::try_to_lock);
+  while (!flushGuard.owns_lock()) {
+    CheckSynchronize();  // the worker's pass may be waiting for the main thread
+    Sleep(1);
+    flushGuard.try_lock();
+  }
   PassEnd end = PassEvents();
   if (!FAllocated || BytesQueued() <= 0) return;
   Fire(OnFlushQueue);
@@ -521,6 +526,7 @@ void TMMRingBuffer::WaitForIdle(bool force) {
   }
   while (done->WaitFor(0) != WAIT_OBJECT_0) {
     if (FWorkerDied) return;
+    CheckSynchronize();  // the pass may be waiting for the main thread
     Sleep(1);
   }
 }

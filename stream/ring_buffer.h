@@ -26,8 +26,6 @@ enum TMMQueueMode { qmNone, qmRead, qmWrite, qmDuplex };
 constexpr uint32_t qfEndOfData = 1;  // the source reported the end of its data with this block
 constexpr uint32_t qfLooped = 2;     // the source wrapped around a loop within this block
 
-using TNotifyEvent = std::function<void(TObject* Sender)>;
-
 class TMMRingBuffer;
 
 class TMMQueueThread : public TMMDSPThread {

@@ -16,6 +16,8 @@ constexpr TMMDeviceId MapperId = -1;
 enum TMMMode { mMono, mStereo, mMultiChannel };
 enum TMMBits { b8Bit, b16Bit };
 enum TMMCBMode { cmWindow, cmCallback, cmThread };
+// The unit of positions and lengths.
+enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 
 // a * b / c with a 64-bit product, rounded to nearest (halves away from zero).
 // A zero divisor or a result outside 32 bits gives -1.

@@ -2,6 +2,7 @@
 // a stored layout sets properties without events or propagation.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@ class TObject {
  public:
   virtual ~TObject() = default;
 };
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 enum TComponentStateFlag : unsigned {
   csLoading = 1,

@@ -54,6 +54,7 @@ struct TLoopState {
   std::function<void()> WakeHook;
   TExceptionHandler ExceptionHandler;
   std::deque<std::exception_ptr> PendingErrors;
+  TMessageBoxHook MessageBoxHook;
 };
 
 TLoopState& State() {
@@ -181,6 +182,21 @@ void Synchronize(const std::function<void()>& method) {
   if (request.Error) std::rethrow_exception(request.Error);
 }
 
+bool CheckSynchronize() {
+  if (!IsMainThread()) return false;
+  bool ran = false;
+  TMessage msg;
+  while (PeekMessage(msg, nullptr, kSynchronizeMessage, kSynchronizeMessage, PM_REMOVE)) {
+    ran = true;
+    try {
+      Dispatch(msg);
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+  }
+  return ran;
+}
+
 bool HandleMessage() {
   if (!IsMainThread()) return false;
   TMessage msg;
@@ -249,6 +265,23 @@ bool ApplicationTerminated() {
 }
 void ResetApplicationTerminated() {
   gTerminated = false;
+}
+
+void SetMessageBoxHook(TMessageBoxHook hook) {
+  std::lock_guard lock(State().Lock);
+  State().MessageBoxHook = std::move(hook);
+}
+
+void ShowMessageBox(const std::string& text, const std::string& caption) {
+  TMessageBoxHook hook;
+  {
+    std::lock_guard lock(State().Lock);
+    hook = State().MessageBoxHook;
+  }
+  if (hook)
+    hook(text, caption);
+  else
+    std::cerr << caption << ": " << text << "\n";
 }
 
 void SetExceptionHandler(TExceptionHandler handler) {

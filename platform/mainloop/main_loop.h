@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <string>
 
 #include "platform/kernel/message_queue.h"
 
@@ -36,6 +37,10 @@ int RemovePendingMessages(HWND hwnd, uint32_t msgMin, uint32_t msgMax);
 // once. An exception thrown by `method` is rethrown in the caller.
 void Synchronize(const std::function<void()>& method);
 
+// Runs the Synchronize calls waiting for the main thread, and nothing else. A main thread that
+// polls for a worker calls it, so that a worker waiting in Synchronize cannot deadlock it.
+// True when one ran.
+bool CheckSynchronize();
 // Dispatches one waiting message of the main thread. False when none was waiting.
 bool HandleMessage();
 // Dispatches the messages waiting at the call (not those they post in turn).
@@ -58,5 +63,9 @@ void ResetApplicationTerminated();
 // The application's exception handler: the program shows the error report; tests install a
 // recorder. Without one, the message is written to standard error.
 using TExceptionHandler = std::function<void(std::exception_ptr)>;
+// A notice for the user (a message box in the program). Without a hook it goes to standard error.
+using TMessageBoxHook = std::function<void(const std::string& text, const std::string& caption)>;
+void SetMessageBoxHook(TMessageBoxHook hook);
+void ShowMessageBox(const std::string& text, const std::string& caption);
 void SetExceptionHandler(TExceptionHandler handler);
 void HandleException(std::exception_ptr error);

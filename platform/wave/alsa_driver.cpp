@@ -1,0 +1,596 @@
+#include "platform/wave/alsa_driver.h"
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+// alsa-lib reports failed opens on standard error; the driver reports through result codes.
+void SilentAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/, int /*err*/,
+                     const char* /*fmt*/, ...) {}
+
+// Latency the driver asks for: about 100 ms of buffer in periods of about 20 ms.
+constexpr unsigned kBufferTimeUs = 100000;
+constexpr unsigned kPeriodTimeUs = 20000;
+// Consecutive failed transfers after which a device counts as gone.
+constexpr int kMaxConsecutiveErrors = 20;
+
+snd_pcm_format_t AlsaFormat(const WAVEFORMATEX& format) {
+  return format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+}
+
+snd_pcm_stream_t AlsaStream(bool input) {
+  return input ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
+}
+
+std::string Cut(const std::string& name) {
+  return name.substr(0, MAXPNAMELEN - 1);
+}
+
+bool CanOpen(const char* name, bool input) {
+  snd_pcm_t* pcm = nullptr;
+  if (snd_pcm_open(&pcm, name, AlsaStream(input), SND_PCM_NONBLOCK) < 0) return false;
+  snd_pcm_close(pcm);
+  return true;
+}
+
+struct THwParams {
+  THwParams() { snd_pcm_hw_params_malloc(&Params); }
+  ~THwParams() { snd_pcm_hw_params_free(Params); }
+  THwParams(const THwParams&) = delete;
+  THwParams& operator=(const THwParams&) = delete;
+  snd_pcm_hw_params_t* Params = nullptr;
+};
+
+struct TSwParams {
+  TSwParams() { snd_pcm_sw_params_malloc(&Params); }
+  ~TSwParams() { snd_pcm_sw_params_free(Params); }
+  TSwParams(const TSwParams&) = delete;
+  TSwParams& operator=(const TSwParams&) = delete;
+  snd_pcm_sw_params_t* Params = nullptr;
+};
+
+// Sets up an opened pcm for the format: interleaved access, the exact rate, about
+// kBufferTimeUs of buffer. Playback starts when the buffer is full (or when the driver starts
+// it because no more data is queued); both sides wake when a period can be moved.
+MMRESULT Configure(snd_pcm_t* pcm, bool input, const WAVEFORMATEX& format,
+                   snd_pcm_uframes_t& bufferSize, bool& canPause) {
+  THwParams hw;
+  if (hw.Params == nullptr) return MMSYSERR_NOMEM;
+  int err = snd_pcm_hw_params_any(pcm, hw.Params);
+  if (err < 0) return AlsaErrorToResult(err, false);
+  if (snd_pcm_hw_params_set_access(pcm, hw.Params, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+      snd_pcm_hw_params_set_format(pcm, hw.Params, AlsaFormat(format)) < 0 ||
+      snd_pcm_hw_params_set_channels(pcm, hw.Params, format.nChannels) < 0) {
+    return WAVERR_BADFORMAT;
+  }
+  snd_pcm_hw_params_set_rate_resample(pcm, hw.Params, 1);
+  if (snd_pcm_hw_params_set_rate(pcm, hw.Params, format.nSamplesPerSec, 0) < 0) {
+    return WAVERR_BADFORMAT;
+  }
+  unsigned bufferTime = kBufferTimeUs;
+  unsigned periodTime = kPeriodTimeUs;
+  int dir = 0;
+  // A device that cannot come near these keeps its own sizes.
+  snd_pcm_hw_params_set_buffer_time_near(pcm, hw.Params, &bufferTime, &dir);
+  dir = 0;
+  snd_pcm_hw_params_set_period_time_near(pcm, hw.Params, &periodTime, &dir);
+  err = snd_pcm_hw_params(pcm, hw.Params);
+  if (err < 0) return AlsaErrorToResult(err, true);
+  canPause = snd_pcm_hw_params_can_pause(hw.Params) != 0;
+
+  snd_pcm_uframes_t periodSize = 0;
+  err = snd_pcm_get_params(pcm, &bufferSize, &periodSize);
+  if (err < 0) return AlsaErrorToResult(err, false);
+  if (bufferSize == 0) bufferSize = 1;
+  if (periodSize == 0) periodSize = 1;
+
+  TSwParams sw;
+  if (sw.Params == nullptr) return MMSYSERR_NOMEM;
+  err = snd_pcm_sw_params_current(pcm, sw.Params);
+  if (err < 0) return AlsaErrorToResult(err, false);
+  snd_pcm_sw_params_set_start_threshold(pcm, sw.Params, input ? 1 : bufferSize);
+  snd_pcm_sw_params_set_avail_min(pcm, sw.Params, periodSize);
+  err = snd_pcm_sw_params(pcm, sw.Params);
+  if (err < 0) return AlsaErrorToResult(err, false);
+  return MMSYSERR_NOERROR;
+}
+
+class TAlsaStream : public TWaveStream {
+ public:
+  TAlsaStream(bool input, uint32_t deviceId, const WAVEFORMATEX& format, const TWaveNotify& notify,
+              snd_pcm_t* pcm, snd_pcm_uframes_t bufferSize, bool canPause, int wakeFd)
+      : TWaveStream(input, deviceId, format, notify),
+        FPcm(pcm),
+        FBufferSize(bufferSize),
+        FCanPause(canPause),
+        FWakeFd(wakeFd) {}
+  ~TAlsaStream() override { Abandon(); }
+
+ protected:
+  void Execute() override {
+    if (FInput) {
+      RunCapture();
+    } else {
+      RunPlayback();
+    }
+  }
+
+  void Wake() override {
+    FWakeup.notify_all();
+    const uint64_t one = 1;
+    // The counter only saturates when nobody reads it, and then the thread is awake anyway.
+    [[maybe_unused]] const ssize_t written = write(FWakeFd, &one, sizeof one);
+  }
+
+  MMRESULT OnPause() override {
+    if (FCanPause && snd_pcm_state(FPcm) == SND_PCM_STATE_RUNNING &&
+        snd_pcm_pause(FPcm, 1) == 0) {
+      FHwPaused = true;
+    }
+    // Otherwise the thread stops writing and the device plays out what it holds.
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT OnRestart() override {
+    if (FHwPaused) {
+      FHwPaused = false;
+      // Should the device refuse to resume, the thread's next transfer recovers it.
+      if (snd_pcm_pause(FPcm, 0) < 0) snd_pcm_prepare(FPcm);
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT OnStart() override {
+    const snd_pcm_state_t state = snd_pcm_state(FPcm);
+    if (state != SND_PCM_STATE_PREPARED && state != SND_PCM_STATE_RUNNING) {
+      const int err = snd_pcm_prepare(FPcm);
+      if (err < 0) return AlsaErrorToResult(err, false);
+    }
+    // The thread starts the capture if this start does not take.
+    snd_pcm_start(FPcm);
+    return MMSYSERR_NOERROR;
+  }
+
+  void OnStop() override { DropAndPrepare(); }
+
+  void OnReset() override {
+    DropAndPrepare();
+    FWritten = 0;
+    FPlayed = 0;
+    FWriteIndex = 0;
+    FWriteOffset = 0;
+    FEnds.clear();
+  }
+
+  uint64_t SamplePosition() override { return FInput ? FFrames : FPlayed; }
+
+  void ReleaseEngine() override {
+    if (FPcm != nullptr) {
+      snd_pcm_drop(FPcm);
+      snd_pcm_close(FPcm);
+      FPcm = nullptr;
+    }
+    if (FWakeFd >= 0) close(FWakeFd);
+    FWakeFd = -1;
+  }
+
+ private:
+  enum TStep { stProgress, stBlocked, stLost };
+
+  void DropAndPrepare() {
+    snd_pcm_drop(FPcm);
+    snd_pcm_prepare(FPcm);
+    FHwPaused = false;
+  }
+
+  // An error of a transfer: xruns and suspends are recovered; a device that keeps failing or
+  // has gone returns every queued block.
+  TStep Recover(int err, std::vector<WAVEHDR*>& done) {
+    if (err == -EAGAIN) return stBlocked;
+    if (++FErrors <= kMaxConsecutiveErrors && snd_pcm_state(FPcm) != SND_PCM_STATE_DISCONNECTED) {
+      if (err == -EPIPE || err == -ESTRPIPE || err == -EINTR) {
+        if (snd_pcm_recover(FPcm, err, 1) == 0) return stProgress;
+      } else if (err == -EBADFD) {
+        if (snd_pcm_prepare(FPcm) == 0) return stProgress;
+      }
+    }
+    MarkLost(WAVEDRVERR_DEVICELOST, done);
+    return stLost;
+  }
+
+  // Waits until the thread is woken, the pcm can move data (`pollPcm`) or `timeoutMs` passed
+  // (-1: no limit). Called and returns with FLock held; waits without it.
+  void Wait(std::unique_lock<std::mutex>& lock, int timeoutMs, bool pollPcm) {
+    int pcmCount = pollPcm ? snd_pcm_poll_descriptors_count(FPcm) : 0;
+    if (pcmCount < 0) pcmCount = 0;
+    std::vector<pollfd> fds(static_cast<size_t>(pcmCount) + 1);
+    if (pcmCount > 0) {
+      pcmCount = std::max(0, snd_pcm_poll_descriptors(FPcm, fds.data(), pcmCount));
+    }
+    fds[pcmCount] = pollfd{FWakeFd, POLLIN, 0};
+    lock.unlock();
+    const int ready = poll(fds.data(), static_cast<nfds_t>(pcmCount) + 1, timeoutMs);
+    uint64_t count;
+    [[maybe_unused]] const ssize_t got = read(FWakeFd, &count, sizeof count);
+    lock.lock();
+    if (pcmCount > 0 && ready > 0) {
+      unsigned short revents = 0;
+      snd_pcm_poll_descriptors_revents(FPcm, fds.data(), static_cast<unsigned>(pcmCount),
+                                       &revents);
+      // A pcm that signals readiness without letting data move would spin this loop: after a
+      // few such rounds the next waits are short sleeps instead.
+      if (!(fds[pcmCount].revents & POLLIN)) ++FIdleWakes;
+    }
+  }
+
+  bool Spinning() const { return FIdleWakes > 8; }
+
+  void DeliverPending(std::unique_lock<std::mutex>& lock, std::vector<WAVEHDR*>& done) {
+    lock.unlock();
+    Deliver(done);
+    done.clear();
+    lock.lock();
+  }
+
+  // Frames played: written minus the device's delay, at least what cannot be in the device's
+  // buffer any more, at most what was written, and never going back.
+  void UpdatePlayed(std::vector<WAVEHDR*>& done) {
+    const snd_pcm_state_t state = snd_pcm_state(FPcm);
+    int64_t played = static_cast<int64_t>(FPlayed);
+    switch (state) {
+      case SND_PCM_STATE_XRUN:
+        played = static_cast<int64_t>(FWritten);
+        break;
+      case SND_PCM_STATE_DISCONNECTED:
+        MarkLost(WAVEDRVERR_DEVICELOST, done);
+        return;
+      case SND_PCM_STATE_RUNNING:
+      case SND_PCM_STATE_DRAINING:
+      case SND_PCM_STATE_PAUSED: {
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_delay(FPcm, &delay) == 0) played = static_cast<int64_t>(FWritten) - delay;
+        break;
+      }
+      default:
+        break;
+    }
+    const int64_t written = static_cast<int64_t>(FWritten);
+    const int64_t lowest = std::max<int64_t>(0, written - static_cast<int64_t>(FBufferSize));
+    played = std::clamp(played, lowest, written);
+    FPlayed = std::max(FPlayed, static_cast<uint64_t>(played));
+  }
+
+  void BlockWritten() {
+    FEnds.push_back(FWritten);
+    ++FWriteIndex;
+    FWriteOffset = 0;
+  }
+
+  TStep WriteSome(std::vector<WAVEHDR*>& done) {
+    const uint32_t align = FFormat.nBlockAlign;
+    WAVEHDR* header = FQueue[FWriteIndex];
+    const uint64_t remaining = (header->dwBufferLength - FWriteOffset) / align;
+    if (remaining == 0) {
+      BlockWritten();
+      return stProgress;
+    }
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(FPcm);
+    if (avail < 0) return Recover(static_cast<int>(avail), done);
+    if (avail == 0) return stBlocked;
+    const auto frames = static_cast<snd_pcm_uframes_t>(
+        std::min<uint64_t>(remaining, static_cast<uint64_t>(avail)));
+    const snd_pcm_sframes_t written = snd_pcm_writei(FPcm, header->lpData + FWriteOffset, frames);
+    if (written < 0) return Recover(static_cast<int>(written), done);
+    if (written == 0) return stBlocked;
+    FErrors = 0;
+    FIdleWakes = 0;
+    FWriteOffset += static_cast<uint32_t>(written) * align;
+    FWritten += static_cast<uint64_t>(written);
+    if (header->dwBufferLength - FWriteOffset < align) BlockWritten();
+    return stProgress;
+  }
+
+  void RunPlayback() {
+    std::vector<WAVEHDR*> done;
+    std::unique_lock lock(FLock);
+    while (!FQuit) {
+      if (!done.empty()) {
+        DeliverPending(lock, done);
+        continue;
+      }
+      if (FLostError != MMSYSERR_NOERROR) {
+        Wait(lock, -1, false);
+        continue;
+      }
+      UpdatePlayed(done);
+      // Blocks go back once the device has played them, in the order they were written.
+      while (!FEnds.empty() && FEnds.front() <= FPlayed) {
+        MarkDone(FQueue.front(), done);
+        FQueue.pop_front();
+        FEnds.pop_front();
+        --FWriteIndex;
+      }
+      if (!done.empty()) continue;
+
+      if (!FPaused && FWriteIndex < FQueue.size()) {
+        const TStep step = WriteSome(done);
+        if (step != stBlocked) continue;
+        if (Spinning()) {
+          Wait(lock, 2, false);
+        } else {
+          Wait(lock, 100, true);
+        }
+        continue;
+      }
+      if (FEnds.empty()) {
+        Wait(lock, -1, false);
+        continue;
+      }
+      // Everything queued is written: make sure the device plays it, then wait for the front
+      // block to finish.
+      if (!FPaused && snd_pcm_state(FPcm) == SND_PCM_STATE_PREPARED) {
+        const int err = snd_pcm_start(FPcm);
+        if (err < 0) {
+          Recover(err, done);
+          continue;
+        }
+      }
+      if (FHwPaused || (FPaused && snd_pcm_state(FPcm) != SND_PCM_STATE_RUNNING)) {
+        Wait(lock, -1, false);
+        continue;
+      }
+      const uint64_t pending = FEnds.front() - FPlayed;
+      const auto ms = static_cast<int>(
+          std::min<uint64_t>(50, pending * 1000 / FFormat.nSamplesPerSec + 1));
+      Wait(lock, ms, false);
+    }
+  }
+
+  void RunCapture() {
+    const uint32_t align = FFormat.nBlockAlign;
+    std::vector<WAVEHDR*> done;
+    std::unique_lock lock(FLock);
+    while (!FQuit) {
+      if (!done.empty()) {
+        DeliverPending(lock, done);
+        continue;
+      }
+      if (FLostError != MMSYSERR_NOERROR || !FStarted || FQueue.empty()) {
+        Wait(lock, -1, false);
+        continue;
+      }
+      WAVEHDR* header = FQueue.front();
+      const uint64_t remaining = (header->dwBufferLength - header->dwBytesRecorded) / align;
+      if (remaining == 0) {
+        MarkDone(header, done);
+        FQueue.pop_front();
+        continue;
+      }
+      const snd_pcm_state_t state = snd_pcm_state(FPcm);
+      if (state == SND_PCM_STATE_PREPARED) {
+        const int err = snd_pcm_start(FPcm);
+        if (err < 0) {
+          Recover(err, done);
+          continue;
+        }
+      } else if (state == SND_PCM_STATE_DISCONNECTED) {
+        MarkLost(WAVEDRVERR_DEVICELOST, done);
+        continue;
+      }
+      const snd_pcm_sframes_t avail = snd_pcm_avail_update(FPcm);
+      TStep step = stBlocked;
+      if (avail < 0) {
+        step = Recover(static_cast<int>(avail), done);
+      } else if (avail > 0) {
+        const auto frames = static_cast<snd_pcm_uframes_t>(
+            std::min<uint64_t>(remaining, static_cast<uint64_t>(avail)));
+        const snd_pcm_sframes_t read =
+            snd_pcm_readi(FPcm, header->lpData + header->dwBytesRecorded, frames);
+        if (read < 0) {
+          step = Recover(static_cast<int>(read), done);
+        } else if (read > 0) {
+          step = stProgress;
+          FErrors = 0;
+          FIdleWakes = 0;
+          header->dwBytesRecorded += static_cast<uint32_t>(read) * align;
+          FFrames += static_cast<uint64_t>(read);
+          if (header->dwBufferLength - header->dwBytesRecorded < align) {
+            MarkDone(header, done);
+            FQueue.pop_front();
+          }
+        }
+      }
+      if (step != stBlocked) continue;
+      if (Spinning()) {
+        Wait(lock, 2, false);
+      } else {
+        Wait(lock, 100, true);
+      }
+    }
+  }
+
+  snd_pcm_t* FPcm;
+  const snd_pcm_uframes_t FBufferSize;
+  const bool FCanPause;
+  int FWakeFd;
+  bool FHwPaused = false;
+  int FErrors = 0;
+  int FIdleWakes = 0;
+  // Playback: frames written since the last reset, frames played, the block being written
+  // (an index into FQueue and the bytes of it written) and the frame count at which each
+  // completely written block ends.
+  uint64_t FWritten = 0;
+  uint64_t FPlayed = 0;
+  size_t FWriteIndex = 0;
+  uint32_t FWriteOffset = 0;
+  std::deque<uint64_t> FEnds;
+};
+
+}  // namespace
+
+MMRESULT AlsaErrorToResult(int error, bool settingFormat) {
+  switch (-error) {
+    case 0:
+      return MMSYSERR_NOERROR;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return MMSYSERR_NODRIVER;
+    case EBUSY:
+    case EAGAIN:
+      return MMSYSERR_ALLOCATED;
+    case ENOMEM:
+      return MMSYSERR_NOMEM;
+    case EACCES:
+    case EPERM:
+      return MMSYSERR_NOTENABLED;
+    case EINVAL:
+      return settingFormat ? WAVERR_BADFORMAT : MMSYSERR_INVALPARAM;
+    case ENOSYS:
+    case EOPNOTSUPP:
+      return MMSYSERR_NOTSUPPORTED;
+    case EIO:
+    case EPIPE:
+    case EBADFD:
+    case ESHUTDOWN:
+      return WAVEDRVERR_DEVICELOST;
+    default:
+      return MMSYSERR_ERROR;
+  }
+}
+
+std::vector<std::string> SplitAlsaDeviceNames(const std::string& list) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    std::string name = list.substr(start, end - start);
+    const size_t first = name.find_first_not_of(" \t");
+    const size_t last = name.find_last_not_of(" \t");
+    name = first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
+    if (!name.empty() && name != "null") names.push_back(name);
+    start = end + 1;
+  }
+  return names;
+}
+
+TAlsaBackend::TAlsaBackend() {
+  snd_lib_error_set_handler(SilentAlsaError);
+}
+
+void TAlsaBackend::Scan() {
+  std::vector<TDevice> found[2];
+  if (const char* list = std::getenv("NEEDLEREC_ALSA_DEVICES")) {
+    for (const std::string& name : SplitAlsaDeviceNames(list)) {
+      found[0].push_back({name, Cut(name)});
+      found[1].push_back({name, Cut(name)});
+    }
+  } else {
+    for (int dir = 0; dir < 2; ++dir) {
+      if (CanOpen("default", dir == 1)) found[dir].push_back({"default", "Default sound device"});
+    }
+    int card = -1;
+    while (snd_card_next(&card) == 0 && card >= 0) {
+      const std::string hw = "hw:" + std::to_string(card);
+      snd_ctl_t* ctl = nullptr;
+      if (snd_ctl_open(&ctl, hw.c_str(), SND_CTL_NONBLOCK) < 0) continue;
+      snd_ctl_card_info_t* cardInfo = nullptr;
+      snd_ctl_card_info_alloca(&cardInfo);
+      const std::string cardName =
+          snd_ctl_card_info(ctl, cardInfo) == 0 ? snd_ctl_card_info_get_name(cardInfo) : hw;
+      int device = -1;
+      while (snd_ctl_pcm_next_device(ctl, &device) == 0 && device >= 0) {
+        for (int dir = 0; dir < 2; ++dir) {
+          snd_pcm_info_t* info = nullptr;
+          snd_pcm_info_alloca(&info);
+          snd_pcm_info_set_device(info, static_cast<unsigned>(device));
+          snd_pcm_info_set_subdevice(info, 0);
+          snd_pcm_info_set_stream(info, AlsaStream(dir == 1));
+          if (snd_ctl_pcm_info(ctl, info) < 0) continue;
+          found[dir].push_back({"plughw:" + std::to_string(card) + "," + std::to_string(device),
+                                Cut(cardName + ": " + snd_pcm_info_get_name(info))});
+        }
+      }
+      snd_ctl_close(ctl);
+    }
+  }
+  std::lock_guard lock(FLock);
+  FDevices[0] = std::move(found[0]);
+  FDevices[1] = std::move(found[1]);
+}
+
+size_t TAlsaBackend::Count(bool input) const {
+  std::lock_guard lock(FLock);
+  return FDevices[input ? 1 : 0].size();
+}
+
+std::string TAlsaBackend::ProductName(bool input, size_t index) const {
+  std::lock_guard lock(FLock);
+  const auto& devices = FDevices[input ? 1 : 0];
+  return index < devices.size() ? devices[index].ProductName : std::string();
+}
+
+bool TAlsaBackend::PcmName(bool input, size_t index, std::string& name) const {
+  std::lock_guard lock(FLock);
+  const auto& devices = FDevices[input ? 1 : 0];
+  if (index >= devices.size()) return false;
+  name = devices[index].Pcm;
+  return true;
+}
+
+MMRESULT TAlsaBackend::Query(bool input, size_t index, const WAVEFORMATEX& format) {
+  if (!IsSupportedPcmFormat(format)) return WAVERR_BADFORMAT;
+  std::string name;
+  if (!PcmName(input, index, name)) return MMSYSERR_BADDEVICEID;
+  snd_pcm_t* pcm = nullptr;
+  int err = snd_pcm_open(&pcm, name.c_str(), AlsaStream(input), SND_PCM_NONBLOCK);
+  if (err < 0) return AlsaErrorToResult(err, false);
+  MMRESULT result = MMSYSERR_NOERROR;
+  THwParams hw;
+  if (hw.Params == nullptr) {
+    result = MMSYSERR_NOMEM;
+  } else if ((err = snd_pcm_hw_params_any(pcm, hw.Params)) < 0) {
+    result = AlsaErrorToResult(err, false);
+  } else if (snd_pcm_hw_params_test_access(pcm, hw.Params, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+             snd_pcm_hw_params_test_format(pcm, hw.Params, AlsaFormat(format)) < 0 ||
+             snd_pcm_hw_params_test_channels(pcm, hw.Params, format.nChannels) < 0 ||
+             snd_pcm_hw_params_test_rate(pcm, hw.Params, format.nSamplesPerSec, 0) < 0) {
+    result = WAVERR_BADFORMAT;
+  }
+  snd_pcm_close(pcm);
+  return result;
+}
+
+MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId,
+                            const WAVEFORMATEX& format, const TWaveNotify& notify,
+                            std::shared_ptr<TWaveStream>& stream) {
+  if (!IsSupportedPcmFormat(format)) return WAVERR_BADFORMAT;
+  std::string name;
+  if (!PcmName(input, index, name)) return MMSYSERR_BADDEVICEID;
+  snd_pcm_t* pcm = nullptr;
+  const int err = snd_pcm_open(&pcm, name.c_str(), AlsaStream(input), SND_PCM_NONBLOCK);
+  if (err < 0) return AlsaErrorToResult(err, false);
+  snd_pcm_uframes_t bufferSize = 0;
+  bool canPause = false;
+  MMRESULT result = Configure(pcm, input, format, bufferSize, canPause);
+  const int wakeFd = result == MMSYSERR_NOERROR ? eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
+  if (result == MMSYSERR_NOERROR && wakeFd < 0) result = MMSYSERR_NOMEM;
+  if (result != MMSYSERR_NOERROR) {
+    snd_pcm_close(pcm);
+    return result;
+  }
+  // From here the stream owns the pcm and the wake-up descriptor.
+  auto created = std::make_shared<TAlsaStream>(input, deviceId, format, notify, pcm, bufferSize,
+                                               canPause, wakeFd);
+  if (!created->StartThread()) return MMSYSERR_NOMEM;
+  stream = std::move(created);
+  return MMSYSERR_NOERROR;
+}

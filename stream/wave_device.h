@@ -1,0 +1,67 @@
+// What the wave output and input devices share: the device state set, the error classes and
+// texts, the worker thread that runs the returned blocks, and the polling waits.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/kernel/message_queue.h"
+#include "platform/kernel/sync.h"
+#include "platform/wave/wave_api.h"
+#include "stream/dsp_thread.h"
+#include "stream/mm_error.h"
+
+enum TMMDeviceStateFlag : unsigned { dsClosed = 1, dsOpen = 2, dsStarted = 4, dsPaused = 8 };
+using TMMDeviceState = unsigned;
+
+class EMMWaveOutError : public EMMError {
+ public:
+  using EMMError::EMMError;
+};
+
+class EMMWaveInError : public EMMError {
+ public:
+  using EMMError::EMMError;
+};
+
+extern const char* const kChangeWhileOpen;       // "Change to property while device was open"
+extern const char* const kUnknownErrorText;      // the text for a code the driver does not know
+extern const char* const kCallbackRefusedText;   // the notice shown when cmCallback is chosen
+
+// The driver's text for an error code, or the unknown-error text.
+std::string WaveOutErrorText(MMRESULT code);
+std::string WaveInErrorText(MMRESULT code);
+
+// Waits up to rounds × 10 ms for `done`, processing messages meanwhile when asked.
+bool WaitRounds(int rounds, bool processMessages, const std::function<bool()>& done);
+// Waits for the driver to mark a header done: up to 65000 checks with 2 ms sleeps (input:
+// without sleeping); a header that never is gets marked done.
+void WaitHeaderDone(WAVEHDR* header, bool sleep);
+
+// The worker of a device in cmThread mode: it takes the driver's returned blocks from its
+// message queue and runs `OnBlock` for each; `OnFailure` gets an exception that escaped.
+class TMMDeviceThread : public TMMDSPThread {
+ public:
+  struct TEvents {
+    std::shared_ptr<TEvent> Started = std::make_shared<TEvent>(false, false);
+    std::shared_ptr<TEvent> Terminate = std::make_shared<TEvent>(false, false);
+    std::shared_ptr<TEvent> Flush = std::make_shared<TEvent>(true, false);
+  };
+
+  TMMDeviceThread(TMMDSPComponent* Owner, TEvents events, uint32_t blockMessage,
+                  TThreadPriority priority, std::function<void(TMessage&)> onBlock,
+                  std::function<void(std::exception_ptr)> onFailure);
+
+ protected:
+  void Execute() override;
+
+ private:
+  TEvents FEvents;
+  uint32_t FBlockMessage;
+  TThreadPriority FStartPriority;
+  std::function<void(TMessage&)> FOnBlock;
+  std::function<void(std::exception_ptr)> FOnFailure;
+};

@@ -1,0 +1,221 @@
+#include "stream/wave_file.h"
+
+#include <strings.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "stream/dsp_thread.h"
+
+int64_t DiskFreeBytes(const std::string& folder) {
+  struct statvfs info {};
+  if (::statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) return -1;
+  return int64_t(info.f_bavail) * int64_t(info.f_frsize);
+}
+
+TMMCustomWaveFile::TMMCustomWaveFile(TComponent* AOwner)
+    : TMMCustomFile(AOwner), FWave(std::make_unique<TMMWave>()) {
+  FObserverId = FWave->AddObserver([this](TMMWave*) { WaveChanged(); });
+}
+
+TMMCustomWaveFile::~TMMCustomWaveFile() {
+  Destroying();
+  // A file still open is finished quietly: no events while being destroyed.
+  if (FFileOpened) {
+    FFileStarted = false;
+    CloseWaveFile();
+  }
+  FWave->RemoveObserver(FObserverId);
+}
+
+void TMMCustomWaveFile::SetWave(const TMMWave* Value) {
+  if (Value && Value != FWave.get()) FWave->Assign(*Value);
+}
+
+void TMMCustomWaveFile::Notify(const TNotifyEvent& Event) {
+  if (!Event || Quiet()) return;
+  DSPSynchronize([this, &Event] { Event(this); });
+}
+
+void TMMCustomWaveFile::WaveChanged() {
+  if (OnChange && !Quiet()) OnChange(this);
+  // A file that must exist defines the stream's format; a file still to be written keeps the
+  // format of its input until it has one of its own.
+  if (FWave->GetFileMustExist() || FWave->GetPWaveFormat()) SetPWaveFormat(FWave->GetPWaveFormat());
+  if (OnChanged && !Quiet()) OnChanged(this);
+}
+
+void TMMCustomWaveFile::SetPWaveFormat(const WAVEFORMATEX* Format) {
+  TMMCustomFile::SetPWaveFormat(Format);
+  const WAVEFORMATEX* f = GetPWaveFormat();
+  FSilenceValue = f && f->wFormatTag == WAVE_FORMAT_PCM && f->wBitsPerSample == 8 ? 128 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+int TMMCustomWaveFile::GetBlockAlign() const {
+  const WAVEFORMATEX* f = FWave->GetPWaveFormat();
+  return f ? f->nBlockAlign : 0;
+}
+
+int64_t TMMCustomWaveFile::GetTotalLengthMs() const {
+  const PWaveIORecord record = FWave->GetWaveIORecord();
+  return record ? FWave->SamplesToMs(record->TotalSamples) : 0;
+}
+
+int64_t TMMCustomWaveFile::GetPositionMs() const {
+  return FWave->SamplesToMs(FWave->TimeFormatToSamples(FWave->GetPosition()));
+}
+
+void TMMCustomWaveFile::SetPositionMs(int64_t Value) {
+  const WAVEFORMATEX* f = FWave->GetPWaveFormat();
+  if (!f) return;
+  const int64_t samples = (std::max<int64_t>(Value, 0) * f->nSamplesPerSec + 500) / 1000;
+  FWave->SetPosition(FWave->SamplesToTimeFormat(samples));
+}
+
+bool TMMCustomWaveFile::IsValidFile(const std::string& Name) const {
+  const std::string extension = std::filesystem::path(Name).extension().string();
+  return strcasecmp(extension.c_str(), ".wav") == 0 && WaveIOIsWaveFile(Name, WIOF_FILE);
+}
+
+TMMFileInfo TMMCustomWaveFile::GetFileInfo(const std::string& Name) const {
+  TMMFileInfo info;
+  info.Name = std::filesystem::path(Name).filename().string();
+  PWaveIORecord record = nullptr;
+  if (WaveIOReadHeader(record, Name, FOURCC_WAVE, WIOF_FILE) == WIOERR_NOERROR) {
+    info.Valid = true;
+    const int64_t rate = record->Format()->nSamplesPerSec;
+    info.LengthMs = (int64_t(record->TotalSamples) * 1000 + rate / 2) / rate;
+  }
+  WaveIOFree(record);
+  return info;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lifecycle
+
+void TMMCustomWaveFile::Open() {
+  TMMCustomFile::Open();
+  if (FFileOpened) return;
+  if (!FInput) {
+    if (!FWave->Empty()) {
+      FWave->OpenFile();
+      FStartPosition = FWave->GetPosition();
+      FFileOpened = true;
+    }
+  } else {
+    SetPWaveFormat(FInput->GetPWaveFormat());
+    if (GetPWaveFormat() && !FWave->GetFileName().empty()) {
+      if (FOverwriteExisting || FWave->Empty()) {
+        FWave->CreateFile(FWave->GetFileName(), GetPWaveFormat());
+      } else {
+        // Writing continues at the end of the existing data.
+        FWave->OpenFile();
+        FWave->SetPosition(FWave->GetDataSize());
+      }
+      FFileOpened = true;
+    }
+  }
+  if (FFileOpened) Notify(OnOpen);
+}
+
+bool TMMCustomWaveFile::CloseWaveFile() {
+  if (!FFileOpened) return false;
+  // A recording is never left without data.
+  if (FInput && !FWave->GetFileName().empty() && GetPWaveFormat() && FWave->GetDataSize() == 0) {
+    const uint8_t zeros[4] = {};
+    FWave->WriteData(zeros, sizeof zeros);
+  }
+  FWave->CloseFile();
+  FFileOpened = false;
+  return true;
+}
+
+void TMMCustomWaveFile::Close() {
+  if (FFileOpened) {
+    TMMCustomWaveFile::Stop();
+    CloseWaveFile();
+    Notify(OnClose);
+  }
+  TMMCustomFile::Close();
+}
+
+void TMMCustomWaveFile::Start() {
+  TMMCustomFile::Start();
+  if (FFileOpened && !FFileStarted) {
+    FFileStarted = true;
+    if (!FInput) FWave->SetPosition(FStartPosition);
+  }
+  FWave->PositionChanged();
+}
+
+void TMMCustomWaveFile::Stop() {
+  if (FFileOpened && FFileStarted) FFileStarted = false;
+  TMMCustomFile::Stop();
+}
+
+void TMMCustomWaveFile::Reset() {
+  if (FFileOpened && FFileStarted) FWave->Rewind();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Blocks
+
+void TMMCustomWaveFile::WriteBlock(PWaveHdr lpWaveHdr) {
+  if (!FFileStarted || !FEnabled || !FInput || FWave->GetFileName().empty() ||
+      lpWaveHdr->dwBytesRecorded == 0)
+    return;
+  const int64_t bytes = lpWaveHdr->dwBytesRecorded;
+  bool room = true;
+  if (FreeSpaceQuery) {
+    const std::string folder = std::filesystem::path(FWave->GetFileName()).parent_path().string();
+    const int64_t free = FreeSpaceQuery(folder);
+    // A reserve stays free so that the buffered tail can be flushed and the sizes patched.
+    room = free < 0 || free >= int64_t(FWave->GetIOBufferSize()) + bytes + 10240;
+  }
+  room = room && WaveIOWriteFits(FWave->GetWaveIORecord(), bytes, FSizeLimit);
+  if (!room || FWave->WriteData(lpWaveHdr->lpData, bytes) <= 0) Close();
+}
+
+void TMMCustomWaveFile::BufferReady(PWaveHdr lpWaveHdr) {
+  WriteBlock(lpWaveHdr);
+  TMMCustomFile::BufferReady(lpWaveHdr);
+}
+
+void TMMCustomWaveFile::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
+  if (FInput) {
+    TMMCustomFile::BufferLoad(lpWaveHdr, MoreBuffers);
+    WriteBlock(lpWaveHdr);
+    return;
+  }
+  if (FWave->Empty()) {
+    lpWaveHdr->dwBytesRecorded = 0;
+    return;
+  }
+  if (!FFileStarted || !FEnabled) {
+    std::memset(lpWaveHdr->lpData, FSilenceValue, lpWaveHdr->dwBufferLength);
+    lpWaveHdr->dwBytesRecorded = lpWaveHdr->dwBufferLength;
+    MoreBuffers = true;
+    return;
+  }
+  const int64_t read = FWave->ReadData(lpWaveHdr->lpData, lpWaveHdr->dwBufferLength);
+  lpWaveHdr->dwBytesRecorded = uint32_t(std::max<int64_t>(read, 0));
+  if (lpWaveHdr->dwBytesRecorded == 0) return;
+  if (FWave->BytesLeft() > 0) {
+    MoreBuffers = true;
+    return;
+  }
+  // The data ended with this block.
+  if (!lpWaveHdr->LoopActive) return;
+  if (lpWaveHdr->LoopsWanted > 0) --lpWaveHdr->LoopsRemaining;
+  if (lpWaveHdr->LoopsWanted != 0 && lpWaveHdr->LoopsRemaining < 0) return;
+  FWave->SetPosition(0);
+  FWave->Rewind();
+  if (OnLooping) OnLooping(this);
+  MoreBuffers = true;
+  lpWaveHdr->Looped = LoopFlagSet;
+}

@@ -1,0 +1,118 @@
+// The WAVE file as a chain component. As a sink (with an Input) it creates its file at Open,
+// appends every block pushed to it and finishes the file at Close, or earlier when the disk runs
+// short or the file would outgrow the 32-bit RIFF sizes. As a source (without an Input) it
+// presents the named file's format to the chain and fills every block pulled from it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "stream/dsp_component.h"
+#include "stream/wave.h"
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+// Bytes free for an unprivileged writer on the volume that holds `folder`; -1 when unknown.
+int64_t DiskFreeBytes(const std::string& folder);
+using TFreeSpaceQuery = std::function<int64_t(const std::string& folder)>;
+
+// What a file dialog shows about a file.
+struct TMMFileInfo {
+  bool Valid = false;
+  int64_t LengthMs = 0;
+  std::string Name;  // without its path
+};
+
+class TMMCustomFile : public TMMDSPComponent {
+ public:
+  using TMMDSPComponent::TMMDSPComponent;
+  bool GetEnabled() const { return FEnabled; }
+  void SetEnabled(bool Value) { FEnabled = Value; }
+
+ protected:
+  bool FEnabled = true;
+};
+
+class TMMCustomWaveFile : public TMMCustomFile {
+ public:
+  explicit TMMCustomWaveFile(TComponent* AOwner);
+  ~TMMCustomWaveFile() override;
+
+  // The owned wave; setting it takes over the given wave's settings and file.
+  TMMWave* GetWave() const { return FWave.get(); }
+  void SetWave(const TMMWave* Value);
+
+  std::string GetFileName() const { return FWave->GetFileName(); }
+  void SetFileName(const std::string& Name) { FWave->SetFileName(Name); }
+  bool Empty() const { return FWave->Empty(); }
+  int GetBlockAlign() const;
+  int64_t GetTotalLengthMs() const;
+  // Position in the wave's TimeFormat units, and in milliseconds.
+  int64_t GetPosition() const { return FWave->GetPosition(); }
+  void SetPosition(int64_t Value) { FWave->SetPosition(Value); }
+  int64_t GetPositionMs() const;
+  void SetPositionMs(int64_t Value);
+
+  // File-type queries for the file dialogs.
+  static std::string DefaultExtension() { return "*.wav"; }
+  static std::string FilterText() { return "Wave Files(*.wav)|*.wav"; }
+  bool CanHandleFile(const std::string&) const { return true; }
+  bool IsValidFile(const std::string& Name) const;
+  TMMFileInfo GetFileInfo(const std::string& Name) const;
+
+  uint16_t SilenceValue() const { return FSilenceValue; }
+  bool GetOverwriteExisting() const { return FOverwriteExisting; }
+  void SetOverwriteExisting(bool Value) { FOverwriteExisting = Value; }
+  bool FileOpened() const { return FFileOpened; }
+  bool FileStarted() const { return FFileStarted; }
+
+  void SetPWaveFormat(const WAVEFORMATEX* Format) override;
+  void Open() override;
+  void Close() override;
+  void Start() override;
+  void Stop() override;
+  void Reset() override;
+  void BufferReady(PWaveHdr lpWaveHdr) override;
+  void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+  TNotifyEvent OnChange;
+  TNotifyEvent OnChanged;
+  TNotifyEvent OnOpen;
+  TNotifyEvent OnClose;
+  TNotifyEvent OnLooping;
+
+  // How the free space before each write is found (statvfs by default); tests replace it.
+  TFreeSpaceQuery FreeSpaceQuery = DiskFreeBytes;
+  // The largest RIFF size a written file may reach; the 32-bit maximum by default. Tests lower
+  // it to reach the limit without writing gigabytes.
+  uint64_t GetSizeLimit() const { return FSizeLimit; }
+  void SetSizeLimit(uint64_t Value) { FSizeLimit = Value; }
+
+ protected:
+  void WaveChanged();
+  // Appends a pushed block; ends the recording when the disk is short, the file would outgrow
+  // its sizes, or the write fails.
+  void WriteBlock(PWaveHdr lpWaveHdr);
+  // Finishes the file; the notification is left to the caller.
+  bool CloseWaveFile();
+  void Notify(const TNotifyEvent& Event);
+
+ private:
+  std::unique_ptr<TMMWave> FWave;
+  int FObserverId = 0;
+  int64_t FStartPosition = 0;
+  uint16_t FSilenceValue = 0;
+  bool FFileOpened = false;
+  bool FFileStarted = false;
+  bool FOverwriteExisting = true;
+  uint64_t FSizeLimit = WaveIOMaxRiffSize;
+};
+
+class TMMWaveFile : public TMMCustomWaveFile {
+ public:
+  using TMMCustomWaveFile::TMMCustomWaveFile;
+  bool HasInputPort() const override { return true; }
+  bool HasOutputPort() const override { return true; }
+};

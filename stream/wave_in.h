@@ -1,0 +1,160 @@
+// The wave input device: it keeps empty blocks in the driver, pushes each filled block down
+// its chain and hands it straight back to the driver.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/kernel/sync.h"
+#include "platform/kernel/thread.h"
+#include "platform/mainloop/main_loop.h"
+#include "stream/allocator.h"
+#include "stream/sound_component.h"
+#include "stream/wave_device.h"
+
+constexpr uint32_t WaveInStopRequest = WM_APP + 2;
+
+// The driver entry points the input device reaches the driver through.
+struct TWaveInDriverTable {
+  uint32_t (*GetNumDevs)();
+  MMRESULT (*GetDevCaps)(uintptr_t, WAVEINCAPSA*, uint32_t);
+  MMRESULT (*GetErrorText)(MMRESULT, char*, uint32_t);
+  MMRESULT (*Open)(HWAVEIN*, uint32_t, const WAVEFORMATEX*, uintptr_t, uintptr_t, uint32_t);
+  MMRESULT (*Close)(HWAVEIN);
+  MMRESULT (*PrepareHeader)(HWAVEIN, WAVEHDR*, uint32_t);
+  MMRESULT (*UnprepareHeader)(HWAVEIN, WAVEHDR*, uint32_t);
+  MMRESULT (*AddBuffer)(HWAVEIN, WAVEHDR*, uint32_t);
+  MMRESULT (*Start)(HWAVEIN);
+  MMRESULT (*Stop)(HWAVEIN);
+  MMRESULT (*Reset)(HWAVEIN);
+  MMRESULT (*GetPosition)(HWAVEIN, MMTIME*, uint32_t);
+  MMRESULT (*GetID)(HWAVEIN, uint32_t*);
+};
+
+class TMMCustomWaveIn : public TMMCustomSoundComponent {
+ public:
+  explicit TMMCustomWaveIn(TComponent* AOwner);
+  ~TMMCustomWaveIn() override;
+
+  bool HasOutputPort() const override { return true; }
+
+  void SetNumBuffers(int32_t value) override;
+  int32_t GetNumBuffers() const override { return FNumBuffers; }
+  void SetDeviceID(TMMDeviceId value) override;
+  TMMDeviceId GetDeviceID() const override { return FDeviceID; }
+  void SetProductName(const std::string&) override {}
+  std::string GetProductName() const override { return FProductName; }
+  void SetCallBackMode(TMMCBMode value) override;
+  TMMCBMode GetCallBackMode() const override { return FCallBackMode; }
+  void SetBufferSize(int32_t Size) override;
+  void SetPWaveFormat(const WAVEFORMATEX* Format) override;
+
+  void SetMode(TMMMode value);
+  TMMMode GetMode() const { return FMode; }
+  void SetBitLength(TMMBits value);
+  TMMBits GetBitLength() const { return FBitLength; }
+  void SetSampleRate(int32_t value);
+  int32_t GetSampleRate() const { return FSampleRate; }
+  void SetTimeFormat(TMMTimeFormats value);
+  TMMTimeFormats GetTimeFormat() const { return FTimeFormat; }
+  void SetMaxRecordTime(int32_t value);
+  int32_t GetMaxRecordTime() const { return FMaxRecordTime; }
+  int32_t MaxRecordBytes() const { return FMaxRecordBytes; }
+  void SetPriority(TThreadPriority value);
+  TThreadPriority GetPriority() const { return FPriority; }
+
+  int64_t GetPosition();
+  TMMDeviceState DeviceState() const { return FState; }
+  uint32_t DriverVersion() const { return FDriverVersion; }
+  HWAVEIN DeviceHandle() const { return FHandle; }
+  int64_t BytesRecorded() const { return FBytesRecorded; }
+
+  virtual void BindDriver() = 0;
+  virtual void DeviceError(const std::string& message);
+  void Open() override;
+  void Close() override;
+  void Start() override;
+  void Pause() override;
+  void Restart() override;
+  void Stop() override;
+
+  void BufferReady(PWaveHdr lpWaveHdr) override;
+
+  TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
+
+ protected:
+  // Reads the device count through the bound driver; the constructor of the class that binds
+  // the driver calls it.
+  void InitDriver();
+  TWaveInDriverTable DriverTable{};
+
+ private:
+  static void DriverCallback(void* handle, uint32_t msg, uintptr_t instance, uintptr_t param1,
+                             uintptr_t param2);
+  void WindowProc(TMessage& msg);
+  void BufferDone(PWaveHdr header);
+  void EndBufferDone();
+  void AddBlock(PWaveHdr header);
+  void BuildFormat();
+  void UpdateMaxRecordBytes();
+  void CloseCompletion();
+  void StartWorker();
+  void EndWorker();
+  void WorkerFailed(std::exception_ptr error);
+  std::string ErrorText(MMRESULT code);
+  int64_t GetSamplePosition();
+  bool IsOpen() const { return FState & dsOpen; }
+  bool IsStarted() const { return FState & dsStarted; }
+  bool IsPaused() const { return FState & dsPaused; }
+  void Fire(const TNotifyEvent& event) {
+    if (event) event(this);
+  }
+
+  int32_t FNumBuffers = 10;
+  TMMDeviceId FDeviceID = 0;
+  std::string FProductName;
+  uint32_t FDriverVersion = 0;
+  TMMCBMode FCallBackMode = cmWindow;
+  TMMMode FMode = mMono;
+  TMMBits FBitLength = b8Bit;
+  int32_t FSampleRate = 11025;
+  TMMTimeFormats FTimeFormat = tfByte;
+  int32_t FMaxRecordTime = -1;
+  int32_t FMaxRecordBytes = 0x7FFFFFFF;
+  TThreadPriority FPriority = tpHigher;
+
+  std::atomic<TMMDeviceState> FState{dsClosed};
+  HWAVEIN FHandle = nullptr;
+  std::unique_ptr<TMessageWindow> FNotifyWindow;
+  std::array<PWaveHdr, 500> FHeaders{};
+  int32_t FCurIndex = 0;
+  int32_t FInDriver = 0;      // under FLock
+  int32_t FInBufferDone = 0;  // under FLock
+  uint32_t FNumDevs = 0;
+  std::atomic<bool> FStopPending{false};
+  std::atomic<bool> FClosePending{false};
+  std::atomic<bool> FHalting{false};
+  std::atomic<bool> FClosing{false};
+  std::atomic<bool> FResetting{false};
+  std::atomic<bool> FEndPosted{false};
+  int64_t FBytesRecorded = 0;
+  int64_t FLastPosition = 0;
+  int32_t FWrapCount = 0;
+  int64_t FWrapSize = 0;
+
+  TCriticalSection FLock;
+  TMMDeviceThread* FThread = nullptr;
+  TThreadId FThreadId = 0;
+  TMMDeviceThread::TEvents FEvents;
+  std::atomic<bool> FThreadError{false};
+  TMMAllocator FAllocator;
+};
+
+class TMMWaveIn : public TMMCustomWaveIn {
+ public:
+  explicit TMMWaveIn(TComponent* AOwner);
+  void BindDriver() override;
+};

@@ -1,0 +1,205 @@
+// The RIFF WAVE I/O layer: plain functions over a per-file record that parse a file's chunk
+// list, create a file, read, write and seek its samples, and patch the sizes on close. The
+// functions return numeric result codes and never throw; every size read from a file is
+// treated as untrusted.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/wave/wave_types.h"
+
+// Result codes.
+constexpr int WIOERR_NOERROR = 0;
+constexpr int WIOERR_FORMAT = 101;     // no format chunk, or no open file where one is needed
+constexpr int WIOERR_BADARG = 104;     // absent record, file name or format
+constexpr int WIOERR_FILEERROR = 106;  // open, descend, read, write or seek failed
+constexpr int WIOERR_NOMEM = 107;      // out of memory
+
+// Open flags of a record.
+constexpr uint32_t WIOF_FILE = 0;
+constexpr uint32_t WIOF_RESOURCE = 2;    // an image of type "WAVE" in the executable
+constexpr uint32_t WIOF_MEMORY = 4;      // an image in memory
+constexpr uint32_t WIOF_INFOONLY = 8;    // only the INFO and DISP lists are wanted
+constexpr uint32_t WIOF_PLAINREAD = 16;  // data read with plain file reads, not chunk I/O
+
+using FOURCC = uint32_t;
+constexpr FOURCC MakeFourCC(const char (&id)[5]) {
+  return uint32_t(uint8_t(id[0])) | uint32_t(uint8_t(id[1])) << 8 | uint32_t(uint8_t(id[2])) << 16 |
+         uint32_t(uint8_t(id[3])) << 24;
+}
+constexpr FOURCC FOURCC_RIFF = MakeFourCC("RIFF");
+constexpr FOURCC FOURCC_LIST = MakeFourCC("LIST");
+constexpr FOURCC FOURCC_WAVE = MakeFourCC("WAVE");
+constexpr FOURCC FOURCC_INFO = MakeFourCC("INFO");
+constexpr FOURCC FOURCC_FMT = MakeFourCC("fmt ");
+constexpr FOURCC FOURCC_DATA = MakeFourCC("data");
+constexpr FOURCC FOURCC_FACT = MakeFourCC("fact");
+constexpr FOURCC FOURCC_DISP = MakeFourCC("DISP");
+std::string FourCCText(FOURCC id);
+
+// The buffered file beneath a record: positioned reads and writes through one buffer of a
+// settable size. Only regular files are opened.
+class TWaveIOFile {
+ public:
+  enum TMode { omRead, omReadWrite, omCreate };
+  TWaveIOFile() = default;
+  ~TWaveIOFile();
+  TWaveIOFile(const TWaveIOFile&) = delete;
+  TWaveIOFile& operator=(const TWaveIOFile&) = delete;
+
+  bool Open(const std::string& name, TMode mode, size_t bufferSize);
+  bool Close();  // flushes; false when the flush failed
+  bool IsOpen() const { return FFd >= 0; }
+  bool Created() const { return FCreated; }
+  bool Writable() const { return FWritable; }
+
+  int64_t Position() const { return FPos; }
+  int64_t Length() const { return FLength; }
+  // Any position from 0 on; reading past the end reads nothing.
+  bool Seek(int64_t position);
+  // Bytes read (fewer at the end of the file), or -1 on an error.
+  int64_t Read(void* buffer, int64_t bytes);
+  // Writes all bytes or fails.
+  bool Write(const void* buffer, int64_t bytes);
+  bool Flush();
+  bool SetBufferSize(size_t size);
+  // Cuts or extends the file to `length` (after a flush).
+  bool Truncate(int64_t length);
+
+ private:
+  bool FlushWrite();
+  int FFd = -1;
+  bool FCreated = false;
+  bool FWritable = false;
+  int64_t FPos = 0;
+  int64_t FLength = 0;
+  std::vector<char> FBuffer;
+  // The buffer holds either cached file bytes (reading) or bytes not yet written (writing),
+  // starting at file offset FBufStart.
+  int64_t FBufStart = 0;
+  size_t FBufLen = 0;
+  bool FBufDirty = false;
+};
+
+// One chunk's header: id, size and form or list type; the file offset of its data (for
+// "RIFF" and "LIST", the type is part of the data); flags.
+constexpr uint32_t MMIO_DIRTY = 0x10000000;
+struct TMMCKInfo {
+  FOURCC ckid = 0;
+  uint32_t cksize = 0;
+  FOURCC fccType = 0;
+  int64_t dwDataOffset = 0;
+  uint32_t dwFlags = 0;
+};
+
+// The standard RIFF INFO items a file may carry, in table order.
+constexpr std::array<std::string_view, 23> RiffInfoIds = {
+    "IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG", "IGNR", "IKEY",
+    "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+
+struct TRiffInfoItem {
+  int Index = 0;
+  uint32_t Flags = 0;
+  bool HasText = false;   // a text was read from the file
+  std::string Text;       // the text read from the file
+  bool Replaced = false;  // a replacement was set
+  std::string Replacement;
+  // The text in effect: the replacement when set, else the file's.
+  const std::string& Current() const { return Replaced ? Replacement : Text; }
+};
+
+class TRiffInfoList {
+ public:
+  TRiffInfoList();
+  // Index in RiffInfoIds, or -1 for an unknown id.
+  static int IndexOf(std::string_view id);
+  const TRiffInfoItem& Item(int index) const { return FItems[size_t(index)]; }
+  // The text in effect for `id`; empty for an unknown id or none.
+  std::string Get(std::string_view id) const;
+  // Sets a replacement text; false for an unknown id.
+  bool Set(std::string_view id, const std::string& text);
+  void NoteFromFile(int index, std::string text);
+
+ private:
+  std::array<TRiffInfoItem, RiffInfoIds.size()> FItems;
+};
+
+struct TRiffDispItem {
+  uint32_t Type = 0;  // 1: text, 8: device-independent bitmap
+  std::vector<uint8_t> Data;
+};
+using TRiffDispList = std::vector<TRiffDispItem>;
+
+// Per-file record.
+struct WaveIORecord {
+  uint32_t Flags = 0;
+  std::unique_ptr<TWaveIOFile> File;  // absent while the file is closed
+  TMMCKInfo RiffChunk;
+  TMMCKInfo DataChunk;
+  int64_t FileLength = 0;
+  uint32_t DataBytes = 0;  // bytes of whole frames in the data chunk
+  int64_t DataOffset = 0;  // file offset of the first sample
+  uint32_t TotalSamples = 0;
+  uint32_t FirstSample = 0;  // range start
+  uint32_t LastSample = 0;   // range end
+  uint32_t BytesLeft = 0;    // to read in the range
+  uint32_t Position = 0;     // current sample, relative to the range start
+  std::string FileName;
+  TRiffDispList DispList;
+  TRiffInfoList InfoList;
+  double BytesPerSecond = 0;  // when non-zero, replaces nAvgBytesPerSec in the conversions
+  int32_t IOBufferSize = 32768;
+  // The wave format: at least 18 bytes, plus cbSize bytes for a non-PCM format.
+  std::vector<uint8_t> FormatBytes;
+
+  WAVEFORMATEX* Format() {
+    return FormatBytes.size() >= sizeof(WAVEFORMATEX)
+               ? reinterpret_cast<WAVEFORMATEX*>(FormatBytes.data())
+               : nullptr;
+  }
+  const WAVEFORMATEX* Format() const {
+    return FormatBytes.size() >= sizeof(WAVEFORMATEX)
+               ? reinterpret_cast<const WAVEFORMATEX*>(FormatBytes.data())
+               : nullptr;
+  }
+  bool IsOpen() const { return File && File->IsOpen(); }
+};
+using PWaveIORecord = WaveIORecord*;
+
+// Conversions over the record's format; 64-bit throughout. Both give 0 without a usable format.
+int64_t WaveIOSamplesToBytes(const WaveIORecord* record, int64_t samples);
+int64_t WaveIOBytesToSamples(const WaveIORecord* record, int64_t bytes);
+
+// Parses `name` into a new record (form type `formType`, normally FOURCC_WAVE), then closes the
+// file. On failure the record is absent.
+int WaveIOReadHeader(PWaveIORecord& record, const std::string& name, FOURCC formType,
+                     uint32_t flags);
+bool WaveIOIsWaveFile(const std::string& name, uint32_t flags);
+// A new record holding a copy of `format`, with empty INFO and DISP lists.
+int WaveIOFromFormat(PWaveIORecord& record, const WAVEFORMATEX* format);
+// Creates the file and leaves it positioned at the first sample of a new data chunk.
+int WaveIOCreate(PWaveIORecord record, const std::string& name);
+// Reopens the record's file when it is closed, then seeks to the current position.
+int WaveIOOpen(PWaveIORecord record);
+// Positions at `sample` (relative to the range start), clamped to the range.
+int WaveIOSeek(PWaveIORecord record, int64_t sample);
+// Bytes read or written, or -1.
+int64_t WaveIORead(PWaveIORecord record, void* buffer, int64_t bytes);
+int64_t WaveIOWrite(PWaveIORecord record, const void* buffer, int64_t bytes);
+int WaveIOSetBuffer(PWaveIORecord record, int32_t size);
+// Finishes a written file (sizes, fact, DISP and INFO chunks) and closes it.
+int WaveIOClose(PWaveIORecord record);
+int WaveIOFree(PWaveIORecord& record);
+
+// The largest RIFF size: the field is 32 bits wide.
+constexpr uint64_t WaveIOMaxRiffSize = 0xFFFFFFFFull;
+// Whether `bytes` more written at the current position of a file being written leave a data
+// chunk that still closes with a RIFF size of at most `riffSizeLimit`: the pad byte and every
+// chunk that the close appends are counted. False for a record whose file is not open.
+bool WaveIOWriteFits(const WaveIORecord* record, int64_t bytes,
+                     uint64_t riffSizeLimit = WaveIOMaxRiffSize);

@@ -1,0 +1,148 @@
+// The wave output device: it pulls blocks from its Input, hands them to the driver, pushes
+// every played block on to its Output and refills it, and stops itself at the end of the data.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/kernel/sync.h"
+#include "platform/kernel/thread.h"
+#include "platform/mainloop/main_loop.h"
+#include "stream/allocator.h"
+#include "stream/sound_component.h"
+#include "stream/wave_device.h"
+
+constexpr uint32_t WaveOutStopRequest = WM_APP + 1;
+
+// The output device operations, declared for every output component.
+class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
+ public:
+  using TMMCustomSoundComponent::TMMCustomSoundComponent;
+  virtual int64_t GetPosition() = 0;
+  virtual void ResetDevice() = 0;
+  virtual void DeviceError(const std::string& message) = 0;
+};
+
+class TMMWaveOut : public TMMCustomWaveOutComponent {
+ public:
+  explicit TMMWaveOut(TComponent* AOwner);
+  ~TMMWaveOut() override;
+
+  bool HasInputPort() const override { return true; }
+  bool HasOutputPort() const override { return true; }
+
+  void SetNumBuffers(int32_t value) override;
+  int32_t GetNumBuffers() const override { return FNumBuffers; }
+  void SetDeviceID(TMMDeviceId value) override;
+  TMMDeviceId GetDeviceID() const override { return FDeviceID; }
+  void SetProductName(const std::string&) override {}
+  std::string GetProductName() const override { return FProductName; }
+  void SetCallBackMode(TMMCBMode value) override;
+  TMMCBMode GetCallBackMode() const override { return FCallBackMode; }
+  void SetBufferSize(int32_t Size) override;
+  void SetPWaveFormat(const WAVEFORMATEX* Format) override;
+
+  void SetTimeFormat(TMMTimeFormats value) { FTimeFormat = value; }
+  TMMTimeFormats GetTimeFormat() const { return FTimeFormat; }
+  void SetLooping(bool value);
+  bool GetLooping() const { return FLooping; }
+  void SetLoopCount(uint16_t value);
+  uint16_t GetLoopCount() const { return FLoopCount; }
+  void SetShowHourGlass(bool value) { FShowHourGlass = value; }
+  bool GetShowHourGlass() const { return FShowHourGlass; }
+  void SetMapped(bool value) { FMapped = value; }
+  bool GetMapped() const { return FMapped; }
+  void SetPriority(TThreadPriority value);
+  TThreadPriority GetPriority() const { return FPriority; }
+
+  int64_t GetPosition() override;
+  TMMDeviceState DeviceState() const { return FState; }
+  uint32_t DriverVersion() const { return FDriverVersion; }
+  HWAVEOUT DeviceHandle() const { return FHandle; }
+
+  void Open() override;
+  void Close() override;
+  void Start() override;
+  void Pause() override;
+  void Restart() override;
+  void Stop() override;
+  void ResetDevice() override;
+  void DeviceError(const std::string& message) override;
+
+  void BufferReady(PWaveHdr) override {}
+  void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+  TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose, OnLooping;
+  TMMBufferEvent OnBufferFilled;
+
+ private:
+  static void DriverCallback(void* handle, uint32_t msg, uintptr_t instance, uintptr_t param1,
+                             uintptr_t param2);
+  void WindowProc(TMessage& msg);
+  void BufferDone(PWaveHdr header);
+  void EndBufferDone();
+  void FinishStop();
+  uint32_t LoadBlock(PWaveHdr header);
+  void WriteBlock(PWaveHdr header);
+  bool PrimeHeaders(bool allocate);
+  int64_t GetSamplePosition();
+  void StartWorker();
+  void EndWorker();
+  void WorkerFailed(std::exception_ptr error);
+  void ResetBookkeeping();
+  bool IsOpen() const { return FState & dsOpen; }
+  bool IsStarted() const { return FState & dsStarted; }
+  bool IsPaused() const { return FState & dsPaused; }
+  void Fire(const TNotifyEvent& event) {
+    if (event) event(this);
+  }
+  uint32_t DriverDeviceId() const { return uint32_t(FDeviceID); }
+  uint32_t OpenFlags() const { return FMapped && FDeviceID >= 0 ? WAVE_MAPPED : 0; }
+
+  int32_t FNumBuffers = 10;
+  TMMDeviceId FDeviceID = 0;
+  std::string FProductName;
+  uint32_t FDriverVersion = 0;
+  TMMCBMode FCallBackMode = cmWindow;
+  TMMTimeFormats FTimeFormat = tfByte;
+  bool FLooping = false;
+  uint16_t FLoopCount = 0;
+  bool FShowHourGlass = true;
+  bool FMapped = false;
+  TThreadPriority FPriority = tpHigher;
+
+  std::atomic<TMMDeviceState> FState{dsClosed};
+  HWAVEOUT FHandle = nullptr;
+  std::unique_ptr<TMessageWindow> FNotifyWindow;
+  std::array<PWaveHdr, 500> FHeaders{};
+  int32_t FNumQueued = 0;
+  int32_t FCurIndex = 0;
+  std::atomic<int32_t> FInDriver{0};
+  uint32_t FNumDevs = 0;
+
+  std::atomic<bool> FSourceHasMore{false};
+  int32_t FInBufferDone = 0;  // under FLock
+  std::atomic<bool> FStopPending{false};
+  std::atomic<bool> FClosePending{false};
+  std::atomic<bool> FHalting{false};
+  std::atomic<bool> FClosing{false};
+  std::atomic<bool> FResetting{false};
+  std::atomic<bool> FEndPosted{false};
+
+  int64_t FPositionBase = 0;
+  int64_t FLoopWrapPosition = 0;
+  int64_t FLastPosition = 0;
+  int32_t FWrapCount = 0;
+  int64_t FWrapSize = 0;
+  int32_t FLoopCounter = 0;
+
+  TCriticalSection FLock;
+  TMMDeviceThread* FThread = nullptr;
+  TThreadId FThreadId = 0;
+  TMMDeviceThread::TEvents FEvents;
+  std::atomic<bool> FThreadError{false};
+  TMMAllocator FAllocator;
+};

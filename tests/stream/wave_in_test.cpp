@@ -1,0 +1,150 @@
+#include "stream/wave_in.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "platform/kernel/clock.h"
+#include "platform/mainloop/main_loop.h"
+#include "platform/wave/fake_driver.h"
+#include "tests/stream/memory_components.h"
+
+namespace {
+
+class WaveInTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    driver_ = std::make_shared<TFakeWaveDriver>(1, 2);
+    SetWaveDriver(driver_);
+    in_ = std::make_unique<TMMWaveIn>(nullptr);
+    in_->SetOutput(&sink_);
+    in_->SetMode(mStereo);
+    in_->SetBitLength(b16Bit);
+    in_->SetSampleRate(44100);
+    in_->SetBufferSize(8192);
+    in_->SetNumBuffers(4);
+    in_->SetCallBackMode(cmThread);
+    in_->OnStop = [this](TObject*) { ++stops_; };
+    driver_->ClearCalls();
+  }
+  void TearDown() override {
+    in_.reset();
+    SetWaveDriver(nullptr);
+    EXPECT_TRUE(RunUntil([] { return LiveThreadCount() == 0; }, 5000));
+    ReapFinishedThreads();
+  }
+  // Fills one queued block and waits until the worker has pushed it and given it back.
+  void Record(uint32_t bytes) {
+    ASSERT_TRUE(RunUntil([&] { return driver_->QueuedIn() > 0; }, 5000));
+    const int before = sink_.FBlocks;
+    ASSERT_TRUE(driver_->ReturnInBlock(bytes));
+    ASSERT_TRUE(RunUntil([&] { return sink_.FBlocks > before; }, 5000));
+  }
+
+  std::shared_ptr<TFakeWaveDriver> driver_;
+  std::unique_ptr<TMMWaveIn> in_;
+  TMemorySink sink_{nullptr};
+  std::atomic<int> stops_{0};
+};
+
+TEST_F(WaveInTest, DriverCallsFollowTheLifecycle) {
+  in_->Open();
+  std::vector<std::string> open = {"waveInOpen(0,query)", "waveInOpen(0,CALLBACK_FUNCTION)"};
+  for (int i = 0; i < 4; ++i) open.push_back("waveInPrepareHeader(48)");
+  EXPECT_EQ(driver_->Calls(), open);
+  driver_->ClearCalls();
+  in_->Start();
+  EXPECT_EQ(driver_->Calls(),
+            (std::vector<std::string>{"waveInAddBuffer(8192)", "waveInAddBuffer(8192)",
+                                      "waveInAddBuffer(8192)", "waveInAddBuffer(8192)",
+                                      "waveInStart"}));
+  driver_->ClearCalls();
+  Record(8192);
+  ASSERT_TRUE(RunUntil([&] { return driver_->QueuedIn() == 4; }, 5000));
+  EXPECT_EQ(driver_->Calls(),
+            (std::vector<std::string>{"waveInGetPosition(samples)", "waveInAddBuffer(8192)"}));
+  driver_->ClearCalls();
+  in_->Stop();
+  EXPECT_EQ(driver_->Calls(), (std::vector<std::string>{"waveInStop", "waveInReset"}));
+  EXPECT_EQ(stops_, 1);
+  driver_->ClearCalls();
+  in_->Close();
+  std::vector<std::string> close = {"waveInStop", "waveInReset"};
+  for (int i = 0; i < 4; ++i) close.push_back("waveInUnprepareHeader(48)");
+  close.push_back("waveInClose");
+  EXPECT_EQ(driver_->Calls(), close);
+  EXPECT_EQ(sink_.Size(), 8192u);
+}
+
+TEST_F(WaveInTest, MaxRecordTimeCutsTheCrossingBlockAndStopsTheDevice) {
+  in_->SetTimeFormat(tfMillisecond);
+  in_->SetMaxRecordTime(1000);
+  EXPECT_EQ(in_->MaxRecordBytes(), 176400);
+  in_->Start();
+  for (int i = 0; i < 22; ++i) Record(8192);  // 22 × 8192 = 180224 > 176400
+  ASSERT_TRUE(RunUntil([&] { return stops_ > 0; }, 5000));
+  EXPECT_EQ(sink_.Size(), 176400u);
+  EXPECT_EQ(stops_, 1);
+  EXPECT_FALSE(in_->DeviceState() & dsStarted);
+  driver_->SetInPosition(44100 * 2);
+  EXPECT_LE(in_->GetPosition(), 1000);
+}
+
+TEST_F(WaveInTest, StopDeliversThePartlyFilledBlock) {
+  in_->Start();
+  Record(8192);
+  driver_->SetInPartialBytes(100);
+  in_->Stop();
+  ASSERT_TRUE(RunUntil([&] { return sink_.Size() == 8292u; }, 5000));
+  EXPECT_EQ(stops_, 1);
+}
+
+TEST_F(WaveInTest, FormatPropertiesClampAndFlowDownstream) {
+  in_->SetSampleRate(4000);
+  EXPECT_EQ(in_->GetSampleRate(), 8000);
+  in_->SetSampleRate(200000);
+  EXPECT_EQ(in_->GetSampleRate(), 100000);
+  in_->SetMode(mMultiChannel);
+  EXPECT_EQ(in_->GetMode(), mStereo);
+  in_->SetSampleRate(48000);
+  in_->SetBitLength(b8Bit);
+  ASSERT_NE(sink_.GetPWaveFormat(), nullptr);
+  EXPECT_EQ(sink_.GetPWaveFormat()->nSamplesPerSec, 48000u);
+  EXPECT_EQ(sink_.GetPWaveFormat()->wBitsPerSample, 8);
+  EXPECT_EQ(sink_.GetPWaveFormat()->nChannels, 2);
+  // A format set from outside takes the properties with it.
+  WAVEFORMATEX f{};
+  BuildPCMFormat(&f, 16, 1, 22050);
+  in_->SetPWaveFormat(&f);
+  EXPECT_EQ(in_->GetSampleRate(), 22050);
+  EXPECT_EQ(in_->GetMode(), mMono);
+  EXPECT_EQ(in_->GetBitLength(), b16Bit);
+
+  in_->Open();
+  EXPECT_THROW(in_->SetSampleRate(44100), EMMWaveInError);
+  in_->Close();
+}
+
+TEST_F(WaveInTest, InvalidDeviceAndRefusedFormatAreReported) {
+  in_->SetDeviceID(InvalidId);
+  EXPECT_EQ(in_->GetProductName(), "No wave audio recording device found");
+  try {
+    in_->Open();
+    FAIL();
+  } catch (const EMMWaveInError& e) {
+    EXPECT_STREQ(e.what(), "Invalid DeviceID");
+  }
+  in_->SetDeviceID(1);
+  EXPECT_EQ(in_->GetProductName(), "Fake input 1");
+  driver_->SetRefuseFormats(true);
+  try {
+    in_->Open();
+    FAIL();
+  } catch (const EMMWaveInError& e) {
+    EXPECT_STREQ(e.what(), "WaveInOpen:\n\rThe actual device can''t record this format");
+  }
+  EXPECT_EQ(in_->DeviceState(), unsigned(dsClosed));
+}
+
+}  // namespace

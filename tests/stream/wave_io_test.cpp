@@ -1,0 +1,332 @@
+#include "stream/wave_io.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/stream/wave_test_data.h"
+
+using namespace wavetest;
+
+namespace {
+
+struct WaveIO : ::testing::Test {
+  TTempDir dir;
+  PWaveIORecord record = nullptr;
+  ~WaveIO() override { WaveIOFree(record); }
+
+  int Parse(const std::string& bytes, uint32_t flags = WIOF_FILE) {
+    const std::string path = dir.File("in.wav");
+    WriteFile(path, bytes);
+    WaveIOFree(record);
+    return WaveIOReadHeader(record, path, FOURCC_WAVE, flags);
+  }
+
+  std::string ReadAll() {
+    std::string out;
+    char buffer[333];
+    for (int64_t n; (n = WaveIORead(record, buffer, sizeof buffer)) > 0;)
+      out.append(buffer, size_t(n));
+    return out;
+  }
+};
+
+TEST_F(WaveIO, ParsesFormatDataInfoAndDisplayChunks) {
+  const std::string samples = Samples16(250, 2);
+  const std::string info = Chunk("LIST", "INFO" + Chunk("INAM", std::string("Take 1\0", 7)) +
+                                             Chunk("IXYZ", std::string("dropped\0", 8)) +
+                                             Chunk("ICMT", std::string("odd\0", 4)));
+  const std::string disp = Chunk("DISP", Le32(1) + std::string("caption\0", 8));
+  // The fact count disagrees with the data; the data decides.
+  const std::string fact = Chunk("fact", Le32(99999));
+  ASSERT_EQ(Parse(Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + info + fact + disp +
+                       Chunk("data", samples))),
+            WIOERR_NOERROR);
+  const WAVEFORMATEX* f = record->Format();
+  EXPECT_EQ(f->nChannels, 2);
+  EXPECT_EQ(f->nSamplesPerSec, 44100u);
+  EXPECT_EQ(f->nBlockAlign, 4);
+  EXPECT_EQ(f->cbSize, 0);
+  EXPECT_EQ(record->DataBytes, samples.size());
+  EXPECT_EQ(record->TotalSamples, 250u);
+  EXPECT_EQ(record->LastSample, 250u);
+  EXPECT_EQ(record->InfoList.Get("INAM"), "Take 1");
+  EXPECT_EQ(record->InfoList.Get("ICMT"), "odd");
+  EXPECT_EQ(TRiffInfoList::IndexOf("IXYZ"), -1);
+  ASSERT_EQ(record->DispList.size(), 1u);
+  EXPECT_EQ(record->DispList[0].Type, 1u);
+  EXPECT_EQ(std::string(record->DispList[0].Data.begin(), record->DispList[0].Data.end()),
+            std::string("caption\0", 8));
+  EXPECT_FALSE(record->IsOpen());
+  const int64_t offset = record->DataOffset;
+  EXPECT_EQ(Parse(Pcm16Stereo(samples)), WIOERR_NOERROR);
+  EXPECT_EQ(record->DataOffset, 44);
+  EXPECT_GT(offset, 44);
+}
+
+// What the tolerant parse makes of damaged and unusual files.
+struct ParseCase {
+  const char* name;
+  std::string bytes;
+  int result;
+  uint32_t dataBytes;
+};
+
+TEST_F(WaveIO, TolerantParse) {
+  const std::string fmt = Chunk("fmt ", FmtBody(1, 2, 44100, 16));
+  const std::string frames = Samples16(100, 2);  // 400 bytes
+  const std::string odd = frames + "xy";         // 402 bytes: not whole frames
+  const std::string list = Chunk("LIST", "INFO" + Chunk("INAM", std::string("n\0", 2)));
+  const std::vector<ParseCase> cases = {
+      {"unfinished: RIFF and data sizes 0", Riff(fmt + Chunk("data", odd, 0u), 0u), 0, 400},
+      {"unfinished: sizes far too large", Riff(fmt + Chunk("data", odd, ~0u), ~0u), 0, 400},
+      {"data size too small, RIFF right", Riff(fmt + Chunk("data", frames, 40u)), 0, 400},
+      {"data ends at the next chunk", Riff(fmt + Chunk("data", frames) + list), 0, 400},
+      {"wrong PCM block align and rate",
+       Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16, 3, 7)) + Chunk("data", frames)), 0, 396},
+      {"fmt without data", Riff(fmt + list), 0, 0},
+      {"no fmt", Riff(Chunk("data", frames)), WIOERR_FORMAT, 0},
+      {"not RIFF", "RIFX" + Riff(fmt).substr(4), WIOERR_FILEERROR, 0},
+      {"not WAVE", Riff(fmt + Chunk("data", frames), {}, "AVI "), WIOERR_FILEERROR, 0},
+      {"empty file", "", WIOERR_FILEERROR, 0},
+      {"header cut short", Riff(fmt).substr(0, 10), WIOERR_FILEERROR, 0},
+      {"chunk before fmt runs past the file", Riff(Chunk("junk", "abcd", 1u << 30) + fmt),
+       WIOERR_FORMAT, 0},
+      {"zero channels", Riff(Chunk("fmt ", FmtBody(1, 0, 44100, 16)) + Chunk("data", frames)),
+       WIOERR_FORMAT, 0},
+      {"zero rate", Riff(Chunk("fmt ", FmtBody(1, 2, 0, 16)) + Chunk("data", frames)),
+       WIOERR_FORMAT, 0},
+      {"non-PCM with block align 0",
+       Riff(Chunk("fmt ", FmtBody(2, 2, 44100, 4, 0, 1000) + Le16(0)) + Chunk("data", frames)),
+       WIOERR_FORMAT, 0},
+      {"non-PCM without channels",
+       Riff(Chunk("fmt ", FmtBody(2, 0, 44100, 4, 256, 11155) + Le16(0)) + Chunk("data", frames)),
+       WIOERR_FORMAT, 0},
+      {"short fmt chunk",
+       Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16).substr(0, 12)) + Chunk("data", frames)),
+       WIOERR_FORMAT, 0},
+      {"second data ends the walk",
+       Riff(fmt + Chunk("data", frames) + Chunk("data", frames) + list), 0, 400},
+  };
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Parse(c.bytes), c.result);
+    if (c.result == WIOERR_NOERROR && record) {
+      EXPECT_EQ(record->DataBytes, c.dataBytes);
+      EXPECT_EQ(record->Format()->nBlockAlign, 4);
+      EXPECT_EQ(record->Format()->nAvgBytesPerSec, 176400u);
+      EXPECT_EQ(record->TotalSamples, c.dataBytes / 4);
+    }
+    if (c.result != WIOERR_NOERROR) {
+      EXPECT_EQ(record, nullptr);
+    }
+  }
+}
+
+TEST_F(WaveIO, AChunkPastTheRiffEndStopsTheWalkOnlyOnceFormatAndDataWereSeen) {
+  const std::string fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 8));
+  const std::string data = Chunk("data", std::string(10, 'a'));
+  const std::string list = Chunk("LIST", "INFO" + Chunk("INAM", std::string("n\0", 2)));
+  // The RIFF size covers fmt and data only: the INFO list behind is not read.
+  const std::string inside = fmt + data;
+  ASSERT_EQ(Parse(Riff(inside + list, uint32_t(inside.size() + 4))), WIOERR_NOERROR);
+  EXPECT_EQ(record->InfoList.Get("INAM"), "");
+  // Before both were seen, a chunk past the RIFF end is still read.
+  ASSERT_EQ(Parse(Riff(list + fmt + data, 4)), WIOERR_NOERROR);
+  EXPECT_EQ(record->InfoList.Get("INAM"), "n");
+  EXPECT_EQ(record->DataBytes, 10u);
+}
+
+TEST_F(WaveIO, InfoOnlyGivesTheListsWithoutAFormat) {
+  const std::string list = Chunk("LIST", "INFO" + Chunk("IART", std::string("me\0", 3)));
+  ASSERT_EQ(Parse(Riff(list), WIOF_INFOONLY), WIOERR_NOERROR);
+  EXPECT_EQ(record->InfoList.Get("IART"), "me");
+  EXPECT_EQ(record->Format(), nullptr);
+}
+
+TEST_F(WaveIO, DamagedInfoListsAreReadOnlyAsFarAsTheyGo) {
+  const std::string fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 8));
+  // An item whose size runs past the list; an unterminated text; a list too short for a type.
+  const std::string items = Chunk("INAM", "abc") + "ICMT" + Le32(1000) + "xyz";
+  ASSERT_EQ(Parse(Riff(fmt + Chunk("LIST", "INFO" + items) + Chunk("LIST", "IN") +
+                       Chunk("DISP", "abcd") + Chunk("data", "12"))),
+            WIOERR_NOERROR);
+  EXPECT_EQ(record->InfoList.Get("INAM"), "abc");
+  EXPECT_EQ(record->InfoList.Get("ICMT"), "xyz");
+  EXPECT_TRUE(record->DispList.empty());  // a DISP of 4 bytes adds nothing
+  EXPECT_EQ(record->DataBytes, 2u);
+}
+
+TEST_F(WaveIO, NonPcmExtraBytesAreLimitedToWhatTheChunkHolds) {
+  // cbSize claims 5000 extra bytes; the chunk holds 2.
+  const std::string fmt = Chunk("fmt ", FmtBody(2, 1, 22050, 4, 256, 11155) + Le16(5000) + "xy");
+  ASSERT_EQ(Parse(Riff(fmt + Chunk("data", std::string(512, 'd')))), WIOERR_NOERROR);
+  EXPECT_EQ(record->Format()->cbSize, 2);
+  EXPECT_EQ(record->FormatBytes.size(), 20u);
+  EXPECT_EQ(record->Format()->nBlockAlign, 256);  // not recomputed for non-PCM
+  EXPECT_EQ(record->DataBytes, 512u);
+}
+
+TEST_F(WaveIO, SeekAndReadStayInsideTheData) {
+  const std::string samples = Samples16(300, 2);
+  const std::string file = Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + Chunk("data", samples) +
+                                Chunk("junk", "trailing"));
+  ASSERT_EQ(Parse(file), WIOERR_NOERROR);
+  EXPECT_EQ(WaveIORead(record, nullptr, 4), -1);  // not open
+  ASSERT_EQ(WaveIOOpen(record), WIOERR_NOERROR);
+  EXPECT_EQ(record->BytesLeft, 1200u);
+  EXPECT_EQ(ReadAll(), samples);
+  EXPECT_EQ(record->Position, 300u);
+  EXPECT_EQ(WaveIORead(record, nullptr, 4), -1);
+
+  ASSERT_EQ(WaveIOSeek(record, 100), WIOERR_NOERROR);
+  EXPECT_EQ(record->Position, 100u);
+  EXPECT_EQ(record->BytesLeft, 800u);
+  EXPECT_EQ(ReadAll(), samples.substr(400));
+  // Beyond the range: clamped to its end.
+  ASSERT_EQ(WaveIOSeek(record, 5000), WIOERR_NOERROR);
+  EXPECT_EQ(record->BytesLeft, 0u);
+  EXPECT_EQ(WaveIOSeek(record, -1), WIOERR_FILEERROR);
+  EXPECT_EQ(WaveIOClose(record), WIOERR_NOERROR);
+  EXPECT_FALSE(record->IsOpen());
+  // Closing a read file leaves it as it was.
+  EXPECT_EQ(ReadFile(dir.File("in.wav")), file);
+}
+
+TEST_F(WaveIO, AFileCutShortAfterParsingReadsWhatIsThere) {
+  const std::string samples = Samples16(300, 2);
+  ASSERT_EQ(Parse(Pcm16Stereo(samples)), WIOERR_NOERROR);
+  std::filesystem::resize_file(dir.File("in.wav"), 44 + 402);
+  ASSERT_EQ(WaveIOOpen(record), WIOERR_NOERROR);
+  EXPECT_EQ(ReadAll(), samples.substr(0, 402));
+  EXPECT_EQ(record->BytesLeft, 0u);
+}
+
+TEST_F(WaveIO, ResultCodesForMissingArguments) {
+  PWaveIORecord none = nullptr;
+  EXPECT_EQ(WaveIOOpen(none), WIOERR_BADARG);
+  EXPECT_EQ(WaveIOSetBuffer(none, 8192), WIOERR_BADARG);
+  EXPECT_EQ(WaveIOFromFormat(none, nullptr), WIOERR_BADARG);
+  EXPECT_EQ(WaveIOReadHeader(none, "", FOURCC_WAVE, 0), WIOERR_BADARG);
+  EXPECT_EQ(WaveIOReadHeader(none, dir.File("missing.wav"), FOURCC_WAVE, 0), WIOERR_FILEERROR);
+  EXPECT_EQ(WaveIOReadHeader(none, dir.Path(), FOURCC_WAVE, 0), WIOERR_FILEERROR);
+  EXPECT_EQ(WaveIOSeek(none, 0), WIOERR_FILEERROR);
+  EXPECT_EQ(WaveIOWrite(none, "x", 1), -1);
+  ASSERT_EQ(Parse(Pcm16Stereo(Samples16(4, 2))), WIOERR_NOERROR);
+  EXPECT_EQ(WaveIOSetBuffer(record, 8192), WIOERR_FORMAT);  // file closed
+  EXPECT_EQ(WaveIOWrite(record, "x", 1), -1);
+  EXPECT_TRUE(WaveIOIsWaveFile(dir.File("in.wav"), 0));
+  EXPECT_FALSE(WaveIOIsWaveFile(dir.File("missing.wav"), 0));
+}
+
+struct WaveIOWriting : WaveIO {
+  WAVEFORMATEX format{};
+  void Create(const std::string& name, const WAVEFORMATEX& f) {
+    WaveIOFree(record);
+    ASSERT_EQ(WaveIOFromFormat(record, &f), WIOERR_NOERROR);
+    ASSERT_EQ(WaveIOCreate(record, dir.File(name)), WIOERR_NOERROR);
+  }
+};
+
+TEST_F(WaveIOWriting, AWrittenFileHasExactSizesAndAPadByte) {
+  WAVEFORMATEX f{};
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = 1;
+  f.nSamplesPerSec = 8000;
+  f.nAvgBytesPerSec = 8000;
+  f.nBlockAlign = 1;
+  f.wBitsPerSample = 8;
+  f.cbSize = 77;  // ignored for PCM
+  Create("odd.wav", f);
+  EXPECT_EQ(record->DataOffset, 44);
+  ASSERT_EQ(WaveIOWrite(record, "abcde", 5), 5);
+  ASSERT_EQ(WaveIOWrite(record, "fg", 2), 2);
+  EXPECT_EQ(record->TotalSamples, 7u);
+  EXPECT_EQ(record->DataBytes, 7u);
+  ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
+  const std::string expected =
+      Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 8)) + Chunk("data", "abcdefg"));
+  EXPECT_EQ(ReadFile(dir.File("odd.wav")), expected);
+  EXPECT_EQ(ReadLe32(expected, 4), 44u);  // 36 + 7 data bytes + the pad byte
+  EXPECT_EQ(record->FileLength, int64_t(expected.size()));
+  // The pad byte is not read back as a sample, whether the data is last or not.
+  ASSERT_EQ(Parse(expected), WIOERR_NOERROR);
+  EXPECT_EQ(record->DataBytes, 7u);
+  ASSERT_EQ(Parse(Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 8)) + Chunk("data", "abcdefg") +
+                       Chunk("junk", "j"))),
+            WIOERR_NOERROR);
+  EXPECT_EQ(record->DataBytes, 7u);
+}
+
+TEST_F(WaveIOWriting, NonPcmGetsAFactChunkAndInfoAndDisplayItemsAreWritten) {
+  std::string formatBytes = FmtBody(2, 1, 22050, 4, 256, 11155) + Le16(2) + "xy";
+  Create("adpcm.wav", *reinterpret_cast<const WAVEFORMATEX*>(formatBytes.data()));
+  ASSERT_EQ(record->FormatBytes.size(), 20u);
+  record->InfoList.Set("INAM", "name");
+  record->InfoList.Set("ICMT", "");  // empty items are not written
+  record->DispList.push_back({1, {'h', 'i', 0}});
+  record->DispList.push_back({5, {'?'}});  // neither text nor bitmap: not written
+  const std::string block(512, 'q');
+  ASSERT_EQ(WaveIOWrite(record, block.data(), 512), 512);
+  const uint32_t samples = record->TotalSamples;
+  ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
+  const std::string expected =
+      Riff(Chunk("fmt ", formatBytes) + Chunk("data", block) + Chunk("fact", Le32(samples)) +
+           Chunk("DISP", Le32(1) + std::string("hi\0", 3)) +
+           Chunk("LIST", "INFO" + Chunk("INAM", std::string("name\0", 5))));
+  EXPECT_EQ(ReadFile(dir.File("adpcm.wav")), expected);
+  ASSERT_EQ(Parse(expected), WIOERR_NOERROR);
+  EXPECT_EQ(record->InfoList.Get("INAM"), "name");
+  EXPECT_EQ(record->DataBytes, 512u);
+}
+
+TEST_F(WaveIOWriting, AContinuedFileGetsNewSizesAndKeepsItsInfo) {
+  const std::string first = Samples16(10, 2);
+  const std::string more = Samples16(5, 2);
+  const std::string info = Chunk("LIST", "INFO" + Chunk("IART", std::string("x\0", 2)));
+  // An old file with a long trailing chunk: nothing of it may stay behind the form.
+  ASSERT_EQ(Parse(Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + Chunk("data", first) + info +
+                       Chunk("junk", std::string(300, 'j')))),
+            WIOERR_NOERROR);
+  record->Position = record->TotalSamples;
+  ASSERT_EQ(WaveIOOpen(record), WIOERR_NOERROR);
+  ASSERT_EQ(WaveIOWrite(record, more.data(), int64_t(more.size())), int64_t(more.size()));
+  EXPECT_EQ(record->TotalSamples, 15u);
+  ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
+  EXPECT_EQ(ReadFile(dir.File("in.wav")),
+            Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + Chunk("data", first + more) + info));
+}
+
+TEST_F(WaveIOWriting, WriteFitsCountsThePadByteAndTheAppendedChunks) {
+  WAVEFORMATEX f{};
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = 1;
+  f.nSamplesPerSec = 8000;
+  f.nAvgBytesPerSec = 8000;
+  f.nBlockAlign = 1;
+  f.wBitsPerSample = 8;
+  Create("limit.wav", f);
+  // RIFF size = 36 + data + pad.
+  EXPECT_TRUE(WaveIOWriteFits(record, 64, 100));
+  EXPECT_FALSE(WaveIOWriteFits(record, 65, 100));  // 36 + 65 + 1 pad
+  EXPECT_TRUE(WaveIOWriteFits(record, 0xFFFFFFFFll - 37, WaveIOMaxRiffSize));
+  EXPECT_FALSE(WaveIOWriteFits(record, 0xFFFFFFFFll - 35, WaveIOMaxRiffSize));
+  record->InfoList.Set("INAM", "abc");  // LIST(12) + INAM(8 + 4)
+  EXPECT_FALSE(WaveIOWriteFits(record, 64, 100));
+  EXPECT_TRUE(WaveIOWriteFits(record, 40, 100));
+  ASSERT_EQ(WaveIOWrite(record, "0123456789", 10), 10);
+  EXPECT_TRUE(WaveIOWriteFits(record, 30, 100));
+  EXPECT_FALSE(WaveIOWriteFits(record, 31, 100));
+}
+
+TEST_F(WaveIOWriting, CreateFailsCleanlyInAMissingFolder) {
+  WAVEFORMATEX f{};
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  ASSERT_EQ(WaveIOFromFormat(record, &f), WIOERR_NOERROR);
+  EXPECT_EQ(WaveIOCreate(record, dir.File("no/such/folder.wav")), WIOERR_FILEERROR);
+  EXPECT_FALSE(record->IsOpen());
+  EXPECT_EQ(WaveIOCreate(record, ""), WIOERR_BADARG);
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+#include "stream/wave_out.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "platform/kernel/clock.h"
+#include "platform/mainloop/main_loop.h"
+#include "platform/wave/fake_driver.h"
+#include "stream/wave_format.h"
+#include "tests/stream/memory_components.h"
+
+namespace {
+
+class WaveOutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    driver_ = std::make_shared<TFakeWaveDriver>(2, 1);
+    SetWaveDriver(driver_);
+  }
+  void TearDown() override {
+    out_.reset();
+    source_.reset();
+    SetWaveDriver(nullptr);
+    EXPECT_TRUE(RunUntil([] { return LiveThreadCount() == 0; }, 5000));
+    ReapFinishedThreads();
+  }
+  // A play chain: memory source -> device -> memory sink.
+  void MakeChain(size_t sourceBytes, int32_t blockSize = 1024, int32_t blocks = 3) {
+    data_ = Pattern(sourceBytes);
+    source_ = std::make_unique<TMemorySource>(nullptr, data_);
+    out_ = std::make_unique<TMMWaveOut>(nullptr);
+    out_->SetInput(source_.get());
+    out_->SetOutput(&sink_);
+    WAVEFORMATEX f{};
+    BuildPCMFormat(&f, 16, 2, 44100);
+    source_->SetPWaveFormat(&f);
+    out_->SetBufferSize(blockSize);
+    out_->SetNumBuffers(blocks);
+    out_->SetCallBackMode(cmThread);
+    out_->OnStop = [this](TObject*) { ++stops_; };
+    driver_->ClearCalls();
+  }
+  // Returns one block from the driver and waits until the worker has handled it.
+  void ReturnBlock() {
+    const int before = sink_.FBlocks;
+    ASSERT_TRUE(driver_->ReturnOutBlock());
+    ASSERT_TRUE(RunUntil([&] { return sink_.FBlocks > before; }, 5000));
+  }
+
+  std::shared_ptr<TFakeWaveDriver> driver_;
+  std::vector<char> data_;
+  std::unique_ptr<TMemorySource> source_;
+  std::unique_ptr<TMMWaveOut> out_;
+  TMemorySink sink_{nullptr};
+  std::atomic<int> stops_{0};
+};
+
+TEST_F(WaveOutTest, DriverCallsFollowTheLifecycle) {
+  MakeChain(1024 * 10);
+  out_->Open();
+  EXPECT_EQ(driver_->Calls(), (std::vector<std::string>{"waveOutOpen(0,query)",
+                                                        "waveOutOpen(0,CALLBACK_FUNCTION)"}));
+  driver_->ClearCalls();
+  out_->Start();
+  EXPECT_EQ(driver_->Calls(),
+            (std::vector<std::string>{"waveOutPause", "waveOutPrepareHeader(48)",
+                                      "waveOutWrite(1024)", "waveOutPrepareHeader(48)",
+                                      "waveOutWrite(1024)", "waveOutPrepareHeader(48)",
+                                      "waveOutWrite(1024)", "waveOutRestart"}));
+  driver_->ClearCalls();
+  ReturnBlock();
+  ASSERT_TRUE(RunUntil([&] { return driver_->QueuedOut() == 3; }, 5000));
+  EXPECT_EQ(driver_->Calls(), (std::vector<std::string>{"waveOutGetPosition(samples)",
+                                                        "waveOutWrite(1024)"}));
+  driver_->ClearCalls();
+  out_->Stop();
+  EXPECT_EQ(driver_->Calls(),
+            (std::vector<std::string>{"waveOutReset", "waveOutUnprepareHeader(48)",
+                                      "waveOutUnprepareHeader(48)", "waveOutUnprepareHeader(48)"}));
+  EXPECT_EQ(stops_, 1);
+  driver_->ClearCalls();
+  out_->Close();
+  EXPECT_EQ(driver_->Calls(), (std::vector<std::string>{"waveOutClose"}));
+  EXPECT_EQ(out_->DeviceState(), unsigned(dsClosed));
+  // What was played went on downstream, in order.
+  EXPECT_EQ(sink_.Bytes(), std::vector<char>(data_.begin(), data_.begin() + 1024));
+}
+
+TEST_F(WaveOutTest, AStopDuringBufferDoneFinishesThroughTheStopRequest) {
+  MakeChain(1024 * 10);
+  std::atomic<bool> inside{false}, release{false};
+  sink_.OnReceive = [&] {
+    inside = true;
+    while (!release) Sleep(1);
+  };
+  out_->Start();
+  ASSERT_TRUE(driver_->ReturnOutBlock());
+  ASSERT_TRUE(RunUntil([&] { return inside.load(); }, 5000));
+  out_->Stop();  // the worker is inside BufferDone: the stop is handed over
+  EXPECT_EQ(stops_, 0);
+  EXPECT_TRUE(out_->DeviceState() & dsStarted);
+  release = true;
+  ASSERT_TRUE(RunUntil([&] { return stops_ > 0; }, 5000));
+  RunUntil([] { return false; }, 100);  // nothing more arrives
+  EXPECT_EQ(stops_, 1);
+  EXPECT_FALSE(out_->DeviceState() & dsStarted);
+  sink_.OnReceive = nullptr;
+}
+
+TEST_F(WaveOutTest, AShortSourceStopsItselfAfterItsLastBlock) {
+  MakeChain(1024 * 2 + 500, 1024, 5);
+  out_->Start();
+  EXPECT_EQ(driver_->QueuedOut(), 3) << "only what the source had was primed";
+  for (int i = 0; i < 3; ++i) ReturnBlock();
+  ASSERT_TRUE(RunUntil([&] { return stops_ > 0; }, 5000));
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(sink_.Bytes(), data_);
+  EXPECT_TRUE(out_->DeviceState() & dsOpen);
+  out_->Close();
+}
+
+TEST_F(WaveOutTest, AnEmptySourceFailsToStartAndLeavesTheDeviceClosed) {
+  MakeChain(0);
+  int errors = 0;
+  out_->OnError = [&](TObject*) { ++errors; };
+  try {
+    out_->Start();
+    FAIL() << "started without data";
+  } catch (const EMMWaveOutError& e) {
+    EXPECT_STREQ(e.what(), "WaveOutStart:\n\rUnable to start device");
+  }
+  EXPECT_GE(errors, 1);
+  EXPECT_EQ(out_->DeviceState(), unsigned(dsClosed));
+  EXPECT_EQ(driver_->Calls().back(), "waveOutClose");
+}
+
+TEST_F(WaveOutTest, AWrappingDriverCounterKeepsThePositionIncreasing) {
+  MakeChain(1024 * 20);
+  out_->SetTimeFormat(tfSample);
+  out_->Start();
+  driver_->SetOutPosition(0xFFF00);
+  ReturnBlock();
+  const int64_t before = out_->GetPosition();
+  EXPECT_EQ(before, 0xFFF00);
+  driver_->SetOutPosition(0x100);  // a 20-bit counter wrapped
+  ReturnBlock();
+  const int64_t after = out_->GetPosition();
+  EXPECT_GT(after, before);
+  EXPECT_EQ(after, 0x100 + 0xFFFFF);
+  out_->Close();
+}
+
+TEST_F(WaveOutTest, DriverErrorsBecomeDeviceMessages) {
+  struct Case {
+    const char* call;
+    MMRESULT result;
+    bool start;
+    const char* message;
+  } cases[] = {
+      {"waveOutOpen(query)", WAVERR_BADFORMAT, false,
+       "WaveOutOpen:\n\rThe actual device can''t play this format"},
+      {"waveOutOpen", MMSYSERR_ALLOCATED, false, "WaveOutOpen:\n\r"},
+      {"waveOutWrite", MMSYSERR_NOMEM, true, "WaveOutWrite:\n\r"},
+  };
+  for (const auto& c : cases) {
+    MakeChain(1024 * 4);
+    driver_->ScriptResult(c.call, c.result);
+    try {
+      c.start ? out_->Start() : out_->Open();
+      ADD_FAILURE() << c.call;
+    } catch (const EMMWaveOutError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+      EXPECT_GT(std::string(e.what()).size(), std::string(c.message).size() - 1);
+    }
+    EXPECT_EQ(out_->DeviceState(), unsigned(dsClosed)) << c.call;
+  }
+  // A driver that never confirms the open.
+  MakeChain(1024);
+  driver_->SetDeliverOpen(false);
+  EXPECT_THROW(out_->Open(), EMMWaveOutError);
+  driver_->SetDeliverOpen(true);
+}
+
+TEST_F(WaveOutTest, PropertiesClampRefuseAndNameTheDevice) {
+  MakeChain(1024);
+  out_->SetNumBuffers(1);
+  EXPECT_EQ(out_->GetNumBuffers(), 3);
+  out_->SetNumBuffers(1000);
+  EXPECT_EQ(out_->GetNumBuffers(), 500);
+  out_->SetBufferSize(10);
+  EXPECT_EQ(out_->GetBufferSize(), 32);
+  EXPECT_EQ(out_->GetProductName(), "Fake output 0");
+  out_->SetDeviceID(2);  // beyond the two devices
+  EXPECT_EQ(out_->GetDeviceID(), InvalidId);
+  EXPECT_EQ(out_->GetProductName(), "No wave audio playing device found");
+  try {
+    out_->Open();
+    FAIL();
+  } catch (const EMMWaveOutError& e) {
+    EXPECT_STREQ(e.what(), "Invalid DeviceID");
+  }
+  out_->SetDeviceID(1);
+  EXPECT_EQ(out_->GetProductName(), "Fake output 1");
+  out_->SetBufferSize(1024);
+  out_->Open();
+  EXPECT_THROW(out_->SetNumBuffers(4), EMMWaveOutError);
+  EXPECT_THROW(out_->SetDeviceID(0), EMMWaveOutError);
+  out_->Close();
+
+  std::string shown;
+  SetMessageBoxHook([&](const std::string& text, const std::string& caption) {
+    shown = caption + "|" + text;
+  });
+  out_->SetCallBackMode(cmCallback);
+  EXPECT_EQ(out_->GetCallBackMode(), cmThread);
+  EXPECT_EQ(shown,
+            "TMMWaveOut|\"CallBacks\" are called at interrupt time !\n\rThis is currently only "
+            "supported under Windows 95");
+  SetMessageBoxHook(nullptr);
+}
+
+}  // namespace
