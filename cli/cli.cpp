@@ -1,11 +1,16 @@
 #include "cli/cli.h"
 
+#include "cli/devices.h"
 #include "cli/info.h"
+#include "cli/transport.h"
 
 namespace {
 
 void Usage(std::ostream& err) {
-  err << "usage: needlerec-cli info FILE [--json]\n";
+  err << "usage: needlerec-cli info FILE [--json]\n"
+         "       needlerec-cli devices [--json]\n"
+         "       needlerec-cli play FILE [--device N]\n"
+         "       needlerec-cli record FILE [--device N] [--rate 44100|48000] [--seconds S]\n";
 }
 
 }  // namespace
@@ -18,6 +23,9 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "info") return InfoCommand(rest, out, err);
+  if (command == "devices") return DevicesCommand(rest, out, err);
+  if (command == "play") return PlayCommand(rest, out, err);
+  if (command == "record") return RecordCommand(rest, out, err);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage(out);
     return 0;

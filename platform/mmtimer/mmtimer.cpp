@@ -97,8 +97,10 @@ class TTimerService {
         if (it->second.Due < next->second.Due) next = it;
       }
       const Clock::time_point now = Clock::now();
-      if (now < next->second.Due) {
-        FChanged.wait_until(lock, next->second.Due);
+      // A copy: the timer may be killed, and its entry erased, during the wait.
+      const Clock::time_point due = next->second.Due;
+      if (now < due) {
+        FChanged.wait_until(lock, due);
         continue;
       }
       const uint32_t id = next->first;

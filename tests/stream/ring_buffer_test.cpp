@@ -167,6 +167,7 @@ TEST_F(RingFixture, DisabledDiscardsPushesButQueuedBytesStillReachTheSink) {
   EXPECT_EQ(overflows, 0);
   ring_.Stop();
   EXPECT_EQ(sink.Bytes(), before);
+  ring_.Close();  // before the sink goes
 }
 
 TEST_F(RingFixture, AFullQueueDropsWithOverflowAndALongBlockIsCutToOneSlot) {
@@ -240,6 +241,7 @@ TEST_F(RingFixture, LoopIfEmptyRepeatsTheLastSlotWithItsEndOfData) {
   EXPECT_EQ(sizes, (std::vector<uint32_t>{1024, 1024, 952, 952, 952}));
   EXPECT_EQ(mores, (std::vector<bool>{true, true, false, false, false}));
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 952, data.begin() + 2048));
+  ring_.Close();  // before the source goes
 }
 
 TEST_F(RingFixture, TheFirstPullTimesOutWhenTheSourceNeverDelivers) {
@@ -263,6 +265,7 @@ TEST_F(RingFixture, TheFirstPullTimesOutWhenTheSourceNeverDelivers) {
   EXPECT_GE(waited, 140u);
   EXPECT_FALSE(ring_.Prefilled());
   release = true;
+  ring_.Close();  // before the source goes
 }
 
 TEST_F(RingFixture, ASourceThatDeliversNothingEndsTheStreamAtTheFirstPull) {
@@ -277,6 +280,7 @@ TEST_F(RingFixture, ASourceThatDeliversNothingEndsTheStreamAtTheFirstPull) {
   ring_.BufferLoad(&h, more);
   EXPECT_EQ(h.dwBytesRecorded, 0u);
   EXPECT_FALSE(ring_.Prefilled());
+  ring_.Close();  // before the source goes
 }
 
 TEST_F(RingFixture, NoneModePassesStraightThroughWithoutAWorker) {
@@ -296,6 +300,7 @@ TEST_F(RingFixture, NoneModePassesStraightThroughWithoutAWorker) {
   EXPECT_FALSE(more);
   ring_.BufferReady(&h);
   EXPECT_EQ(sink.Bytes(), Pattern(100));
+  ring_.Close();
 }
 
 TEST(RingBufferProperties, ClampsAndRefusalWhileAllocated) {

@@ -1,0 +1,359 @@
+#include "platform/profile/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+thread_local std::string LastError;
+
+// Writers in this process take turns, so that two read-modify-write passes do not lose one
+// another's change.
+std::mutex WriteLock;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+// One line of the file, classified. `text` is the line as it was, without its line break.
+struct Line {
+  enum Kind { Other, Section, Entry } kind = Other;
+  std::string text;
+  std::string name;   // section name or key, trimmed
+  std::string value;  // an entry's value, trimmed
+};
+
+void Classify(Line& line) {
+  std::string_view s = Trim(line.text);
+  line.kind = Line::Other;
+  if (s.empty() || s.front() == ';') return;
+  if (s.front() == '[') {
+    s.remove_prefix(1);
+    const size_t close = s.find(']');
+    line.kind = Line::Section;
+    line.name = Trim(s.substr(0, close));
+    return;
+  }
+  const size_t eq = s.find('=');
+  if (eq == std::string_view::npos) return;
+  std::string_view key = Trim(s.substr(0, eq));
+  if (key.empty()) return;
+  line.kind = Line::Entry;
+  line.name = key;
+  line.value = Trim(s.substr(eq + 1));
+}
+
+Line MakeLine(std::string text) {
+  Line line{Line::Other, std::move(text), {}, {}};
+  Classify(line);
+  return line;
+}
+
+struct Document {
+  std::vector<Line> lines;
+  std::string eol = "\n";  // the file's own line break, kept for the lines we write
+};
+
+// Reads `fileName` into `doc`. A missing file is an empty document; any other failure is false.
+bool Load(const std::string& fileName, Document& doc, bool& exists) {
+  doc.lines.clear();
+  exists = false;
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    LastError = fileName + ": " + std::strerror(errno);
+    return false;
+  }
+  exists = true;
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      LastError = fileName + ": " + std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    content.append(buffer, size_t(n));
+  }
+  ::close(fd);
+
+  const size_t firstBreak = content.find('\n');
+  if (firstBreak != std::string::npos && firstBreak > 0 && content[firstBreak - 1] == '\r')
+    doc.eol = "\r\n";
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string text = content.substr(start, end - start);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    doc.lines.push_back(MakeLine(std::move(text)));
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+// Finds the first entry `key` in any section named `section`.
+Line* FindEntry(Document& doc, std::string_view section, std::string_view key) {
+  bool inSection = false;
+  for (Line& line : doc.lines) {
+    if (line.kind == Line::Section)
+      inSection = SameName(line.name, section);
+    else if (inSection && line.kind == Line::Entry && SameName(line.name, key))
+      return &line;
+  }
+  return nullptr;
+}
+
+bool HasLineBreakOrNul(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool Fail(const std::string& message) {
+  LastError = message;
+  return false;
+}
+
+std::string Folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += size_t(n);
+  }
+  return true;
+}
+
+// Replaces `fileName` by `content`: a new file in the same folder, flushed to disk, then renamed
+// over the old one, which keeps its permissions.
+bool Replace(const std::string& fileName, const std::string& content) {
+  std::string target = fileName;
+  struct stat st {};
+  bool existed = false;
+  if (::lstat(fileName.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      // Write through a symbolic link rather than replacing the link by a file.
+      char resolved[PATH_MAX];
+      if (!::realpath(fileName.c_str(), resolved))
+        return Fail(fileName + ": " + std::strerror(errno));
+      target = resolved;
+      if (::stat(target.c_str(), &st) != 0) return Fail(target + ": " + std::strerror(errno));
+    }
+    existed = true;
+  }
+  const std::string folder = Folder(target);
+  const size_t slash = target.rfind('/');
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + "/." + base + ".tmp" + std::to_string(::getpid()) + "." +
+           std::to_string(counter.fetch_add(1));
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return Fail(target + ": " + std::strerror(errno));
+
+  int error = 0;
+  if (!WriteAll(fd, content) || (existed && ::fchmod(fd, st.st_mode & 07777) != 0) ||
+      ::fsync(fd) != 0)
+    error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    return Fail(target + ": " + std::strerror(error));
+  }
+  // Make the rename itself durable.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+std::string Join(const Document& doc) {
+  std::string out;
+  for (const Line& line : doc.lines) {
+    out += line.text;
+    out += doc.eol;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue, const std::string& fileName) {
+  Document doc;
+  bool exists;
+  if (!Load(fileName, doc, exists)) return std::string(defaultValue);
+  const Line* entry = FindEntry(doc, Trim(section), Trim(key));
+  if (!entry) return std::string(defaultValue);
+  return std::string(Unquote(entry->value));
+}
+
+int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t defaultValue,
+                             const std::string& fileName) {
+  const std::string text = GetPrivateProfileString(section, key, "", fileName);
+  std::string_view s = Trim(text);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  unsigned base = 10;
+  if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  uint32_t value = 0;
+  size_t digits = 0;
+  for (char c : s) {
+    unsigned d;
+    if (c >= '0' && c <= '9')
+      d = unsigned(c - '0');
+    else if (base == 16 && Lower(c) >= 'a' && Lower(c) <= 'f')
+      d = unsigned(Lower(c) - 'a' + 10);
+    else
+      break;
+    value = value * base + d;  // wraps like a 32-bit register
+    ++digits;
+  }
+  if (digits == 0) return defaultValue;
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+bool WritePrivateProfileString(std::string_view section, const char* key, const char* value,
+                               const std::string& fileName) {
+  section = Trim(section);
+  if (section.empty() || section.find(']') != std::string_view::npos ||
+      HasLineBreakOrNul(section))
+    return Fail("Invalid section name \"" + std::string(section) + "\"");
+  const std::string_view keyName = key ? Trim(key) : std::string_view();
+  if (key && (keyName.empty() || keyName.find('=') != std::string_view::npos ||
+              keyName.front() == '[' || keyName.front() == ';' || HasLineBreakOrNul(keyName)))
+    return Fail("Invalid key name \"" + std::string(keyName) + "\"");
+  if (value && HasLineBreakOrNul(value))
+    return Fail("A value cannot hold a line break (key \"" + std::string(keyName) + "\")");
+  if (fileName.empty()) return Fail("No file name");
+
+  std::lock_guard guard(WriteLock);
+  Document doc;
+  bool exists;
+  if (!Load(fileName, doc, exists)) return false;
+
+  auto sectionEnd = [&](size_t header) {
+    size_t i = header + 1;
+    while (i < doc.lines.size() && doc.lines[i].kind != Line::Section) ++i;
+    return i;
+  };
+
+  bool changed = false;
+  if (!key) {
+    // Remove every section of that name with its lines.
+    for (size_t i = 0; i < doc.lines.size();) {
+      if (doc.lines[i].kind == Line::Section && SameName(doc.lines[i].name, section)) {
+        doc.lines.erase(doc.lines.begin() + std::ptrdiff_t(i),
+                        doc.lines.begin() + std::ptrdiff_t(sectionEnd(i)));
+        changed = true;
+      } else {
+        ++i;
+      }
+    }
+  } else if (!value) {
+    // Remove the key wherever the section appears.
+    bool inSection = false;
+    for (size_t i = 0; i < doc.lines.size();) {
+      const Line& line = doc.lines[i];
+      if (line.kind == Line::Section) inSection = SameName(line.name, section);
+      if (inSection && line.kind == Line::Entry && SameName(line.name, keyName)) {
+        doc.lines.erase(doc.lines.begin() + std::ptrdiff_t(i));
+        changed = true;
+      } else {
+        ++i;
+      }
+    }
+  } else {
+    const std::string_view valueText = value;
+    Line* entry = FindEntry(doc, section, keyName);
+    if (entry) {
+      // Keep the key as the file spells it.
+      Line replacement = MakeLine(std::string(entry->name) + "=" + std::string(valueText));
+      if (replacement.text != entry->text) {
+        *entry = std::move(replacement);
+        changed = true;
+      }
+    } else {
+      const std::string newLine = std::string(keyName) + "=" + std::string(valueText);
+      size_t header = doc.lines.size();
+      for (size_t i = 0; i < doc.lines.size(); ++i)
+        if (doc.lines[i].kind == Line::Section && SameName(doc.lines[i].name, section)) {
+          header = i;
+          break;
+        }
+      if (header < doc.lines.size()) {
+        // After the section's last non-blank line, before the blank lines that part it from the
+        // next section.
+        size_t at = sectionEnd(header);
+        while (at > header + 1 && Trim(doc.lines[at - 1].text).empty()) --at;
+        doc.lines.insert(doc.lines.begin() + std::ptrdiff_t(at), MakeLine(newLine));
+      } else {
+        if (!doc.lines.empty() && !Trim(doc.lines.back().text).empty())
+          doc.lines.push_back(MakeLine(""));
+        doc.lines.push_back(MakeLine("[" + std::string(section) + "]"));
+        doc.lines.push_back(MakeLine(newLine));
+      }
+      changed = true;
+    }
+  }
+  if (!changed) return true;
+  return Replace(fileName, Join(doc));
+}
+
+std::string ProfileLastError() { return LastError; }

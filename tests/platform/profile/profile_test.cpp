@@ -1,0 +1,203 @@
+#include "platform/profile/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/nr-profile-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+    file = (dir / "test.ini").string();
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  void Put(const std::string& content) { std::ofstream(file, std::ios::binary) << content; }
+  std::string Contents() const {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    return names;
+  }
+
+  fs::path dir;
+  std::string file;
+};
+
+TEST_F(ProfileTest, WriteChangesOnlyItsLine) {
+  Put("; settings\n"
+      "[Other]\n"
+      "Key=keep\n"
+      "\n"
+      "[Common]\n"
+      "  InputDev = 3\n"
+      "Extra=x\n"
+      "\n"
+      "[Last]\n"
+      "z=1\n");
+  // Section and key match without regard to case; the file keeps its own spelling.
+  ASSERT_TRUE(WritePrivateProfileString("common", "INPUTDEV", "7", file));
+  ASSERT_TRUE(WritePrivateProfileString("Common", "SampleRate", "48000", file));
+  ASSERT_TRUE(WritePrivateProfileString("New", "a", "b", file));
+  EXPECT_EQ(Contents(),
+            "; settings\n"
+            "[Other]\n"
+            "Key=keep\n"
+            "\n"
+            "[Common]\n"
+            "InputDev=7\n"
+            "Extra=x\n"
+            "SampleRate=48000\n"
+            "\n"
+            "[Last]\n"
+            "z=1\n"
+            "\n"
+            "[New]\n"
+            "a=b\n");
+  EXPECT_EQ(GetPrivateProfileString("Other", "Key", "", file), "keep");
+}
+
+TEST_F(ProfileTest, WriteCreatesTheFileAndKeepsCrLfFiles) {
+  ASSERT_TRUE(WritePrivateProfileString("Common", "OutputDev", "0", file));
+  EXPECT_EQ(Contents(), "[Common]\nOutputDev=0\n");
+
+  Put("[Common]\r\nA=1\r\n");
+  ASSERT_TRUE(WritePrivateProfileString("Common", "B", "2", file));
+  EXPECT_EQ(Contents(), "[Common]\r\nA=1\r\nB=2\r\n");
+  EXPECT_EQ(GetPrivateProfileString("Common", "A", "", file), "1");
+}
+
+TEST_F(ProfileTest, ReadMatchesNamesAndCleansValues) {
+  Put("Stray=before any section\n"
+      "[ Common ]\n"
+      "Name =  spaced value  \n"
+      "Quoted=\"  in quotes  \"\n"
+      "Single='x'\n"
+      "Empty=\n"
+      "Twice=first\n"
+      "; Hidden=comment\n"
+      "[common]\n"
+      "Twice=second\n"
+      "Later=found\n");
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* expected;
+  } cases[] = {
+      {"COMMON", "name", "spaced value"},
+      {"Common", "Quoted", "  in quotes  "},
+      {"Common", "Single", "x"},
+      {"Common", "Empty", ""},         // present but empty: not the default
+      {"Common", "Twice", "first"},    // the first occurrence wins
+      {"Common", "Later", "found"},    // a repeated section is searched too
+      {"Common", "Hidden", "dflt"},    // comments are not keys
+      {"Common", "Stray", "dflt"},     // keys outside any section belong to none
+      {"Missing", "Name", "dflt"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GetPrivateProfileString(c.section, c.key, "dflt", file), c.expected)
+        << c.section << "/" << c.key;
+  EXPECT_EQ(GetPrivateProfileString("Common", "Name", "dflt", (dir / "none.ini").string()),
+            "dflt");
+}
+
+TEST_F(ProfileTest, IntegersReadDecimalAndHexWithDefaults) {
+  struct Case {
+    const char* text;
+    int32_t expected;
+  } cases[] = {
+      {"48000", 48000},  {"-1", -1},      {"+7", 7},           {" 42 ", 42},
+      {"0x1F", 31},      {"0XaB", 171},   {"-0x10", -16},      {"0xFFFFFFFF", -1},
+      {"12abc", 12},     {"", -99},       {"abc", -99},        {"0x", -99},
+      {"-", -99},        {"4294967297", 1},  // wraps to 32 bits
+  };
+  for (const Case& c : cases) {
+    Put(std::string("[S]\nK=") + c.text + "\n");
+    EXPECT_EQ(GetPrivateProfileInt("S", "K", -99, file), c.expected) << '"' << c.text << '"';
+  }
+  EXPECT_EQ(GetPrivateProfileInt("S", "Missing", -99, file), -99);
+}
+
+TEST_F(ProfileTest, NullValueRemovesTheKeyAndNullKeyTheSection) {
+  Put("[A]\nx=1\ny=2\n[B]\nx=3\n[a]\nx=4\n");
+  ASSERT_TRUE(WritePrivateProfileString("A", "X", nullptr, file));
+  EXPECT_EQ(Contents(), "[A]\ny=2\n[B]\nx=3\n[a]\n");
+  ASSERT_TRUE(WritePrivateProfileString("a", nullptr, nullptr, file));
+  EXPECT_EQ(Contents(), "[B]\nx=3\n");
+
+  // Removing what is not there does not create the file.
+  const std::string other = (dir / "other.ini").string();
+  ASSERT_TRUE(WritePrivateProfileString("A", "x", nullptr, other));
+  EXPECT_FALSE(fs::exists(other));
+}
+
+TEST_F(ProfileTest, WriteReplacesTheFileAtomically) {
+  Put("[Common]\nA=old\n");
+  ::chmod(file.c_str(), 0640);
+  // A second name for the old file: an in-place rewrite would change it, a replacement does not.
+  const std::string oldLink = (dir / "old-link").string();
+  ASSERT_EQ(::link(file.c_str(), oldLink.c_str()), 0);
+
+  ASSERT_TRUE(WritePrivateProfileString("Common", "A", "new", file));
+  EXPECT_EQ(GetPrivateProfileString("Common", "A", "", file), "new");
+  EXPECT_EQ(GetPrivateProfileString("Common", "A", "", oldLink), "old");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // No temporary file is left behind.
+  auto names = Entries();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"old-link", "test.ini"}));
+}
+
+TEST_F(ProfileTest, WriteThroughASymbolicLinkKeepsTheLink) {
+  Put("[S]\nk=1\n");
+  const fs::path link = dir / "link.ini";
+  fs::create_symlink(file, link);
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", link.string()));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(GetPrivateProfileString("S", "k", "", file), "2");
+}
+
+TEST_F(ProfileTest, RefusedWritesLeaveTheFileAlone) {
+  const std::string original = "[Common]\nA=1\n";
+  Put(original);
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* value;
+  } cases[] = {
+      {"Common", "A=B", "1"}, {"Common", "", "1"},    {"Common", "[X", "1"},
+      {"Common", ";X", "1"},  {"Com]mon", "A", "1"},  {"", "A", "1"},
+      {"Common", "A", "two\nlines"}, {"Common", "A", "cr\r"}, {"Sec\ntion", "A", "1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(WritePrivateProfileString(c.section, c.key, c.value, file))
+        << c.section << "/" << c.key;
+    EXPECT_FALSE(ProfileLastError().empty());
+    EXPECT_EQ(Contents(), original);
+  }
+  // A folder that does not exist.
+  const std::string nowhere = (dir / "missing" / "x.ini").string();
+  EXPECT_FALSE(WritePrivateProfileString("S", "k", "v", nowhere));
+  EXPECT_NE(ProfileLastError().find("missing"), std::string::npos) << ProfileLastError();
+  EXPECT_EQ(Entries().size(), 1u);
+}
+
+}  // namespace

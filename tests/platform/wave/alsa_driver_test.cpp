@@ -1,0 +1,172 @@
+#include "platform/wave/alsa_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "platform/wave/system_driver.h"
+#include "tests/platform/wave/wave_test_util.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace wavetest;
+
+// ALSA devices from a configuration of the test's own: playback into a file and capture from
+// a file, both through the `file` plugin over a `null` slave. Only this configuration is read
+// (ALSA_CONFIG_PATH), so the machine's sound setup plays no part.
+class AlsaFileDevices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string config =
+        "pcm.nr_play {\n"
+        "  type file\n"
+        "  slave.pcm { type null }\n"
+        "  file \"" + Dir.File("play.raw") + "\"\n"
+        "  format raw\n"
+        "}\n"
+        "pcm.nr_rec {\n"
+        "  type file\n"
+        "  slave.pcm { type null }\n"
+        "  file \"/dev/null\"\n"
+        "  infile \"" + Dir.File("rec.raw") + "\"\n"
+        "  format raw\n"
+        "}\n";
+    WriteFile(Dir.File("asound.conf"), std::vector<char>(config.begin(), config.end()));
+    // Longer than any recording: past its end the plugin repeats the last period.
+    Input.resize(400000);
+    for (size_t i = 0; i < Input.size(); ++i) Input[i] = static_cast<char>((i * 11 + i / 256) & 0xFF);
+    WriteFile(Dir.File("rec.raw"), Input);
+
+    FConfig.emplace("ALSA_CONFIG_PATH", Dir.File("asound.conf"));
+    FNames.emplace("NEEDLEREC_ALSA_DEVICES", "nr_play,nr_rec,nr_missing");
+    RescanWaveDevices();
+    OutId = FindDevice(false, "nr_play");
+    InId = FindDevice(true, "nr_rec");
+    ASSERT_EQ(OutId, 0);
+    ASSERT_EQ(InId, 1);
+    const MMRESULT query = waveOutOpen(nullptr, OutId, &Format, 0, 0, WAVE_FORMAT_QUERY);
+    if (query != MMSYSERR_NOERROR) {
+      char text[MAXERRORLENGTH] = {};
+      waveOutGetErrorTextA(query, text, sizeof text);
+      GTEST_SKIP() << "libasound cannot open the test configuration: " << text;
+    }
+  }
+  void TearDown() override {
+    FNames.reset();
+    FConfig.reset();
+  }
+
+  TTempDir Dir;
+  std::optional<TScopedEnv> FConfig;
+  std::optional<TScopedEnv> FNames;
+  std::vector<char> Input;
+  const WAVEFORMATEX Format = Pcm(44100, 16, 2);
+  TRecorder Rec;
+  int OutId = -1;
+  int InId = -1;
+};
+
+TEST_F(AlsaFileDevices, PlaybackPassesEveryByteWrittenAndReturnsBlocksInOrder) {
+  // Whole periods and a block that ends inside a frame.
+  TBlocks blocks(6, 17640);
+  blocks.Headers[5].dwBufferLength = 1001;
+  FillPattern(blocks);
+  HWAVEOUT handle = nullptr;
+  ASSERT_EQ(waveOutOpen(&handle, OutId, &Format, Rec.Function(), Rec.Instance(),
+                        CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(Rec.Messages(), std::vector<uint32_t>{WOM_OPEN});
+  for (size_t i = 0; i < blocks.Size(); ++i) {
+    ASSERT_EQ(waveOutPrepareHeader(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  }
+  ASSERT_TRUE(Rec.WaitFor(WOM_DONE, blocks.Size()));
+  const auto done = Rec.Entries(WOM_DONE);
+  for (size_t i = 0; i < done.size(); ++i) {
+    EXPECT_EQ(done[i].Header, blocks[i]);
+    EXPECT_EQ(done[i].FlagsAtCall & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
+  }
+  // Whole frames only: the partial frame at the end is not played.
+  EXPECT_EQ(Position(handle, TIME_SAMPLES), 5 * 4410u + 250u);
+  ASSERT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+  EXPECT_EQ(Rec.Messages().back(), WOM_CLOSE);
+
+  std::vector<char> expected = blocks.Concatenated();
+  expected.resize(5 * 17640 + 1000);
+  EXPECT_EQ(ReadFile(Dir.File("play.raw")), expected);
+}
+
+TEST_F(AlsaFileDevices, CaptureDeliversTheInputFile) {
+  TBlocks blocks(4, 17640);
+  HWAVEIN handle = nullptr;
+  ASSERT_EQ(waveInOpen(&handle, InId, &Format, Rec.Function(), Rec.Instance(), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  for (size_t i = 0; i < blocks.Size(); ++i) {
+    ASSERT_EQ(waveInPrepareHeader(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInAddBuffer(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  }
+  ASSERT_EQ(waveInStart(handle), MMSYSERR_NOERROR);
+  ASSERT_TRUE(Rec.WaitFor(WIM_DATA, blocks.Size()));
+  EXPECT_EQ(Position(handle, TIME_SAMPLES), 4 * 4410u);
+  ASSERT_EQ(waveInReset(handle), MMSYSERR_NOERROR);
+  EXPECT_EQ(Position(handle, TIME_SAMPLES), 0u);
+  ASSERT_EQ(waveInClose(handle), MMSYSERR_NOERROR);
+
+  const auto data = Rec.Entries(WIM_DATA);
+  for (size_t i = 0; i < data.size(); ++i) {
+    EXPECT_EQ(data[i].Header, blocks[i]);
+    EXPECT_EQ(blocks[i]->dwBytesRecorded, 17640u);
+  }
+  EXPECT_EQ(blocks.Concatenated(),
+            std::vector<char>(Input.begin(), Input.begin() + 4 * 17640));
+}
+
+TEST_F(AlsaFileDevices, PausedPlaybackKeepsItsBlocksAndResetReturnsThemAll) {
+  TBlocks blocks(3, 17640);
+  HWAVEOUT handle = nullptr;
+  ASSERT_EQ(waveOutOpen(&handle, OutId, &Format, Rec.Function(), Rec.Instance(),
+                        CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutPause(handle), MMSYSERR_NOERROR);
+  for (size_t i = 0; i < blocks.Size(); ++i) {
+    ASSERT_EQ(waveOutPrepareHeader(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  }
+  // The file plugin takes data at any speed: only the pause keeps the blocks queued.
+  std::this_thread::sleep_for(30ms);
+  EXPECT_EQ(Rec.Count(WOM_DONE), 0u);
+  EXPECT_EQ(waveOutClose(handle), WAVERR_STILLPLAYING);
+
+  ASSERT_EQ(waveOutReset(handle), MMSYSERR_NOERROR);
+  const auto done = Rec.Entries(WOM_DONE);
+  ASSERT_EQ(done.size(), 3u);
+  for (size_t i = 0; i < done.size(); ++i) EXPECT_EQ(done[i].Header, blocks[i]);
+  EXPECT_EQ(Position(handle, TIME_SAMPLES), 0u);
+
+  // Restarted, the device plays again.
+  ASSERT_EQ(waveOutRestart(handle), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutWrite(handle, blocks[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  ASSERT_TRUE(Rec.WaitFor(WOM_DONE, 4));
+  EXPECT_EQ(Position(handle, TIME_SAMPLES), 4410u);
+  EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+}
+
+TEST_F(AlsaFileDevices, ADeviceMissingFromTheConfigurationFailsWithAResultCode) {
+  const int missing = FindDevice(false, "nr_missing");
+  ASSERT_EQ(missing, 2);
+  HWAVEOUT handle = nullptr;
+  EXPECT_EQ(waveOutOpen(nullptr, missing, &Format, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NODRIVER);
+  EXPECT_EQ(waveOutOpen(&handle, missing, &Format, Rec.Function(), Rec.Instance(),
+                        CALLBACK_FUNCTION),
+            MMSYSERR_NODRIVER);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_TRUE(Rec.Messages().empty());
+  // A format the device cannot take is refused before ALSA is asked.
+  const WAVEFORMATEX wide = Pcm(44100, 24, 2);
+  EXPECT_EQ(waveOutOpen(nullptr, OutId, &wide, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+}
+
+}  // namespace
