@@ -33,8 +33,8 @@ using LPTIMECALLBACK = void (*)(uint32_t uTimerID, uint32_t uMsg, uintptr_t dwUs
 // (TIME_PERIODIC). `resolution` is accepted and ignored: the steady clock is always used at
 // its finest. Returns the timer's id, never 0; 0 when the timer cannot be created (a delay
 // outside 1..1000000 ms, no callback, a flag other than those above).
-uint32_t timeSetEvent(uint32_t delay, uint32_t resolution, LPTIMECALLBACK callback,
-                      uintptr_t user, uint32_t flags);
+uint32_t timeSetEvent(uint32_t delay, uint32_t resolution, LPTIMECALLBACK callback, uintptr_t user,
+                      uint32_t flags);
 // Ends a timer. Outside the timer's own callback it returns only when a running callback of
 // that timer has returned; inside it, it returns at once. When the last timer goes, the timer
 // thread ends and is joined. TIMERR_NOCANDO for an unknown id (or a one-shot timer that has

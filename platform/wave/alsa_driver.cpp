@@ -130,8 +130,7 @@ class TAlsaStream : public TWaveStream {
   }
 
   MMRESULT OnPause() override {
-    if (FCanPause && snd_pcm_state(FPcm) == SND_PCM_STATE_RUNNING &&
-        snd_pcm_pause(FPcm, 1) == 0) {
+    if (FCanPause && snd_pcm_state(FPcm) == SND_PCM_STATE_RUNNING && snd_pcm_pause(FPcm, 1) == 0) {
       FHwPaused = true;
     }
     // Otherwise the thread stops writing and the device plays out what it holds.
@@ -222,8 +221,7 @@ class TAlsaStream : public TWaveStream {
     lock.lock();
     if (pcmCount > 0 && ready > 0) {
       unsigned short revents = 0;
-      snd_pcm_poll_descriptors_revents(FPcm, fds.data(), static_cast<unsigned>(pcmCount),
-                                       &revents);
+      snd_pcm_poll_descriptors_revents(FPcm, fds.data(), static_cast<unsigned>(pcmCount), &revents);
       // A pcm that signals readiness without letting data move would spin this loop: after a
       // few such rounds the next waits are short sleeps instead.
       if (!(fds[pcmCount].revents & POLLIN)) ++FIdleWakes;
@@ -284,8 +282,8 @@ class TAlsaStream : public TWaveStream {
     const snd_pcm_sframes_t avail = snd_pcm_avail_update(FPcm);
     if (avail < 0) return Recover(static_cast<int>(avail), done);
     if (avail == 0) return stBlocked;
-    const auto frames = static_cast<snd_pcm_uframes_t>(
-        std::min<uint64_t>(remaining, static_cast<uint64_t>(avail)));
+    const auto frames =
+        static_cast<snd_pcm_uframes_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(avail)));
     const snd_pcm_sframes_t written = snd_pcm_writei(FPcm, header->lpData + FWriteOffset, frames);
     if (written < 0) return Recover(static_cast<int>(written), done);
     if (written == 0) return stBlocked;
@@ -347,8 +345,8 @@ class TAlsaStream : public TWaveStream {
         continue;
       }
       const uint64_t pending = FEnds.front() - FPlayed;
-      const auto ms = static_cast<int>(
-          std::min<uint64_t>(50, pending * 1000 / FFormat.nSamplesPerSec + 1));
+      const auto ms =
+          static_cast<int>(std::min<uint64_t>(50, pending * 1000 / FFormat.nSamplesPerSec + 1));
       Wait(lock, ms, false);
     }
   }
@@ -569,9 +567,8 @@ MMRESULT TAlsaBackend::Query(bool input, size_t index, const WAVEFORMATEX& forma
   return result;
 }
 
-MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId,
-                            const WAVEFORMATEX& format, const TWaveNotify& notify,
-                            std::shared_ptr<TWaveStream>& stream) {
+MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const WAVEFORMATEX& format,
+                            const TWaveNotify& notify, std::shared_ptr<TWaveStream>& stream) {
   if (!IsSupportedPcmFormat(format)) return WAVERR_BADFORMAT;
   std::string name;
   if (!PcmName(input, index, name)) return MMSYSERR_BADDEVICEID;

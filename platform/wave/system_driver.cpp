@@ -130,8 +130,8 @@ MMRESULT TSystemWaveDriver::GetCaps(bool input, uintptr_t deviceId, void* caps, 
 }
 
 MMRESULT TSystemWaveDriver::Open(bool input, void** handle, uint32_t deviceId,
-                                 const WAVEFORMATEX* format, uintptr_t callback,
-                                 uintptr_t instance, uint32_t flags) {
+                                 const WAVEFORMATEX* format, uintptr_t callback, uintptr_t instance,
+                                 uint32_t flags) {
   if (format == nullptr) return MMSYSERR_INVALPARAM;
   const uint32_t callbackType = flags & kCallbackTypeMask;
   if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION &&
@@ -188,10 +188,10 @@ MMRESULT TSystemWaveDriver::Close(bool input, void* handle) {
 }
 
 // Looks up the stream of a handle and runs a call on it, or answers MMSYSERR_INVALHANDLE.
-#define NR_WITH_STREAM(input, handle, call)                            \
-  do {                                                                 \
-    const std::shared_ptr<TWaveStream> stream = Find(input, handle);   \
-    return stream ? stream->call : MMSYSERR_INVALHANDLE;               \
+#define NR_WITH_STREAM(input, handle, call)                          \
+  do {                                                               \
+    const std::shared_ptr<TWaveStream> stream = Find(input, handle); \
+    return stream ? stream->call : MMSYSERR_INVALHANDLE;             \
   } while (false)
 
 uint32_t TSystemWaveDriver::OutGetNumDevs() {
@@ -202,9 +202,8 @@ MMRESULT TSystemWaveDriver::OutGetDevCaps(uintptr_t deviceId, WAVEOUTCAPSA* caps
   return GetCaps(false, deviceId, caps, size);
 }
 
-MMRESULT TSystemWaveDriver::OutOpen(HWAVEOUT* handle, uint32_t deviceId,
-                                    const WAVEFORMATEX* format, uintptr_t callback,
-                                    uintptr_t instance, uint32_t flags) {
+MMRESULT TSystemWaveDriver::OutOpen(HWAVEOUT* handle, uint32_t deviceId, const WAVEFORMATEX* format,
+                                    uintptr_t callback, uintptr_t instance, uint32_t flags) {
   void* opened = nullptr;
   const MMRESULT result = Open(false, handle == nullptr ? nullptr : &opened, deviceId, format,
                                callback, instance, flags);

@@ -95,18 +95,19 @@ class TVirtualOutStream : public TWaveStream {
         continue;
       }
       WAVEHDR* header = FQueue.front();
-      const uint64_t frames = std::min<uint64_t>((header->dwBufferLength - FOffset) / align, FChunk);
+      const uint64_t frames =
+          std::min<uint64_t>((header->dwBufferLength - FOffset) / align, FChunk);
       if (frames > 0) {
         const uint64_t generation = FGeneration;
-        if (FWakeup.wait_until(lock, FClock.DeadlineFor(frames), [&] {
-              return FQuit || FPaused || FGeneration != generation;
-            })) {
+        if (FWakeup.wait_until(lock, FClock.DeadlineFor(frames),
+                               [&] { return FQuit || FPaused || FGeneration != generation; })) {
           continue;
         }
       }
       uint32_t bytes = static_cast<uint32_t>(frames * align);
       // A tail shorter than one frame goes with the last step.
-      if (header->dwBufferLength - FOffset - bytes < align) bytes = header->dwBufferLength - FOffset;
+      if (header->dwBufferLength - FOffset - bytes < align)
+        bytes = header->dwBufferLength - FOffset;
       if (FFile != nullptr && bytes > 0) std::fwrite(header->lpData + FOffset, 1, bytes, FFile);
       FOffset += bytes;
       FClock.Advance(frames);
@@ -193,8 +194,7 @@ class TVirtualSource {
 
   // Nearest sample of the file at this position, looped.
   void FileFrame(int16_t& left, int16_t& right) const {
-    const uint64_t frame =
-        (FCursor * FFile.SampleRate / FFormat.nSamplesPerSec) % FFile.Frames();
+    const uint64_t frame = (FCursor * FFile.SampleRate / FFormat.nSamplesPerSec) % FFile.Frames();
     left = FFile.Samples[frame * FFile.Channels];
     right = FFile.Channels == 2 ? FFile.Samples[frame * 2 + 1] : left;
   }
@@ -241,9 +241,8 @@ class TVirtualInStream : public TWaveStream {
           std::min<uint64_t>((header->dwBufferLength - header->dwBytesRecorded) / align, FChunk);
       if (frames > 0) {
         const uint64_t generation = FGeneration;
-        if (FWakeup.wait_until(lock, FClock.DeadlineFor(frames), [&] {
-              return FQuit || !FStarted || FGeneration != generation;
-            })) {
+        if (FWakeup.wait_until(lock, FClock.DeadlineFor(frames),
+                               [&] { return FQuit || !FStarted || FGeneration != generation; })) {
           continue;
         }
         FSource.Generate(header->lpData + header->dwBytesRecorded, frames);

@@ -95,8 +95,7 @@ namespace {
 MMRESULT ErrorText(MMRESULT error, char* text, uint32_t size) {
   if (text == nullptr || size == 0) return MMSYSERR_INVALPARAM;
   text[0] = '\0';
-  return GetWaveDriver()->GetErrorText(error, text, size) ? MMSYSERR_NOERROR
-                                                           : MMSYSERR_BADERRNUM;
+  return GetWaveDriver()->GetErrorText(error, text, size) ? MMSYSERR_NOERROR : MMSYSERR_BADERRNUM;
 }
 
 }  // namespace

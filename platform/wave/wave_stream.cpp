@@ -261,6 +261,8 @@ MMRESULT TWaveStream::Close() {
 void TWaveStream::Abandon() {
   {
     std::lock_guard lock(FLock);
+    // A close that got here first ends the thread and releases the engine itself.
+    if (FClosed) return;
     FClosed = true;
     FQuit = true;
     Wake();

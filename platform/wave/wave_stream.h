@@ -63,7 +63,8 @@ class TWaveStream {
   // Refuses while blocks are queued, and on the driver thread (inside a callback); otherwise
   // ends the thread and releases the engine. The caller sends the close notification.
   MMRESULT Close();
-  // Ends the thread and releases the engine without any notification (program exit).
+  // Ends the thread and releases the engine without any notification (program exit); does
+  // nothing after Close.
   void Abandon();
 
  protected:

@@ -51,7 +51,7 @@ class TMemorySource : public TMMDSPComponent {
     if (GetCurrentThreadId() == FWatchedThread) ++FLoadsOnWatchedThread;
     if (OnLoad) OnLoad();
     const size_t n = std::min<size_t>(h->dwBufferLength, FData.size() - FPos);
-    std::memcpy(h->lpData, FData.data() + FPos, n);
+    if (n > 0) std::memcpy(h->lpData, FData.data() + FPos, n);
     FPos += n;
     h->dwBytesRecorded = uint32_t(n);
     more = FPos < FData.size();

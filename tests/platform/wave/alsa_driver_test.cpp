@@ -24,20 +24,25 @@ class AlsaFileDevices : public ::testing::Test {
         "pcm.nr_play {\n"
         "  type file\n"
         "  slave.pcm { type null }\n"
-        "  file \"" + Dir.File("play.raw") + "\"\n"
+        "  file \"" +
+        Dir.File("play.raw") +
+        "\"\n"
         "  format raw\n"
         "}\n"
         "pcm.nr_rec {\n"
         "  type file\n"
         "  slave.pcm { type null }\n"
         "  file \"/dev/null\"\n"
-        "  infile \"" + Dir.File("rec.raw") + "\"\n"
+        "  infile \"" +
+        Dir.File("rec.raw") +
+        "\"\n"
         "  format raw\n"
         "}\n";
     WriteFile(Dir.File("asound.conf"), std::vector<char>(config.begin(), config.end()));
     // Longer than any recording: past its end the plugin repeats the last period.
     Input.resize(400000);
-    for (size_t i = 0; i < Input.size(); ++i) Input[i] = static_cast<char>((i * 11 + i / 256) & 0xFF);
+    for (size_t i = 0; i < Input.size(); ++i)
+      Input[i] = static_cast<char>((i * 11 + i / 256) & 0xFF);
     WriteFile(Dir.File("rec.raw"), Input);
 
     FConfig.emplace("ALSA_CONFIG_PATH", Dir.File("asound.conf"));
@@ -75,8 +80,7 @@ TEST_F(AlsaFileDevices, PlaybackPassesEveryByteWrittenAndReturnsBlocksInOrder) {
   blocks.Headers[5].dwBufferLength = 1001;
   FillPattern(blocks);
   HWAVEOUT handle = nullptr;
-  ASSERT_EQ(waveOutOpen(&handle, OutId, &Format, Rec.Function(), Rec.Instance(),
-                        CALLBACK_FUNCTION),
+  ASSERT_EQ(waveOutOpen(&handle, OutId, &Format, Rec.Function(), Rec.Instance(), CALLBACK_FUNCTION),
             MMSYSERR_NOERROR);
   EXPECT_EQ(Rec.Messages(), std::vector<uint32_t>{WOM_OPEN});
   for (size_t i = 0; i < blocks.Size(); ++i) {
@@ -120,15 +124,13 @@ TEST_F(AlsaFileDevices, CaptureDeliversTheInputFile) {
     EXPECT_EQ(data[i].Header, blocks[i]);
     EXPECT_EQ(blocks[i]->dwBytesRecorded, 17640u);
   }
-  EXPECT_EQ(blocks.Concatenated(),
-            std::vector<char>(Input.begin(), Input.begin() + 4 * 17640));
+  EXPECT_EQ(blocks.Concatenated(), std::vector<char>(Input.begin(), Input.begin() + 4 * 17640));
 }
 
 TEST_F(AlsaFileDevices, PausedPlaybackKeepsItsBlocksAndResetReturnsThemAll) {
   TBlocks blocks(3, 17640);
   HWAVEOUT handle = nullptr;
-  ASSERT_EQ(waveOutOpen(&handle, OutId, &Format, Rec.Function(), Rec.Instance(),
-                        CALLBACK_FUNCTION),
+  ASSERT_EQ(waveOutOpen(&handle, OutId, &Format, Rec.Function(), Rec.Instance(), CALLBACK_FUNCTION),
             MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutPause(handle), MMSYSERR_NOERROR);
   for (size_t i = 0; i < blocks.Size(); ++i) {
@@ -159,9 +161,9 @@ TEST_F(AlsaFileDevices, ADeviceMissingFromTheConfigurationFailsWithAResultCode) 
   ASSERT_EQ(missing, 2);
   HWAVEOUT handle = nullptr;
   EXPECT_EQ(waveOutOpen(nullptr, missing, &Format, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NODRIVER);
-  EXPECT_EQ(waveOutOpen(&handle, missing, &Format, Rec.Function(), Rec.Instance(),
-                        CALLBACK_FUNCTION),
-            MMSYSERR_NODRIVER);
+  EXPECT_EQ(
+      waveOutOpen(&handle, missing, &Format, Rec.Function(), Rec.Instance(), CALLBACK_FUNCTION),
+      MMSYSERR_NODRIVER);
   EXPECT_EQ(handle, nullptr);
   EXPECT_TRUE(Rec.Messages().empty());
   // A format the device cannot take is refused before ALSA is asked.
