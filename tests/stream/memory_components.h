@@ -34,7 +34,7 @@ class TMemorySink : public TMMDSPComponent {
     return FBytes.size();
   }
   std::function<void()> OnReceive;  // runs after each block, on the pushing thread
-  int FBlocks = 0;
+  std::atomic<int> FBlocks{0};
 
  private:
   std::mutex FLock;
