@@ -119,4 +119,41 @@ TEST_F(Transport, DevicesListsTheVirtualDevicesAndBadDevicesFail) {
   EXPECT_EQ(usage.status, 2);
 }
 
+// The same commands on ALSA devices of a project configuration: `file` plugins pass the data
+// through byte for byte (they are not paced, so they check data, not timing).
+class AlsaFilePlugins : public Transport {
+ protected:
+  void SetUp() override {
+    Transport::SetUp();
+    std::ofstream(dir_ / "asound.conf")
+        << "pcm.nr_play { type file slave.pcm { type null } file \"" << (dir_ / "played.raw").string()
+        << "\" format raw }\n"
+        << "pcm.nr_rec { type file slave.pcm { type null } file \"/dev/null\" infile \""
+        << (dir_ / "input.raw").string() << "\" format raw }\n";
+    env_ = "ALSA_CONFIG_PATH=" + (dir_ / "asound.conf").string() +
+           " NEEDLEREC_ALSA_DEVICES=nr_play,nr_rec";
+  }
+};
+
+TEST_F(AlsaFilePlugins, PlayedBytesEqualTheFileDataAndARecordingHoldsTheInput) {
+  std::string data;
+  for (int i = 0; i < 44100 * 4; ++i) data.push_back(char(i * 13 + i / 500));  // 1 s
+  std::ofstream(dir_ / "in.wav", std::ios::binary) << WaveFile(data);
+  const CliRun play = Cli(env_, "play " + (dir_ / "in.wav").string() + " --device 0");
+  ASSERT_EQ(play.status, 0) << play.out;
+  EXPECT_TRUE(ReadFile(dir_ / "played.raw") == data)
+      << "played " << ReadFile(dir_ / "played.raw").size() << " bytes";
+
+  // The capture reads the input file; it must be longer than the recording.
+  std::string input;
+  for (int i = 0; i < 44100 * 4 * 3; ++i) input.push_back(char(i * 5 + i / 700));
+  std::ofstream(dir_ / "input.raw", std::ios::binary) << input;
+  const CliRun record =
+      Cli(env_, "record " + (dir_ / "rec.wav").string() + " --device 1 --seconds 1");
+  ASSERT_EQ(record.status, 0) << record.out;
+  const std::string recorded = ReadFile(dir_ / "rec.wav");
+  ASSERT_EQ(recorded.size(), 44u + 176400u);
+  EXPECT_TRUE(recorded.compare(44, 176400, input, 0, 176400) == 0);
+}
+
 }  // namespace
