@@ -20,7 +20,9 @@ thread_local std::string LastError;
 // another's change.
 std::mutex WriteLock;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -28,7 +30,9 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -272,8 +276,7 @@ int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int
 bool WritePrivateProfileString(std::string_view section, const char* key, const char* value,
                                const std::string& fileName) {
   section = Trim(section);
-  if (section.empty() || section.find(']') != std::string_view::npos ||
-      HasLineBreakOrNul(section))
+  if (section.empty() || section.find(']') != std::string_view::npos || HasLineBreakOrNul(section))
     return Fail("Invalid section name \"" + std::string(section) + "\"");
   const std::string_view keyName = key ? Trim(key) : std::string_view();
   if (key && (keyName.empty() || keyName.find('=') != std::string_view::npos ||
@@ -356,4 +359,6 @@ bool WritePrivateProfileString(std::string_view section, const char* key, const 
   return Replace(fileName, Join(doc));
 }
 
-std::string ProfileLastError() { return LastError; }
+std::string ProfileLastError() {
+  return LastError;
+}

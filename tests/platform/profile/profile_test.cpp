@@ -103,18 +103,17 @@ TEST_F(ProfileTest, ReadMatchesNamesAndCleansValues) {
       {"COMMON", "name", "spaced value"},
       {"Common", "Quoted", "  in quotes  "},
       {"Common", "Single", "x"},
-      {"Common", "Empty", ""},         // present but empty: not the default
-      {"Common", "Twice", "first"},    // the first occurrence wins
-      {"Common", "Later", "found"},    // a repeated section is searched too
-      {"Common", "Hidden", "dflt"},    // comments are not keys
-      {"Common", "Stray", "dflt"},     // keys outside any section belong to none
+      {"Common", "Empty", ""},       // present but empty: not the default
+      {"Common", "Twice", "first"},  // the first occurrence wins
+      {"Common", "Later", "found"},  // a repeated section is searched too
+      {"Common", "Hidden", "dflt"},  // comments are not keys
+      {"Common", "Stray", "dflt"},   // keys outside any section belong to none
       {"Missing", "Name", "dflt"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(GetPrivateProfileString(c.section, c.key, "dflt", file), c.expected)
         << c.section << "/" << c.key;
-  EXPECT_EQ(GetPrivateProfileString("Common", "Name", "dflt", (dir / "none.ini").string()),
-            "dflt");
+  EXPECT_EQ(GetPrivateProfileString("Common", "Name", "dflt", (dir / "none.ini").string()), "dflt");
 }
 
 TEST_F(ProfileTest, IntegersReadDecimalAndHexWithDefaults) {
@@ -122,10 +121,9 @@ TEST_F(ProfileTest, IntegersReadDecimalAndHexWithDefaults) {
     const char* text;
     int32_t expected;
   } cases[] = {
-      {"48000", 48000},  {"-1", -1},      {"+7", 7},           {" 42 ", 42},
-      {"0x1F", 31},      {"0XaB", 171},   {"-0x10", -16},      {"0xFFFFFFFF", -1},
-      {"12abc", 12},     {"", -99},       {"abc", -99},        {"0x", -99},
-      {"-", -99},        {"4294967297", 1},  // wraps to 32 bits
+      {"48000", 48000}, {"-1", -1},     {"+7", 7},          {" 42 ", 42},      {"0x1F", 31},
+      {"0XaB", 171},    {"-0x10", -16}, {"0xFFFFFFFF", -1}, {"12abc", 12},     {"", -99},
+      {"abc", -99},     {"0x", -99},    {"-", -99},         {"4294967297", 1},  // wraps to 32 bits
   };
   for (const Case& c : cases) {
     Put(std::string("[S]\nK=") + c.text + "\n");
@@ -183,8 +181,8 @@ TEST_F(ProfileTest, RefusedWritesLeaveTheFileAlone) {
     const char* key;
     const char* value;
   } cases[] = {
-      {"Common", "A=B", "1"}, {"Common", "", "1"},    {"Common", "[X", "1"},
-      {"Common", ";X", "1"},  {"Com]mon", "A", "1"},  {"", "A", "1"},
+      {"Common", "A=B", "1"},        {"Common", "", "1"},     {"Common", "[X", "1"},
+      {"Common", ";X", "1"},         {"Com]mon", "A", "1"},   {"", "A", "1"},
       {"Common", "A", "two\nlines"}, {"Common", "A", "cr\r"}, {"Sec\ntion", "A", "1"},
   };
   for (const Case& c : cases) {

@@ -1,0 +1,141 @@
+#include "app/settings.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/profile/profile.h"
+#include "platform/wave/wave_api.h"
+
+namespace {
+
+constexpr const char* kSection = "Common";
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+std::string ConfigFolder() {
+  // The XDG rule: a relative $XDG_CONFIG_HOME is ignored.
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
+    return config;
+  return HomeFolder() + "/.config";
+}
+
+double ReadRefLevel(const char* key, double defaultValue, const std::string& fileName) {
+  double value;
+  return ParseRefLevel(GetPrivateProfileString(kSection, key, "", fileName), value) ? value
+                                                                                    : defaultValue;
+}
+
+void Write(const char* key, const std::string& value, const std::string& fileName) {
+  if (!WritePrivateProfileString(kSection, key, value.c_str(), fileName))
+    throw ESettingsError("Could not save the settings: " + ProfileLastError());
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  std::error_code error;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string("needlerec") : path.string();
+}
+
+std::string SettingsFileName(const std::string& executablePath) {
+  const std::filesystem::path exe(executablePath);
+  std::filesystem::path name = exe.filename();
+  if (name.empty()) name = "needlerec";
+  name.replace_extension(".ini");
+  std::filesystem::path folder = exe.parent_path();
+  if (folder.empty()) folder = ".";
+  if (::access(folder.c_str(), W_OK) == 0) return (folder / name).string();
+  return (std::filesystem::path(ConfigFolder()) / "needlerec" / name).string();
+}
+
+std::string FormatRefLevel(double value) {
+  char buffer[64];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  return std::string(buffer, result.ptr);
+}
+
+bool ParseRefLevel(std::string_view text, double& value) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  std::string normal(text);
+  // A file written where ',' is the decimal separator.
+  if (normal.find('.') == std::string::npos) {
+    if (const size_t comma = normal.find(','); comma != std::string::npos) normal[comma] = '.';
+  }
+  if (normal.empty()) return false;
+  double parsed;
+  const auto result = std::from_chars(normal.data(), normal.data() + normal.size(), parsed);
+  if (result.ec != std::errc() || result.ptr != normal.data() + normal.size() ||
+      !std::isfinite(parsed))
+    return false;
+  value = parsed;
+  return true;
+}
+
+TSettingsStore::TSettingsStore(const std::string& executablePath)
+    : FFileName(SettingsFileName(executablePath)) {}
+
+void TSettingsStore::LoadSettings() {
+  OutputDev = GetPrivateProfileInt(kSection, "OutputDev", 0, FFileName);
+  InputDev = GetPrivateProfileInt(kSection, "InputDev", 0, FFileName);
+  SampleRate = GetPrivateProfileInt(kSection, "SampleRate", 48000, FFileName);
+  LRefLevel = ReadRefLevel("LRefLevel", -16.0, FFileName);
+  RRefLevel = ReadRefLevel("RRefLevel", -16.0, FFileName);
+  ScaleFactor = GetPrivateProfileInt(kSection, "ScaleFactor", 1, FFileName);
+}
+
+void TSettingsStore::SaveSettings() {
+  const std::filesystem::path folder = std::filesystem::path(FFileName).parent_path();
+  if (!folder.empty()) {
+    std::error_code error;
+    if (!std::filesystem::exists(folder, error)) {
+      std::filesystem::create_directories(folder, error);
+      if (error)
+        throw ESettingsError("Could not save the settings: " + folder.string() + ": " +
+                             error.message());
+      // A per-user configuration folder is private.
+      std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    }
+  }
+  Write("OutputDev", std::to_string(OutputDev), FFileName);
+  Write("InputDev", std::to_string(InputDev), FFileName);
+  Write("SampleRate", std::to_string(SampleRate), FFileName);
+  Write("LRefLevel", FormatRefLevel(LRefLevel), FFileName);
+  Write("RRefLevel", FormatRefLevel(RRefLevel), FFileName);
+  Write("ScaleFactor", std::to_string(ScaleFactor), FFileName);
+}
+
+void FillInputNames(std::vector<std::string>& List) {
+  const uint32_t count = waveInGetNumDevs();
+  List.clear();
+  for (uint32_t id = 0; id < count; ++id) {
+    // The result is not checked: a device that answers nothing gets an empty name.
+    WAVEINCAPSA caps{};
+    waveInGetDevCapsA(id, &caps, sizeof caps);
+    List.emplace_back(caps.szPname, ::strnlen(caps.szPname, sizeof caps.szPname));
+  }
+}
+
+void FillOutputNames(std::vector<std::string>& List) {
+  const uint32_t count = waveOutGetNumDevs();
+  List.clear();
+  for (uint32_t id = 0; id < count; ++id) {
+    WAVEOUTCAPSA caps{};
+    waveOutGetDevCapsA(id, &caps, sizeof caps);
+    List.emplace_back(caps.szPname, ::strnlen(caps.szPname, sizeof caps.szPname));
+  }
+}

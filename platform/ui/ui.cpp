@@ -1,0 +1,147 @@
+#include "platform/ui/ui.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFont>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <exception>
+#include <mutex>
+
+#include "platform/mainloop/main_loop.h"
+
+const char* const kJapaneseGothic = "ＭＳ Ｐゴシック";
+
+namespace {
+
+// "Wave Files(*.wav)|*.wav" -> "Wave Files(*.wav)".
+QString QtFilter(const std::string& filter) {
+  const size_t bar = filter.find('|');
+  return QString::fromStdString(bar == std::string::npos ? filter : filter.substr(0, bar));
+}
+
+class TQtDialogs : public TDialogs {
+ public:
+  std::optional<std::string> OpenFile(QWidget* parent, const std::string& title,
+                                      const std::string& filter) override {
+    const QString name = QFileDialog::getOpenFileName(parent, QString::fromStdString(title),
+                                                      QString(), QtFilter(filter));
+    if (name.isEmpty()) return std::nullopt;
+    return name.toStdString();
+  }
+  std::optional<std::string> SaveFile(QWidget* parent, const std::string& title,
+                                      const std::string& filter,
+                                      const std::string& suggestedName) override {
+    // The program replaces an existing file itself when the recording begins.
+    const QString name = QFileDialog::getSaveFileName(
+        parent, QString::fromStdString(title), QString::fromStdString(suggestedName),
+        QtFilter(filter), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty()) return std::nullopt;
+    return name.toStdString();
+  }
+  void MessageBox(QWidget* parent, const std::string& text, const std::string& caption) override {
+    QMessageBox::warning(parent, QString::fromStdString(caption), QString::fromStdString(text));
+  }
+};
+
+std::mutex gDialogsLock;
+std::shared_ptr<TDialogs> gDialogs;
+QPointer<QWidget> gReportWindow;
+
+// The platform's texts use LF + CR between lines; a message box wants plain line feeds.
+std::string Displayable(std::string text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void OnTerminationSignal(int) {
+  const char byte = 1;
+  // Only async-signal-safe work here: the event loop does the rest.
+  [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+TDialogs& Dialogs() {
+  std::lock_guard guard(gDialogsLock);
+  if (!gDialogs) gDialogs = std::make_shared<TQtDialogs>();
+  return *gDialogs;
+}
+
+void SetDialogs(std::shared_ptr<TDialogs> dialogs) {
+  std::lock_guard guard(gDialogsLock);
+  gDialogs = std::move(dialogs);
+}
+
+void SetReportWindow(QWidget* window) { gReportWindow = window; }
+
+void InitWindowSystem() {
+  // The layouts name fonts of another platform; these are the installed faces that stand in.
+  QFont::insertSubstitution(QString::fromUtf8(kJapaneseGothic), "IPAPGothic");
+  QFont::insertSubstitution("Small Fonts", "DejaVu Sans");
+  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
+  QFont::insertSubstitution("Arial", "DejaVu Sans");
+
+  // Every post to the main thread's queue asks Qt to drain it soon; a flag keeps one request
+  // in flight at a time.
+  static std::atomic<bool> pending{false};
+  SetMainLoopWakeHook([] {
+    if (pending.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        qApp,
+        [] {
+          pending = false;
+          ProcessMessages();
+        },
+        Qt::QueuedConnection);
+  });
+
+  SetExceptionHandler([](std::exception_ptr error) {
+    std::string text = "Unknown error";
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      text = e.what();
+    } catch (...) {
+    }
+    Dialogs().MessageBox(gReportWindow, Displayable(text),
+                         QApplication::applicationDisplayName().toStdString());
+  });
+  SetMessageBoxHook([](const std::string& text, const std::string& caption) {
+    Dialogs().MessageBox(gReportWindow, Displayable(text), caption);
+  });
+}
+
+void CloseOnTerminationSignals(QWidget* window) {
+  if (gSignalPipe[0] < 0) {
+    if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  }
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, window);
+  QPointer<QWidget> target = window;
+  QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
+    char buffer[16];
+    while (read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
+    }
+    if (target) target->close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}

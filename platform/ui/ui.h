@@ -1,0 +1,45 @@
+// The Qt side of the window system: the adapter that drains the main loop from Qt's event loop,
+// the application's error report, the open and save file dialogs and message boxes behind an
+// interface that tests replace with scripted answers, the font substitutions, and the ending
+// of the program on a termination signal.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+class TDialogs {
+ public:
+  virtual ~TDialogs() = default;
+  // The chosen file's full name, or none when the user cancels. `filter` is in the form
+  // "Wave Files(*.wav)|*.wav".
+  virtual std::optional<std::string> OpenFile(QWidget* parent, const std::string& title,
+                                              const std::string& filter) = 0;
+  virtual std::optional<std::string> SaveFile(QWidget* parent, const std::string& title,
+                                              const std::string& filter,
+                                              const std::string& suggestedName) = 0;
+  virtual void MessageBox(QWidget* parent, const std::string& text,
+                          const std::string& caption) = 0;
+};
+
+// The dialogs in use: Qt's own unless a test has installed others.
+TDialogs& Dialogs();
+// Installs dialogs (tests); none restores Qt's.
+void SetDialogs(std::shared_ptr<TDialogs> dialogs);
+
+// Sets up the platform for a QApplication that exists: the main loop is drained from Qt's event
+// loop, errors reported by the engine are shown as message boxes over `mainWindow`, and the
+// font families the windows ask for map onto installed fonts. Call once, before any window.
+void InitWindowSystem();
+// The window the error report and message boxes appear over.
+void SetReportWindow(QWidget* window);
+
+// SIGTERM, SIGINT and SIGHUP close `window` the normal way (from Qt's event loop, not from the
+// signal handler), so a recording is finished and the settings are saved before the end.
+void CloseOnTerminationSignals(QWidget* window);
+
+// Font families of the layouts, mapped onto installed fonts.
+extern const char* const kJapaneseGothic;  // "ＭＳ Ｐゴシック"

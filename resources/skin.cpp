@@ -1,0 +1,57 @@
+#include "resources/skin.h"
+
+// The images are generated into the build folder (NR_SKIN_DIR) and assembled into read-only
+// data as they are, which keeps the build fast: no megabytes of array initialisers to compile.
+#define NR_EMBED(symbol, file)                         \
+  __asm__(                                             \
+      ".section .rodata\n"                             \
+      ".balign 16\n"                                   \
+      ".hidden " #symbol                               \
+      "\n"                                             \
+      ".hidden " #symbol                               \
+      "_end\n"                                         \
+      ".globl " #symbol                                \
+      "\n"                                             \
+      ".globl " #symbol "_end\n" #symbol               \
+      ":\n"                                            \
+      ".incbin \"" NR_SKIN_DIR "/" file "\"\n" #symbol \
+      "_end:\n"                                        \
+      ".previous\n");                                  \
+  extern "C" const uint8_t symbol[];                   \
+  extern "C" const uint8_t symbol##_end[];
+
+NR_EMBED(nr_skin_background, "MeterPanelBG.dib")
+NR_EMBED(nr_skin_moni_led, "MoniLED.dib")
+NR_EMBED(nr_skin_play_led, "PlayLED.dib")
+NR_EMBED(nr_skin_rec_led, "RecLED.dib")
+NR_EMBED(nr_skin_moni_button, "MoniBtnONOFF.dib")
+NR_EMBED(nr_skin_play_button, "PlayBtnONOFF.dib")
+NR_EMBED(nr_skin_rec_button, "RecBtnOnOFF.dib")
+NR_EMBED(nr_skin_stop_button, "StopBtnONOFF.dib")
+NR_EMBED(nr_skin_picture, "Image1.dib")
+
+namespace {
+
+std::span<const uint8_t> Span(const uint8_t* begin, const uint8_t* end) {
+  return {begin, size_t(end - begin)};
+}
+
+}  // namespace
+
+std::span<const TSkinImage> SkinImages() {
+  static const TSkinImage images[] = {
+      {"MeterPanelBG", Span(nr_skin_background, nr_skin_background_end)},
+      {"MoniLED", Span(nr_skin_moni_led, nr_skin_moni_led_end)},
+      {"PlayLED", Span(nr_skin_play_led, nr_skin_play_led_end)},
+      {"RecLED", Span(nr_skin_rec_led, nr_skin_rec_led_end)},
+      {"MoniBtnONOFF", Span(nr_skin_moni_button, nr_skin_moni_button_end)},
+      {"PlayBtnONOFF", Span(nr_skin_play_button, nr_skin_play_button_end)},
+      {"RecBtnOnOFF", Span(nr_skin_rec_button, nr_skin_rec_button_end)},
+      {"StopBtnONOFF", Span(nr_skin_stop_button, nr_skin_stop_button_end)},
+  };
+  return images;
+}
+
+std::span<const uint8_t> SkinPicture() {
+  return Span(nr_skin_picture, nr_skin_picture_end);
+}

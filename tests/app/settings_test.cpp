@@ -1,0 +1,229 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "platform/wave/fake_driver.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets an environment variable for one test and puts the old value back afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (FOld)
+      ::setenv(FName, FOld->c_str(), 1);
+    else
+      ::unsetenv(FName);
+  }
+
+ private:
+  const char* FName;
+  std::optional<std::string> FOld;
+};
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/nr-settings-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+    exe = (dir / "needlerec").string();
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  static std::string Read(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  fs::path dir;
+  std::string exe;
+};
+
+TEST_F(SettingsTest, FileLivesBesideAWritableExecutableElseInTheUserConfig) {
+  EXPECT_EQ(SettingsFileName(exe), (dir / "needlerec.ini").string());
+  EXPECT_EQ(SettingsFileName((dir / "rec.exe").string()), (dir / "rec.ini").string());
+
+  // An installed program: its folder cannot be written (here, it does not even exist).
+  const std::string installed = (dir / "usr" / "bin" / "needlerec").string();
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", (dir / "cfg").c_str());
+    EXPECT_EQ(SettingsFileName(installed), (dir / "cfg" / "needlerec" / "needlerec.ini").string());
+  }
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", "relative/is/ignored");
+    ScopedEnv home("HOME", dir.c_str());
+    EXPECT_EQ(SettingsFileName(installed),
+              (dir / ".config" / "needlerec" / "needlerec.ini").string());
+  }
+}
+
+TEST_F(SettingsTest, FreshStartLoadsDefaultsAndSaveCreatesTheFile) {
+  TSettingsStore store(exe);
+  store.OutputDev = 9;  // LoadSettings replaces every value
+  store.LRefLevel = 0;
+  store.LoadSettings();
+  EXPECT_EQ(store.OutputDev, 0);
+  EXPECT_EQ(store.InputDev, 0);
+  EXPECT_EQ(store.SampleRate, 48000);
+  EXPECT_EQ(store.LRefLevel, -16.0);
+  EXPECT_EQ(store.RRefLevel, -16.0);
+  EXPECT_EQ(store.ScaleFactor, 1);
+
+  store.SaveSettings();
+  EXPECT_EQ(Read(store.FileName()),
+            "[Common]\n"
+            "OutputDev=0\n"
+            "InputDev=0\n"
+            "SampleRate=48000\n"
+            "LRefLevel=-16\n"
+            "RRefLevel=-16\n"
+            "ScaleFactor=1\n");
+}
+
+TEST_F(SettingsTest, LoadReadsValuesAndFallsBackPerKey) {
+  std::ofstream(dir / "needlerec.ini") << "[Window]\nLeft=10\n"
+                                          "[common]\n"
+                                          "OutputDev=0x2\n"
+                                          "InputDev=-1\n"
+                                          "SampleRate=fast\n"
+                                          "LRefLevel=-15,5\n"
+                                          "RRefLevel=\n"
+                                          "ScaleFactor=50\n";
+  TSettingsStore store(exe);
+  store.LoadSettings();
+  EXPECT_EQ(store.OutputDev, 2);
+  EXPECT_EQ(store.InputDev, -1);  // kept: the wave mapper
+  EXPECT_EQ(store.SampleRate, 48000);
+  EXPECT_EQ(store.LRefLevel, -15.5);
+  EXPECT_EQ(store.RRefLevel, -16.0);
+  EXPECT_EQ(store.ScaleFactor, 50);  // not checked here
+
+  store.LRefLevel = -16.0 + 0.1;
+  store.RRefLevel = -30.0;
+  store.SaveSettings();
+  EXPECT_EQ(Read(store.FileName()),
+            "[Window]\nLeft=10\n"
+            "[common]\n"
+            "OutputDev=2\n"
+            "InputDev=-1\n"
+            "SampleRate=48000\n"
+            "LRefLevel=-15.9\n"
+            "RRefLevel=-30\n"
+            "ScaleFactor=50\n");
+}
+
+TEST_F(SettingsTest, RefLevelTextIsShortAndLocaleFree) {
+  struct {
+    double value;
+    const char* text;
+  } formats[] = {{-16.0, "-16"},     {-16.0 + 0.1, "-15.9"}, {-15.95, "-15.95"},
+                 {0.1 + 0.2, "0.3"}, {-30.0, "-30"},         {1.0 / 3, "0.333333333333333"}};
+  for (const auto& f : formats) EXPECT_EQ(FormatRefLevel(f.value), f.text) << f.value;
+
+  struct {
+    const char* text;
+    std::optional<double> value;
+  } parses[] = {{"-15.9", -15.9}, {"-15,9", -15.9}, {" +3 ", 3.0}, {"-1e1", -10.0},
+                {"", {}},         {"abc", {}},      {"-16dB", {}}, {"1,5,0", {}},
+                {"nan", {}},      {"inf", {}},      {"-", {}}};
+  for (const auto& p : parses) {
+    double value = 123;
+    EXPECT_EQ(ParseRefLevel(p.text, value), p.value.has_value()) << '"' << p.text << '"';
+    EXPECT_EQ(value, p.value.value_or(123)) << '"' << p.text << '"';
+  }
+}
+
+TEST_F(SettingsTest, PerUserLocationIsCreatedOnSave) {
+  ScopedEnv config("XDG_CONFIG_HOME", (dir / "cfg").c_str());
+  TSettingsStore store((dir / "ro" / "needlerec").string());
+  store.SampleRate = 44100;
+  store.SaveSettings();
+  const fs::path file = dir / "cfg" / "needlerec" / "needlerec.ini";
+  ASSERT_EQ(store.FileName(), file.string());
+  EXPECT_EQ(fs::status(file.parent_path()).permissions(), fs::perms::owner_all);
+
+  TSettingsStore again((dir / "ro" / "needlerec").string());
+  again.LoadSettings();
+  EXPECT_EQ(again.SampleRate, 44100);
+}
+
+TEST_F(SettingsTest, SaveThatCannotWriteThrowsAndKeepsTheValues) {
+  // The configuration folder would have to be made under a plain file.
+  std::ofstream(dir / "plain") << "x";
+  ScopedEnv config("XDG_CONFIG_HOME", (dir / "plain").c_str());
+  TSettingsStore store((dir / "ro" / "needlerec").string());
+  store.InputDev = 4;
+  EXPECT_THROW(store.SaveSettings(), ESettingsError);
+  EXPECT_EQ(store.InputDev, 4);
+}
+
+class DeviceNamesTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetWaveDriver(nullptr); }
+};
+
+TEST_F(DeviceNamesTest, ListsEveryDeviceInNumberOrder) {
+  auto driver = std::make_shared<TFakeWaveDriver>(3, 2);
+  SetWaveDriver(driver);
+  std::vector<std::string> names = {"stale"};
+  FillOutputNames(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"Fake output 0", "Fake output 1", "Fake output 2"}));
+  FillInputNames(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"Fake input 0", "Fake input 1"}));
+
+  // A device whose capabilities call fails still takes its place, with an empty name.
+  driver->ScriptResult("waveInGetDevCapsA", MMSYSERR_ERROR);
+  FillInputNames(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"", "Fake input 1"}));
+}
+
+TEST_F(DeviceNamesTest, NoDevicesGiveEmptyLists) {
+  SetWaveDriver(std::make_shared<TFakeWaveDriver>(0, 0));
+  std::vector<std::string> names = {"stale"};
+  FillInputNames(names);
+  EXPECT_TRUE(names.empty());
+  names = {"stale"};
+  FillOutputNames(names);
+  EXPECT_TRUE(names.empty());
+}
+
+// A driver that fills the whole name field, with no terminating zero.
+class FullNameDriver : public TFakeWaveDriver {
+ public:
+  FullNameDriver() : TFakeWaveDriver(1, 0) {}
+  MMRESULT OutGetDevCaps(uintptr_t, WAVEOUTCAPSA* caps, uint32_t) override {
+    std::memset(caps, 'A', sizeof *caps);
+    return MMSYSERR_NOERROR;
+  }
+};
+
+TEST_F(DeviceNamesTest, NameStopsAtTheEndOfItsField) {
+  SetWaveDriver(std::make_shared<FullNameDriver>());
+  std::vector<std::string> names;
+  FillOutputNames(names);
+  EXPECT_EQ(names, (std::vector<std::string>{std::string(32, 'A')}));
+}
+
+}  // namespace
