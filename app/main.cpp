@@ -1,0 +1,29 @@
+// needlerec: the recorder's window, on the platform's message loop until it is closed.
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cstdlib>
+
+#include "app/main_window.h"
+#include "platform/ui/ui.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationDisplayName("Needle Recorder");
+  InitWindowSystem();
+  int status = 0;
+  {
+    TfrmMain window;
+    SetReportWindow(&window);
+    CloseOnTerminationSignals(&window);
+    // Centred on the screen.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      window.move(screen->availableGeometry().center() - window.rect().center());
+    window.show();
+    // For the start-up benchmark: quit as soon as the window is shown.
+    if (std::getenv("NEEDLEREC_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &window, &QWidget::close);
+    status = app.exec();
+    SetReportWindow(nullptr);
+  }
+  return status;
+}

@@ -1,0 +1,350 @@
+#include "app/main_window.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <exception>
+
+#include "app/device_dialog.h"
+#include "controls/dib_glyph_button.h"
+#include "controls/dib_image_container.h"
+#include "controls/dib_image_list.h"
+#include "platform/mainloop/main_loop.h"
+#include "platform/ui/ui.h"
+#include "resources/skin.h"
+#include "stream/ring_buffer.h"
+#include "stream/wave_file.h"
+#include "stream/wave_in.h"
+#include "stream/wave_out.h"
+
+namespace {
+
+const char* const kCream = "#f2e6c4";
+const char* const kWaveFilter = "Wave Files(*.wav)|*.wav";
+
+// The name of a file without its folder.
+std::string BaseName(const std::string& path) {
+  return QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(const std::string& executablePath)
+    : QWidget(nullptr), TComponent(nullptr), Settings(executablePath) {
+  setWindowTitle("Needle Recorder");
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
+                 Qt::WindowCloseButtonHint | Qt::WindowTitleHint);
+  setFixedSize(700, 450);
+  QFont font(QString::fromUtf8(kJapaneseGothic));
+  font.setPixelSize(12);
+  setFont(font);
+  setPalette(QPalette(palette().color(QPalette::Button)));
+
+  // The stored layout: every property is set while the components load, then each one
+  // finishes loading, which lets the formats flow down the chains.
+  CreateComponents();
+  CreateControls();
+  LoadedAll();
+  FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+  if (!FClosed) FormClose();
+  if (frmDevice) delete frmDevice;
+}
+
+void TfrmMain::CreateComponents() {
+  // Created so that, destroyed last first, each device goes before the buffer and the file of
+  // its chain.
+  RecFile = new TMMWaveFile(this);
+  RecBuffer = new TMMRingBuffer(this);
+  WaveIn = new TMMWaveIn(this);
+  PlayFile = new TMMWaveFile(this);
+  PlayBuffer = new TMMRingBuffer(this);
+  WaveOut = new TMMWaveOut(this);
+  for (TComponent* c : Components()) c->BeginLoading();
+
+  WaveIn->SetName("WaveIn");
+  WaveIn->SetOutput(RecBuffer);
+  WaveIn->SetBufferSize(8192);
+  WaveIn->SetNumBuffers(20);
+  WaveIn->SetCallBackMode(cmThread);
+  WaveIn->SetDeviceID(InvalidId);
+  WaveIn->SetMode(mStereo);
+  WaveIn->SetBitLength(b16Bit);
+  WaveIn->SetSampleRate(44100);
+  WaveIn->SetTimeFormat(tfMillisecond);
+  WaveIn->OnStart = [this](TObject* s) { DeviceStart(s); };
+  WaveIn->OnStop = [this](TObject* s) { DeviceStop(s); };
+
+  RecBuffer->SetName("RecBuffer");
+  RecBuffer->SetOutput(RecFile);
+  RecBuffer->SetBufferSize(8192);
+  RecBuffer->SetNumBuffers(50);
+  RecBuffer->SetQueueMode(qmWrite);
+
+  RecFile->SetName("RecFile");
+  RecFile->GetWave()->SetFileMustExist(false);
+
+  PlayFile->SetName("PlayFile");
+  PlayFile->SetOutput(PlayBuffer);
+
+  PlayBuffer->SetName("PlayBuffer");
+  PlayBuffer->SetOutput(WaveOut);
+  PlayBuffer->SetBufferSize(8192);
+  PlayBuffer->SetNumBuffers(50);
+  PlayBuffer->SetQueueMode(qmRead);
+
+  WaveOut->SetName("WaveOut");
+  WaveOut->SetBufferSize(8192);
+  WaveOut->SetNumBuffers(20);
+  WaveOut->SetCallBackMode(cmThread);
+  WaveOut->SetTimeFormat(tfMillisecond);
+  WaveOut->OnStart = [this](TObject* s) { DeviceStart(s); };
+  WaveOut->OnStop = [this](TObject* s) { DeviceStop(s); };
+}
+
+QLabel* TfrmMain::AddLabel(const char* text, int left, int top, const char* color) {
+  auto* label = new QLabel(QString::fromUtf8(text), DIBImageContainer1);
+  label->move(left, top);
+  label->setAttribute(Qt::WA_TranslucentBackground);
+  if (color) label->setStyleSheet(QString("color: %1; background: transparent;").arg(color));
+  label->adjustSize();
+  return label;
+}
+
+void TfrmMain::CreateControls() {
+  ImageList = new TDIBImageList(this);
+  for (const TSkinImage& image : SkinImages()) ImageList->Add(image.DisplayName, image.Data);
+
+  DIBImageContainer1 = new TDIBImageContainer(this, this);
+  DIBImageContainer1->setGeometry(0, 0, 700, 450);
+  DIBImageContainer1->SetDIBImageList(ImageList);
+  DIBImageContainer1->IndexImage().SetDIBIndex(0);
+  DIBImageContainer1->SetTileMethod(tmCenter);
+  DIBImageContainer1->SetColor(Qt::black);
+
+  lblFileName = AddLabel("FileName", 344, 281, kCream);
+  lblInput = AddLabel("Input  Device", 63, 283, kCream);
+  lblOutput = AddLabel("Output Device", 63, 297, kCream);
+  lblSample = AddLabel("Sample", 344, 297, kCream);
+
+  auto button = [this](int left, int top, int image, int glyphs) {
+    auto* b = new TDIBGlyphButton(this);
+    b->BeginLoading();
+    b->SetBounds(left, top, 1, 1);
+    b->SetDIBImageList(ImageList);
+    if (glyphs) b->SetNumGlyphs(glyphs);
+    b->Glyph().SetDIBIndex(image);
+    b->SetParent(DIBImageContainer1);
+    return b;
+  };
+  btnRecLED = button(284, 277, 3, 3);
+  btnPlayLED = button(284, 290, 2, 3);
+  btnMoniLED = button(284, 303, 1, 3);
+  for (TDIBGlyphButton* lamp : {btnRecLED, btnPlayLED, btnMoniLED}) lamp->SetVisible(false);
+  btnMoni = button(12, 381, 4, 5);
+  btnPlay = button(406, 381, 5, 5);
+  btnRec = button(550, 381, 6, 5);
+  btnStop = button(289, 392, 7, 0);
+  btnMoni->OnClick = [this](TObject* s) { btnMoniClick(s); };
+  btnPlay->OnClick = [this](TObject* s) { btnPlayClick(s); };
+  btnRec->OnClick = [this](TObject* s) { btnRecClick(s); };
+  btnStop->OnClick = [this](TObject* s) { btnStopClick(s); };
+
+  Label6 = AddLabel("Needle Recorder", 16, 8, nullptr);
+  QFont bold = Label6->font();
+  bold.setBold(true);
+  Label6->setFont(bold);
+  Label6->adjustSize();
+
+  Image1 = new QLabel(DIBImageContainer1);
+  TMemoryDIB picture;
+  picture.SetData(SkinPicture());
+  Image1->setPixmap(QPixmap::fromImage(picture.Image().copy()));  // a copy: the picture goes
+  Image1->setGeometry(185, 374, 67, 64);
+
+  MMLabel1 = new QLabel(QString::fromUtf8("録音は日付と時刻の名前で保存されます。"),
+                        DIBImageContainer1);
+  MMLabel1->setGeometry(5, 331, 439, 17);
+  MMLabel1->setStyleSheet("color: black; background: white;");
+
+  Label7 = AddLabel("  1  ", 492, 318, nullptr);
+  Label8 = AddLabel("  2  ", 500, 302, nullptr);
+  Label9 = AddLabel("  3  ", 496, 278, nullptr);
+  for (QLabel* l : {Label7, Label8, Label9}) l->hide();
+
+  btnSetting = new QPushButton("Setting", DIBImageContainer1);
+  btnSetting->setGeometry(536, 213, 121, 25);
+  QObject::connect(btnSetting, &QPushButton::clicked, this, [this] { btnSettingClick(); });
+}
+
+// ------------------------------------------------------------------ start and end
+
+void TfrmMain::FormCreate() {
+  Playing = false;
+  for (TDIBGlyphButton* lamp : {btnRecLED, btnPlayLED, btnMoniLED}) lamp->SetEnabled(false);
+  lblFileName->setText("No File");
+  lblFileName->adjustSize();
+  Settings.LoadSettings();
+  if (Settings.SampleRate != 44100 && Settings.SampleRate != 48000) Settings.SampleRate = 44100;
+  if (Settings.LRefLevel < -30 || Settings.LRefLevel > -10) Settings.LRefLevel = -16.0;
+  if (Settings.RRefLevel < -30 || Settings.RRefLevel > -10) Settings.RRefLevel = -16.0;
+  WaveIn->SetSampleRate(Settings.SampleRate);
+  // (The reference levels and the phase scope zoom go to their controls here.)
+  FillInputNames(InputNames);
+  FillOutputNames(OutputNames);
+  if (Settings.InputDev >= int32_t(InputNames.size())) Settings.InputDev = 0;
+  WaveIn->SetDeviceID(Settings.InputDev);
+  if (Settings.OutputDev >= int32_t(OutputNames.size())) Settings.OutputDev = 0;
+  WaveOut->SetDeviceID(Settings.OutputDev);
+  ShowDeviceNames();
+  // (The needle meters get their first face here.)
+}
+
+void TfrmMain::ShowDeviceNames() {
+  lblInput->setText(QString::fromStdString("IN  : " + WaveIn->GetProductName()));
+  lblInput->adjustSize();
+  lblOutput->setText(QString::fromStdString("OUT : " + WaveOut->GetProductName()));
+  lblOutput->adjustSize();
+}
+
+void TfrmMain::FormClose() {
+  if (FClosed) return;
+  FClosed = true;
+  if (frmDevice) frmDevice->close();
+  WaveIn->Close();
+  WaveOut->Close();
+  InputNames.clear();
+  OutputNames.clear();
+  try {
+    Settings.SaveSettings();
+  } catch (...) {
+    HandleException(std::current_exception());
+  }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+// ------------------------------------------------------------------ transport
+
+template <typename TDevice>
+void TfrmMain::StartDevice(TDevice* device) {
+  try {
+    device->Start();
+  } catch (...) {
+    // A device that fails before it runs fires no OnStop; the window goes back to Idle here,
+    // before the error is shown.
+    if (Playing || Recording || Monitoring) DeviceStop(device);
+    HandleException(std::current_exception());
+  }
+}
+
+void TfrmMain::btnMoniClick(TObject*) {
+  if (btnMoni->Down()) return;
+  RecBuffer->SetEnabled(false);
+  btnMoniLED->SetEnabled(true);
+  btnMoni->SetDown(true);
+  btnPlay->SetEnabled(false);
+  btnRec->SetEnabled(false);
+  // (The four time read-outs are set to 0 here.)
+  Monitoring = true;
+  RecFile->SetFileName("");
+  StartDevice(WaveIn);
+}
+
+std::string TfrmMain::DatedFileName() {
+  return QDateTime::currentDateTime().toString("yyyyMMddHHmmss").toStdString() + ".wav";
+}
+
+void TfrmMain::btnRecClick(TObject*) {
+  if (btnRec->Down() || Playing || Monitoring) return;
+  const auto name = Dialogs().SaveFile(this, "Waveファイルを保存", kWaveFilter, DatedFileName());
+  if (!name) return;
+  RecBuffer->SetEnabled(true);
+  btnRecLED->SetEnabled(true);
+  try {
+    RecFile->SetFileName(*name);
+  } catch (...) {
+    btnRecLED->SetEnabled(false);
+    HandleException(std::current_exception());
+    return;
+  }
+  btnRec->SetDown(true);
+  Recording = true;
+  btnMoni->SetEnabled(false);
+  btnPlay->SetEnabled(false);
+  // (Both reference-level spin buttons are disabled here.)
+  lblFileName->setText(QString::fromStdString(BaseName(*name)));
+  lblFileName->adjustSize();
+  lblSample->setText(QString::number(WaveIn->GetSampleRate()) + "Hz");
+  lblSample->adjustSize();
+  StartDevice(WaveIn);
+}
+
+void TfrmMain::btnPlayClick(TObject*) {
+  if (btnPlay->Down()) return;
+  if (PlayFile->GetFileName().empty()) {
+    const auto name = Dialogs().OpenFile(this, "Waveファイルを開く", kWaveFilter);
+    if (!name) return;
+    try {
+      PlayFile->SetFileName(*name);
+    } catch (...) {
+      // A file that cannot be read is reported; the window stays as it was.
+      HandleException(std::current_exception());
+      return;
+    }
+    lblFileName->setText(QString::fromStdString(BaseName(*name)));
+    lblFileName->adjustSize();
+  }
+  Playing = true;
+  btnRec->SetEnabled(false);
+  btnMoni->SetEnabled(false);
+  // (Both reference-level spin buttons are disabled here.)
+  btnPlayLED->SetEnabled(true);
+  btnPlay->SetDown(true);
+  lblSample->setText(QString::number(PlayFile->GetWave()->GetSampleRate()) + "Hz");
+  lblSample->adjustSize();
+  StartDevice(WaveOut);
+}
+
+void TfrmMain::btnStopClick(TObject*) {
+  WaveIn->Stop();
+  WaveOut->Stop();
+  if (!RecBuffer->GetEnabled()) RecBuffer->SetEnabled(true);
+}
+
+void TfrmMain::DeviceStart(TObject*) {
+  // (The read-out timers are switched on here.)
+  btnSetting->setEnabled(false);
+}
+
+void TfrmMain::DeviceStop(TObject*) {
+  // (The read-out timers are switched off here.)
+  Playing = Recording = Monitoring = false;
+  for (TDIBGlyphButton* lamp : {btnPlayLED, btnRecLED, btnMoniLED}) lamp->SetEnabled(false);
+  for (TDIBGlyphButton* b : {btnMoni, btnPlay, btnRec}) {
+    b->SetDown(false);
+    b->SetEnabled(true);
+  }
+  // (Both spin buttons are enabled here.)
+  btnSetting->setEnabled(true);
+  // (The peak read-out is set to 0 here.)
+  PlayFile->SetFileName("");
+  WaveIn->Close();
+  WaveOut->Close();
+}
+
+void TfrmMain::btnSettingClick() {
+  if (frmDevice) {
+    frmDevice->raise();
+    return;
+  }
+  frmDevice = new TfrmDevice(this);
+  frmDevice->show();
+}

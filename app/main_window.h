@@ -1,0 +1,99 @@
+// The program's window: the two audio chains, the skinned transport (monitor, play, record,
+// stop) with its lamps and labels, the file dialogs, the settings loaded at start and saved at
+// the end, and the settings button.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "platform/component/component.h"
+
+class QLabel;
+class QPushButton;
+class TDIBGlyphButton;
+class TDIBImageContainer;
+class TDIBImageList;
+class TMMRingBuffer;
+class TMMWaveFile;
+class TMMWaveIn;
+class TMMWaveOut;
+class TfrmDevice;
+
+class TfrmMain : public QWidget, public TComponent {
+ public:
+  // `executablePath` places the settings file.
+  explicit TfrmMain(const std::string& executablePath = ExecutablePath());
+  ~TfrmMain() override;
+
+  // The handlers of the window.
+  void FormCreate();
+  void FormClose();
+  void btnMoniClick(TObject* Sender);
+  void btnPlayClick(TObject* Sender);
+  void btnRecClick(TObject* Sender);
+  void btnStopClick(TObject* Sender);
+  void btnSettingClick();
+  void DeviceStart(TObject* Sender);
+  void DeviceStop(TObject* Sender);
+
+  // The suggested name of a recording made now: local date and time, "yyyymmddhhnnss.wav".
+  static std::string DatedFileName();
+
+  bool Playing = false;
+  bool Recording = false;
+  bool Monitoring = false;
+  std::vector<std::string> InputNames;
+  std::vector<std::string> OutputNames;
+  TSettingsStore Settings;
+
+  // The components of the two chains.
+  TMMWaveIn* WaveIn;
+  TMMRingBuffer* RecBuffer;
+  TMMWaveFile* RecFile;
+  TMMWaveFile* PlayFile;
+  TMMRingBuffer* PlayBuffer;
+  TMMWaveOut* WaveOut;
+
+  // The controls.
+  TDIBImageList* ImageList;
+  TDIBImageContainer* DIBImageContainer1;
+  QLabel* lblFileName;
+  QLabel* lblInput;
+  QLabel* lblOutput;
+  QLabel* lblSample;
+  TDIBGlyphButton* btnRecLED;
+  TDIBGlyphButton* btnPlayLED;
+  TDIBGlyphButton* btnMoniLED;
+  TDIBGlyphButton* btnMoni;
+  TDIBGlyphButton* btnPlay;
+  TDIBGlyphButton* btnRec;
+  TDIBGlyphButton* btnStop;
+  QLabel* Label6;
+  QLabel* Image1;
+  QLabel* MMLabel1;
+  QLabel* Label7;
+  QLabel* Label8;
+  QLabel* Label9;
+  QPushButton* btnSetting;
+  // The settings dialog while it is open.
+  QPointer<TfrmDevice> frmDevice;
+
+  // The device labels, as the settings dialog also writes them.
+  void ShowDeviceNames();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateComponents();
+  void CreateControls();
+  QLabel* AddLabel(const char* text, int left, int top, const char* color);
+  // Starts a device; when it fails, the window goes back to Idle and the error is reported.
+  template <typename TDevice>
+  void StartDevice(TDevice* device);
+
+  bool FClosed = false;
+};

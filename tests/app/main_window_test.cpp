@@ -1,0 +1,425 @@
+// The real window on the virtual sound devices, driven headless: clicks on the skinned
+// buttons, scripted answers to the file dialogs and message boxes, the settings file, the
+// settings dialog, the rendered window and the end of the program on a termination signal.
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <chrono>
+#include <csignal>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <thread>
+
+#include "app/device_dialog.h"
+#include "controls/dib_glyph_button.h"
+#include "controls/dib_image_container.h"
+#include "controls/dib_image_list.h"
+#include "platform/mainloop/main_loop.h"
+#include "platform/ui/ui.h"
+#include "platform/wave/system_driver.h"
+#include "platform/wave/wave_api.h"
+#include "resources/skin.h"
+#include "stream/ring_buffer.h"
+#include "stream/wave_file.h"
+#include "stream/wave_in.h"
+#include "stream/wave_out.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t Le32(const std::string& s, size_t at) {
+  return uint8_t(s[at]) | uint8_t(s[at + 1]) << 8 | uint8_t(s[at + 2]) << 16 |
+         uint32_t(uint8_t(s[at + 3])) << 24;
+}
+
+// Answers the file dialogs from a script and records the message boxes.
+class TScriptedDialogs : public TDialogs {
+ public:
+  std::optional<std::string> OpenFile(QWidget*, const std::string& title,
+                                      const std::string&) override {
+    Asked.push_back("open:" + title);
+    return Next();
+  }
+  std::optional<std::string> SaveFile(QWidget*, const std::string& title, const std::string&,
+                                      const std::string& suggested) override {
+    Asked.push_back("save:" + title);
+    Suggested = suggested;
+    return Next();
+  }
+  void MessageBox(QWidget*, const std::string& text, const std::string&) override {
+    Messages.push_back(text);
+  }
+  std::optional<std::string> Next() {
+    if (Answers.empty()) return std::nullopt;
+    auto answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+  }
+  std::deque<std::optional<std::string>> Answers;
+  std::vector<std::string> Asked;
+  std::vector<std::string> Messages;
+  std::string Suggested;
+};
+
+// Runs Qt's event loop and the main loop until `done` or the time limit.
+bool Pump(const std::function<bool()>& done, int ms = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    ProcessMessages();
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return done();
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/needlerec-app-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    // The virtual devices only: whatever sound the machine has stays out of the tests.
+    setenv("NEEDLEREC_ALSA_DEVICES", "", 1);
+    setenv("NEEDLEREC_VIRTUAL_SPEED", "1", 1);
+    SetWaveDriver(nullptr);
+    RescanWaveDevices();
+    InitWindowSystem();
+    dialogs_ = std::make_shared<TScriptedDialogs>();
+    SetDialogs(dialogs_);
+  }
+  void TearDown() override {
+    window_.reset();
+    SetDialogs(nullptr);
+    ASSERT_TRUE(Pump([] { return LiveThreadCount() == 0; }));
+    ReapFinishedThreads();
+    fs::remove_all(dir_);
+  }
+  TfrmMain& Open() {
+    window_ = std::make_unique<TfrmMain>((dir_ / "needlerec").string());
+    window_->show();
+    return *window_;
+  }
+  void WriteSettings(const std::string& text) { std::ofstream(dir_ / "needlerec.ini") << text; }
+  // A left click in the middle of a skinned button, as the mouse gives it.
+  void Click(TDIBGlyphButton* button) {
+    QWidget* container = window_->DIBImageContainer1;
+    const QPointF at = button->BoundsRect().center();
+    QMouseEvent press(QEvent::MouseButtonPress, at, container->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(container, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, container->mapToGlobal(at),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(container, &release);
+    Pump([] { return false; }, 20);
+  }
+  bool Idle() {
+    TfrmMain& w = *window_;
+    return !w.Playing && !w.Recording && !w.Monitoring && !w.btnMoni->Down() &&
+           !w.btnPlay->Down() && !w.btnRec->Down() && w.btnMoni->Enabled() &&
+           w.btnPlay->Enabled() && w.btnRec->Enabled() && w.btnSetting->isEnabled();
+  }
+  fs::path WriteWave(const std::string& name, double seconds) {
+    std::string data(size_t(seconds * 44100) * 4, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 3);
+    std::string head = "RIFF";
+    auto put32 = [&](uint32_t v) {
+      for (int i = 0; i < 4; ++i) head.push_back(char(v >> (8 * i)));
+    };
+    put32(uint32_t(36 + data.size()));
+    head += "WAVEfmt ";
+    put32(16);
+    head += std::string("\x01\x00\x02\x00", 4);
+    put32(44100);
+    put32(44100 * 4);
+    head += std::string("\x04\x00\x10\x00", 4);
+    head += "data";
+    put32(uint32_t(data.size()));
+    std::ofstream(dir_ / name, std::ios::binary) << head << data;
+    return dir_ / name;
+  }
+
+  fs::path dir_;
+  std::shared_ptr<TScriptedDialogs> dialogs_;
+  std::unique_ptr<TfrmMain> window_;
+};
+
+// ------------------------------------------------------------------ transport
+
+TEST_F(MainWindowTest, MonitorStopRecordStop) {
+  TfrmMain& w = Open();
+  EXPECT_TRUE(Idle());
+  EXPECT_EQ(w.lblFileName->text().toStdString(), "No File");
+  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input");
+  EXPECT_EQ(w.lblOutput->text().toStdString(), "OUT : Virtual output");
+
+  Click(w.btnMoni);
+  EXPECT_TRUE(w.Monitoring);
+  EXPECT_TRUE(w.btnMoni->Down());
+  EXPECT_FALSE(w.btnPlay->Enabled());
+  EXPECT_FALSE(w.btnRec->Enabled());
+  EXPECT_FALSE(w.RecBuffer->GetEnabled());
+  EXPECT_TRUE(w.WaveIn->DeviceState() & dsStarted);
+  EXPECT_TRUE(Pump([&] { return !w.btnSetting->isEnabled(); })) << "DeviceStart ran";
+  Click(w.btnMoni);  // its own button while down: nothing
+  EXPECT_TRUE(w.Monitoring);
+  w.btnRecClick(w.btnRec);  // refused while monitoring, even when called directly
+  EXPECT_TRUE(dialogs_->Asked.empty());
+  EXPECT_TRUE(w.Monitoring);
+
+  Click(w.btnStop);
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
+  EXPECT_TRUE(w.RecBuffer->GetEnabled()) << "enabled again by the stop";
+  EXPECT_EQ(w.WaveIn->DeviceState(), unsigned(dsClosed));
+
+  const std::string file = (dir_ / "take.wav").string();
+  dialogs_->Answers.push_back(file);
+  Click(w.btnRec);
+  ASSERT_EQ(dialogs_->Asked, (std::vector<std::string>{"save:Waveファイルを保存"}));
+  EXPECT_TRUE(w.Recording);
+  EXPECT_TRUE(w.btnRec->Down());
+  EXPECT_FALSE(w.btnMoni->Enabled());
+  EXPECT_FALSE(w.btnPlay->Enabled());
+  EXPECT_TRUE(w.RecBuffer->GetEnabled());
+  EXPECT_EQ(w.lblFileName->text().toStdString(), "take.wav");
+  EXPECT_EQ(w.lblSample->text().toStdString(), "48000Hz");
+  const auto began = std::chrono::steady_clock::now();
+  Pump([] { return false; }, 1000);
+  Click(w.btnStop);
+  const double ran =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
+  EXPECT_TRUE(dialogs_->Messages.empty());
+
+  // A finished file, about as long as the run.
+  const std::string bytes = ReadFile(file);
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(Le32(bytes, 4) + 8, bytes.size());
+  EXPECT_EQ(Le32(bytes, 24), 48000u);
+  const double seconds = double(Le32(bytes, 40)) / (48000 * 4);
+  EXPECT_GT(seconds, ran - 0.5);
+  EXPECT_LT(seconds, ran + 0.5);
+}
+
+TEST_F(MainWindowTest, PlayToTheEndReturnsToIdleAndTheNextPlayAsksForAFile) {
+  TfrmMain& w = Open();
+  const fs::path file = WriteWave("short.wav", 0.4);
+  dialogs_->Answers.push_back(file.string());
+  Click(w.btnPlay);
+  EXPECT_TRUE(w.Playing);
+  EXPECT_TRUE(w.btnPlay->Down());
+  EXPECT_FALSE(w.btnRec->Enabled());
+  EXPECT_FALSE(w.btnMoni->Enabled());
+  EXPECT_EQ(w.lblFileName->text().toStdString(), "short.wav");
+  EXPECT_EQ(w.lblSample->text().toStdString(), "44100Hz");
+  ASSERT_TRUE(Pump([&] { return Idle(); }, 10000)) << "the end of the file stops the device";
+  EXPECT_EQ(w.PlayFile->GetFileName(), "");
+  EXPECT_EQ(w.WaveOut->DeviceState(), unsigned(dsClosed));
+
+  Click(w.btnPlay);  // asks again; cancelled
+  EXPECT_EQ(dialogs_->Asked.size(), 2u);
+  EXPECT_TRUE(Idle());
+}
+
+TEST_F(MainWindowTest, CancelledDialogsChangeNothing) {
+  TfrmMain& w = Open();
+  Click(w.btnRec);
+  Click(w.btnPlay);
+  EXPECT_EQ(dialogs_->Asked,
+            (std::vector<std::string>{"save:Waveファイルを保存", "open:Waveファイルを開く"}));
+  EXPECT_TRUE(Idle());
+  EXPECT_EQ(w.lblFileName->text().toStdString(), "No File");
+  EXPECT_EQ(w.RecFile->GetFileName(), "");
+  EXPECT_EQ(w.WaveIn->DeviceState(), unsigned(dsClosed));
+  // Stop while idle: nothing changes, and the ring buffer ends enabled.
+  Click(w.btnStop);
+  EXPECT_TRUE(Idle());
+  EXPECT_TRUE(w.RecBuffer->GetEnabled());
+}
+
+TEST_F(MainWindowTest, ADeviceThatFailsToOpenIsReportedAndTheWindowIsIdle) {
+  TfrmMain& w = Open();
+  w.WaveIn->SetDeviceID(7);  // no such device
+  Click(w.btnMoni);
+  EXPECT_TRUE(Pump([&] { return !dialogs_->Messages.empty(); }));
+  EXPECT_EQ(dialogs_->Messages, (std::vector<std::string>{"Invalid DeviceID"}));
+  EXPECT_TRUE(Idle());
+}
+
+TEST_F(MainWindowTest, TheSuggestedNameIsTheLocalDateAndTime) {
+  TfrmMain& w = Open();
+  Click(w.btnRec);
+  const std::string name = dialogs_->Suggested;
+  ASSERT_EQ(name.size(), 18u) << name;
+  EXPECT_EQ(name.substr(14), ".wav");
+  EXPECT_EQ(name.find_first_not_of("0123456789"), 14u);
+  EXPECT_EQ(name.substr(0, 4), QDateTime::currentDateTime().toString("yyyy").toStdString());
+}
+
+// ------------------------------------------------------------------ settings
+
+TEST_F(MainWindowTest, AFreshStartWritesTheSixKeysAtExit) {
+  Open();
+  window_.reset();
+  EXPECT_EQ(ReadFile(dir_ / "needlerec.ini"),
+            "[Common]\nOutputDev=0\nInputDev=0\nSampleRate=48000\nLRefLevel=-16\nRRefLevel=-16\n"
+            "ScaleFactor=1\n");
+}
+
+TEST_F(MainWindowTest, LoadedValuesAreCheckedAndOtherKeysSurvive) {
+  struct Case {
+    const char* values;
+    int32_t rate;
+    double left, right;
+    TMMDeviceId input;
+  } cases[] = {
+      {"SampleRate=22050\nLRefLevel=-5\nRRefLevel=-30\nInputDev=3\n", 44100, -16, -30, 0},
+      {"SampleRate=48000\nLRefLevel=-10\nRRefLevel=-31\nInputDev=-1\n", 48000, -10, -16, -1},
+  };
+  for (const Case& c : cases) {
+    WriteSettings(std::string("[Other]\nKeep=yes\n[Common]\n") + c.values + "Extra=1\n");
+    TfrmMain& w = Open();
+    EXPECT_EQ(w.Settings.SampleRate, c.rate) << c.values;
+    EXPECT_EQ(w.WaveIn->GetSampleRate(), c.rate);
+    EXPECT_EQ(w.Settings.LRefLevel, c.left);
+    EXPECT_EQ(w.Settings.RRefLevel, c.right);
+    EXPECT_EQ(w.Settings.InputDev, c.input);
+    EXPECT_EQ(w.WaveIn->GetDeviceID(), c.input) << "the checked value reaches the device";
+    window_.reset();
+    const std::string saved = ReadFile(dir_ / "needlerec.ini");
+    EXPECT_NE(saved.find("[Other]\nKeep=yes\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Extra=1"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("InputDev=" + std::to_string(c.input)), std::string::npos) << saved;
+  }
+}
+
+TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
+  TfrmMain& w = Open();
+  w.btnSettingClick();
+  ASSERT_TRUE(w.frmDevice);
+  TfrmDevice* d = w.frmDevice;
+  EXPECT_FALSE(d->isModal());
+  EXPECT_EQ(d->cmbInputDevice->currentIndex(), 0);
+  EXPECT_EQ(d->cmbOutputDevice->currentText().toStdString(), "Virtual output");
+  EXPECT_EQ(d->cmbSample->currentText().toStdString(), "48000");
+
+  // Cancel: nothing changes.
+  d->cmbInputDevice->setCurrentIndex(-1);
+  d->cmbSample->setEditText("44100");
+  d->btnCloseClick();
+  ASSERT_TRUE(Pump([&] { return !w.frmDevice; }));
+  EXPECT_EQ(w.WaveIn->GetDeviceID(), 0);
+  EXPECT_EQ(w.Settings.SampleRate, 48000);
+
+  // Not a number: the devices are applied, the error is reported, the dialog stays open.
+  w.btnSettingClick();
+  d = w.frmDevice;
+  d->cmbInputDevice->setCurrentIndex(-1);
+  d->cmbSample->setEditText("44k");
+  d->btnOKClick();
+  EXPECT_EQ(dialogs_->Messages, (std::vector<std::string>{"'44k' is not a valid integer value"}));
+  EXPECT_EQ(w.WaveIn->GetDeviceID(), -1);
+  EXPECT_EQ(w.Settings.InputDev, 0) << "the later steps did not run";
+  EXPECT_TRUE(w.frmDevice && w.frmDevice->isVisible());
+
+  // A rate above the input's range: the device clamps it, the typed value is kept.
+  d->cmbInputDevice->setCurrentIndex(0);
+  d->cmbSample->setEditText("200000");
+  d->btnOKClick();
+  ASSERT_TRUE(Pump([&] { return !w.frmDevice; }));
+  EXPECT_EQ(w.WaveIn->GetSampleRate(), 100000);
+  EXPECT_EQ(w.Settings.SampleRate, 200000);
+  EXPECT_EQ(w.Settings.InputDev, 0);
+  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input");
+  window_.reset();
+  EXPECT_NE(ReadFile(dir_ / "needlerec.ini").find("SampleRate=200000"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ the rendered window
+
+TEST_F(MainWindowTest, TheRenderedWindowShowsTheSkinAndTheLitMonitorButton) {
+  TfrmMain& w = Open();
+  Pump([] { return false; }, 50);
+  const QImage idle = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(idle.size(), QSize(700, 450));
+  const fs::path artefacts = fs::path(NEEDLEREC_ARTEFACTS);
+  fs::create_directories(artefacts);
+  idle.save(QString::fromStdString((artefacts / "main-window-idle.png").string()));
+
+  const QImage background = w.ImageList->Image(0)->Image();
+  auto glyph = [&](int image, int index, const QPoint& at) {
+    const QImage strip = w.ImageList->Image(image)->Image();
+    const int width = strip.width() / (image == 7 ? 2 : image <= 3 ? 3 : 5);
+    return strip.pixel(index * width + at.x(), at.y()) | 0xFF000000;
+  };
+  // The background in a corner and between the instruments.
+  for (QPoint p : {QPoint(3, 40), QPoint(350, 190), QPoint(690, 360)})
+    EXPECT_EQ(idle.pixel(p), background.pixel(p) | 0xFF000000) << p.x() << "," << p.y();
+  // The badge picture at its place.
+  TMemoryDIB picture;
+  picture.SetData(SkinPicture());
+  for (QPoint p : {QPoint(33, 32), QPoint(10, 50)})
+    EXPECT_EQ(idle.pixel(w.Image1->pos() + p), picture.Image().pixel(p) | 0xFF000000);
+  // Each button shows its up glyph at its place.
+  struct Button {
+    TDIBGlyphButton* button;
+    int image;
+  } buttons[] = {{w.btnMoni, 4}, {w.btnPlay, 5}, {w.btnRec, 6}, {w.btnStop, 7}};
+  for (const Button& b : buttons) {
+    const QPoint inside(b.button->Width() / 2, b.button->Height() / 3);
+    EXPECT_EQ(idle.pixel(b.button->BoundsRect().topLeft() + inside), glyph(b.image, 0, inside))
+        << b.image;
+  }
+
+  Click(w.btnMoni);
+  Pump([] { return false; }, 50);
+  const QImage monitoring = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  monitoring.save(QString::fromStdString((artefacts / "main-window-monitoring.png").string()));
+  // The lit fifth glyph: compare the whole button.
+  int differing = 0;
+  for (int y = 0; y < w.btnMoni->Height(); ++y)
+    for (int x = 0; x < w.btnMoni->Width(); ++x)
+      differing += monitoring.pixel(w.btnMoni->Left() + x, w.btnMoni->Top() + y) !=
+                   glyph(4, 4, QPoint(x, y));
+  EXPECT_EQ(differing, 0);
+  Click(w.btnStop);
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
+}
+
+// ------------------------------------------------------------------ the end of the session
+
+TEST_F(MainWindowTest, ATerminationSignalFinishesTheRecordingAndSavesTheSettings) {
+  TfrmMain& w = Open();
+  CloseOnTerminationSignals(&w);
+  const std::string file = (dir_ / "session.wav").string();
+  dialogs_->Answers.push_back(file);
+  Click(w.btnRec);
+  ASSERT_TRUE(w.Recording);
+  Pump([] { return false; }, 400);
+  std::raise(SIGTERM);
+  ASSERT_TRUE(Pump([&] { return !w.isVisible(); }));
+  EXPECT_EQ(w.WaveIn->DeviceState(), unsigned(dsClosed));
+  const std::string bytes = ReadFile(file);
+  ASSERT_GT(bytes.size(), 44u + 4);
+  EXPECT_EQ(Le32(bytes, 4) + 8, bytes.size()) << "sizes patched";
+  EXPECT_EQ(Le32(bytes, 40) + 44, bytes.size());
+  EXPECT_TRUE(fs::exists(dir_ / "needlerec.ini"));
+}
+
+}  // namespace
