@@ -123,4 +123,6 @@ void TfrmDevice::btnOKClick() {
   close();
 }
 
-void TfrmDevice::btnCloseClick() { close(); }
+void TfrmDevice::btnCloseClick() {
+  close();
+}

@@ -166,8 +166,8 @@ void TfrmMain::CreateControls() {
   Image1->setPixmap(QPixmap::fromImage(picture.Image().copy()));  // a copy: the picture goes
   Image1->setGeometry(185, 374, 67, 64);
 
-  MMLabel1 = new QLabel(QString::fromUtf8("録音は日付と時刻の名前で保存されます。"),
-                        DIBImageContainer1);
+  MMLabel1 =
+      new QLabel(QString::fromUtf8("録音は日付と時刻の名前で保存されます。"), DIBImageContainer1);
   MMLabel1->setGeometry(5, 331, 439, 17);
   MMLabel1->setStyleSheet("color: black; background: white;");
 

@@ -31,7 +31,9 @@ struct FourChain {
     a.SetPWaveFormat(&f);
     header.lpData = data.data();
     header.dwBufferLength = uint32_t(data.size());
-    d.OnBufferReady = [this](TObject*, PWaveHdr h) { sum += uint8_t(h->lpData[h->dwBytesRecorded - 1]); };
+    d.OnBufferReady = [this](TObject*, PWaveHdr h) {
+      sum += uint8_t(h->lpData[h->dwBytesRecorded - 1]);
+    };
     a.OnBufferLoad = [](TObject*, PWaveHdr h, bool& more) {
       h->dwBytesRecorded = h->dwBufferLength;
       more = true;

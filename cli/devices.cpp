@@ -37,8 +37,8 @@ std::vector<Device> Outputs() {
 void PrintJson(const std::vector<Device>& list, std::ostream& out) {
   out << "[";
   for (size_t i = 0; i < list.size(); ++i)
-    out << (i ? ", " : "") << "{\"id\": " << list[i].id << ", \"name\": " << JsonString(list[i].name)
-        << "}";
+    out << (i ? ", " : "") << "{\"id\": " << list[i].id
+        << ", \"name\": " << JsonString(list[i].name) << "}";
   out << "]";
 }
 

@@ -14,7 +14,9 @@ namespace {
 
 std::atomic<bool> gInterrupted{false};
 
-extern "C" void OnInterrupt(int) { gInterrupted = true; }
+extern "C" void OnInterrupt(int) {
+  gInterrupted = true;
+}
 
 // Ctrl-C (and a polite kill) end the run the normal way, so that a recording is finished.
 class TInterruptGuard {

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <mutex>
 
-TMMAllocator::~TMMAllocator() { FreeAll(); }
+TMMAllocator::~TMMAllocator() {
+  FreeAll();
+}
 
 void* TMMAllocator::AllocBuffer(uint32_t Flags, int32_t Size) {
   std::lock_guard guard(FLock);

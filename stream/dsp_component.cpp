@@ -16,7 +16,9 @@ constexpr std::string_view kOutput = "Output";
 
 }  // namespace
 
-const std::vector<TMMDSPComponent*>& TMMDSPComponent::StreamRegistry() { return Registry(); }
+const std::vector<TMMDSPComponent*>& TMMDSPComponent::StreamRegistry() {
+  return Registry();
+}
 
 TMMDSPComponent::TMMDSPComponent(TComponent* AOwner) : TMMNonVisualComponent(AOwner) {
   Registry().push_back(this);
@@ -153,7 +155,9 @@ void TMMDSPComponent::Loaded() {
   SetPWaveFormat(FPWaveFormat);
 }
 
-int32_t TMMDSPComponent::GetBufferSize() const { return FOpened ? FRealBufferSize : FBufferSize; }
+int32_t TMMDSPComponent::GetBufferSize() const {
+  return FOpened ? FRealBufferSize : FBufferSize;
+}
 
 void TMMDSPComponent::SetBufferSize(int32_t Size) {
   if (Size == FBufferSize) return;
@@ -170,15 +174,21 @@ void TMMDSPComponent::Open() {
   FPaused = false;
 }
 
-void TMMDSPComponent::Close() { FOpened = false; }
+void TMMDSPComponent::Close() {
+  FOpened = false;
+}
 
 void TMMDSPComponent::Start() {
   if (!FStarted && FOpened) FStarted = true;
 }
 
-void TMMDSPComponent::Pause() { FPaused = true; }
+void TMMDSPComponent::Pause() {
+  FPaused = true;
+}
 
-void TMMDSPComponent::Restart() { FPaused = false; }
+void TMMDSPComponent::Restart() {
+  FPaused = false;
+}
 
 void TMMDSPComponent::Stop() {
   if (!FStarted) return;

@@ -38,7 +38,9 @@ std::vector<TMMDSPThread*> TMMDSPThread::ThreadRegistry() {
   return Registry();
 }
 
-void TMMDSPThread::Synchronize(const std::function<void()>& method) { ::Synchronize(method); }
+void TMMDSPThread::Synchronize(const std::function<void()>& method) {
+  ::Synchronize(method);
+}
 
 void DSPSynchronize(const std::function<void()>& method) {
   if (!IsMainThread()) {

@@ -158,8 +158,7 @@ void TMMRingBuffer::AllocQueue() {
     FRunEvent = std::make_shared<TEvent>(true, false);
     FDoneEvent = std::make_shared<TEvent>(false, false);
     FTerminateEvent = std::make_shared<TEvent>(false, false);
-    auto* worker =
-        new TMMQueueThread(this, FStartedEvent, FRunEvent, FDoneEvent, FTerminateEvent);
+    auto* worker = new TMMQueueThread(this, FStartedEvent, FRunEvent, FDoneEvent, FTerminateEvent);
     worker->SetFreeOnTerminate(true);
     worker->Resume();
     if (FStartedEvent->WaitFor(kThreadWaitMs) != WAIT_OBJECT_0) {
@@ -307,8 +306,8 @@ void TMMRingBuffer::GetBlock(char* dest, int32_t& count, uint32_t& user, uint32_
     count = 0;
     return;
   }
-  const bool wake = FEnabled && FQueueMode == qmRead && FCount < FNumBuffers / 2 &&
-                    FRunEvent && !FRunEvent->IsSet();
+  const bool wake = FEnabled && FQueueMode == qmRead && FCount < FNumBuffers / 2 && FRunEvent &&
+                    !FRunEvent->IsSet();
   if (wake) {
     WakeWorkerLocked();
     std::shared_ptr<TEvent> done = FDoneEvent;

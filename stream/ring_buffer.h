@@ -30,9 +30,8 @@ class TMMRingBuffer;
 
 class TMMQueueThread : public TMMDSPThread {
  public:
-  TMMQueueThread(TMMRingBuffer* Owner, std::shared_ptr<TEvent> started,
-                 std::shared_ptr<TEvent> run, std::shared_ptr<TEvent> done,
-                 std::shared_ptr<TEvent> terminate);
+  TMMQueueThread(TMMRingBuffer* Owner, std::shared_ptr<TEvent> started, std::shared_ptr<TEvent> run,
+                 std::shared_ptr<TEvent> done, std::shared_ptr<TEvent> terminate);
 
  protected:
   void Execute() override;

@@ -28,13 +28,27 @@ void TMMCustomSoundComponent::Apply(TMMDSPComponent* c, TChainOp op) const {
       c->SetBufferSize(GetBufferSize());
       c->Open();
       break;
-    case TChainOp::Close: c->Close(); break;
-    case TChainOp::Start: c->Start(); break;
-    case TChainOp::Pause: c->Pause(); break;
-    case TChainOp::Restart: c->Restart(); break;
-    case TChainOp::Stop: c->Stop(); break;
-    case TChainOp::Reset: c->Reset(); break;
-    case TChainOp::Looping: c->NotifyLooping(); break;
+    case TChainOp::Close:
+      c->Close();
+      break;
+    case TChainOp::Start:
+      c->Start();
+      break;
+    case TChainOp::Pause:
+      c->Pause();
+      break;
+    case TChainOp::Restart:
+      c->Restart();
+      break;
+    case TChainOp::Stop:
+      c->Stop();
+      break;
+    case TChainOp::Reset:
+      c->Reset();
+      break;
+    case TChainOp::Looping:
+      c->NotifyLooping();
+      break;
   }
 }
 

@@ -39,8 +39,7 @@ void WaitHeaderDone(WAVEHDR* header, bool sleep) {
 }
 
 TMMDeviceThread::TMMDeviceThread(TMMDSPComponent* Owner, TEvents events, uint32_t blockMessage,
-                                 TThreadPriority priority,
-                                 std::function<void(TMessage&)> onBlock,
+                                 TThreadPriority priority, std::function<void(TMessage&)> onBlock,
                                  std::function<void(std::exception_ptr)> onFailure)
     : TMMDSPThread(Owner),
       FEvents(std::move(events)),

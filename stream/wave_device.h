@@ -27,9 +27,9 @@ class EMMWaveInError : public EMMError {
   using EMMError::EMMError;
 };
 
-extern const char* const kChangeWhileOpen;       // "Change to property while device was open"
-extern const char* const kUnknownErrorText;      // the text for a code the driver does not know
-extern const char* const kCallbackRefusedText;   // the notice shown when cmCallback is chosen
+extern const char* const kChangeWhileOpen;      // "Change to property while device was open"
+extern const char* const kUnknownErrorText;     // the text for a code the driver does not know
+extern const char* const kCallbackRefusedText;  // the notice shown when cmCallback is chosen
 
 // The driver's text for an error code, or the unknown-error text.
 std::string WaveOutErrorText(MMRESULT code);

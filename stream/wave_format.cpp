@@ -38,7 +38,9 @@ WAVEFORMATEX* CopyWaveFormat(const WAVEFORMATEX* format) {
   return copy;
 }
 
-void FreeWaveFormat(WAVEFORMATEX* format) { std::free(format); }
+void FreeWaveFormat(WAVEFORMATEX* format) {
+  std::free(format);
+}
 
 void BuildPCMFormat(WAVEFORMATEX* format, int bits, int channels, uint32_t rate) {
   format->wFormatTag = WAVE_FORMAT_PCM;
@@ -73,7 +75,8 @@ int32_t BytesToMs(const WAVEFORMATEX* f, int32_t bytes) {
   return MulDiv(bytes, 1000, int32_t(f->nAvgBytesPerSec));
 }
 int32_t SamplesToBytes(const WAVEFORMATEX* f, int32_t samples) {
-  return RoundUpToBlock(f, MulDiv(samples, int32_t(f->nAvgBytesPerSec), int32_t(f->nSamplesPerSec)));
+  return RoundUpToBlock(f,
+                        MulDiv(samples, int32_t(f->nAvgBytesPerSec), int32_t(f->nSamplesPerSec)));
 }
 int32_t SamplesToMs(const WAVEFORMATEX* f, int32_t samples) {
   return MulDiv(samples, 1000, int32_t(f->nSamplesPerSec));
@@ -126,8 +129,7 @@ std::string WaveFormatText(const WAVEFORMATEX* f) {
   char list, decimal;
   ReadSeparators(list, decimal);
   const uint32_t rate = f->nSamplesPerSec;
-  const uint32_t bits =
-      rate && f->nChannels ? f->nAvgBytesPerSec * 8 / rate / f->nChannels : 0;
+  const uint32_t bits = rate && f->nChannels ? f->nAvgBytesPerSec * 8 / rate / f->nChannels : 0;
   char text[128];
   if (f->nChannels == 1 || f->nChannels == 2) {
     std::snprintf(text, sizeof text, "%u%c%.03u kHz%c %u Bit%c %s", rate / 1000, decimal,

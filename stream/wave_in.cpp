@@ -39,11 +39,10 @@ TMMWaveIn::TMMWaveIn(TComponent* AOwner) : TMMCustomWaveIn(AOwner) {
 }
 
 void TMMWaveIn::BindDriver() {
-  DriverTable = TWaveInDriverTable{waveInGetNumDevs,    waveInGetDevCapsA,     waveInGetErrorTextA,
-                                   waveInOpen,          waveInClose,           waveInPrepareHeader,
-                                   waveInUnprepareHeader, waveInAddBuffer,     waveInStart,
-                                   waveInStop,          waveInReset,           waveInGetPosition,
-                                   waveInGetID};
+  DriverTable = TWaveInDriverTable{
+      waveInGetNumDevs,    waveInGetDevCapsA,     waveInGetErrorTextA, waveInOpen,  waveInClose,
+      waveInPrepareHeader, waveInUnprepareHeader, waveInAddBuffer,     waveInStart, waveInStop,
+      waveInReset,         waveInGetPosition,     waveInGetID};
 }
 
 std::string TMMCustomWaveIn::ErrorText(MMRESULT code) {
@@ -173,9 +172,15 @@ void TMMCustomWaveIn::SetTimeFormat(TMMTimeFormats value) {
   const WAVEFORMATEX* f = GetPWaveFormat();
   if (FMaxRecordTime >= 0 && f && f->nAvgBytesPerSec) {
     switch (value) {
-      case tfMillisecond: FMaxRecordTime = BytesToMs(f, FMaxRecordBytes); break;
-      case tfSample: FMaxRecordTime = BytesToSamples(f, FMaxRecordBytes); break;
-      case tfByte: FMaxRecordTime = FMaxRecordBytes; break;
+      case tfMillisecond:
+        FMaxRecordTime = BytesToMs(f, FMaxRecordBytes);
+        break;
+      case tfSample:
+        FMaxRecordTime = BytesToSamples(f, FMaxRecordBytes);
+        break;
+      case tfByte:
+        FMaxRecordTime = FMaxRecordBytes;
+        break;
     }
   }
 }
@@ -299,8 +304,8 @@ void TMMCustomWaveIn::Open() {
   }
   FClosing = FResetting = FHalting = FEndPosted = false;
   try {
-    if (DriverTable.Open(nullptr, uint32_t(FDeviceID), GetPWaveFormat(), 0, 0,
-                         WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
+    if (DriverTable.Open(nullptr, uint32_t(FDeviceID), GetPWaveFormat(), 0, 0, WAVE_FORMAT_QUERY) !=
+        MMSYSERR_NOERROR)
       DeviceError("WaveInOpen:\n\rThe actual device can''t record this format");
     if (!FNotifyWindow)
       FNotifyWindow = std::make_unique<TMessageWindow>([this](TMessage& m) { WindowProc(m); });
@@ -308,9 +313,9 @@ void TMMCustomWaveIn::Open() {
     FClosePending = false;
     if (FCallBackMode == cmThread) StartWorker();
     HWAVEIN handle = nullptr;
-    const MMRESULT result = DriverTable.Open(&handle, uint32_t(FDeviceID), GetPWaveFormat(),
-                                             uintptr_t(&DriverCallback), uintptr_t(this),
-                                             CALLBACK_FUNCTION);
+    const MMRESULT result =
+        DriverTable.Open(&handle, uint32_t(FDeviceID), GetPWaveFormat(), uintptr_t(&DriverCallback),
+                         uintptr_t(this), CALLBACK_FUNCTION);
     if (result != MMSYSERR_NOERROR) DeviceError("WaveInOpen:\n\r" + ErrorText(result));
     FHandle = handle;
     const TMMDeviceState previous = FState;
@@ -323,7 +328,8 @@ void TMMCustomWaveIn::Open() {
     for (int32_t i = 0; i < FNumBuffers; ++i) {
       PWaveHdr& h = FHeaders[size_t(i)];
       if (!h) {
-        h = static_cast<PWaveHdr>(FAllocator.AllocBuffer(GHND, int32_t(sizeof(BlockHeader)) + size));
+        h = static_cast<PWaveHdr>(
+            FAllocator.AllocBuffer(GHND, int32_t(sizeof(BlockHeader)) + size));
         if (!h) DeviceError("Unable to allocate memory for wave header");
       }
       *h = BlockHeader{};
@@ -375,7 +381,8 @@ void TMMCustomWaveIn::Close() {
       }
       const MMRESULT result = DriverTable.Close(FHandle);
       if (result != MMSYSERR_NOERROR) DeviceError("WaveInClose:\n\r" + ErrorText(result));
-      closed = WaitRounds(100, FCallBackMode == cmWindow, [this] { return bool(FState & dsClosed); });
+      closed =
+          WaitRounds(100, FCallBackMode == cmWindow, [this] { return bool(FState & dsClosed); });
       FWrapCount = 0;
       FWrapSize = 0;
     } else {
@@ -612,9 +619,14 @@ int64_t TMMCustomWaveIn::GetPosition() {
   const int64_t samples = GetSamplePosition() + int64_t(FWrapCount) * FWrapSize;
   int64_t value = samples;
   switch (FTimeFormat) {
-    case tfMillisecond: value = SamplesToMs64(f, samples); break;
-    case tfByte: value = SamplesToBytes64(f, samples); break;
-    case tfSample: break;
+    case tfMillisecond:
+      value = SamplesToMs64(f, samples);
+      break;
+    case tfByte:
+      value = SamplesToBytes64(f, samples);
+      break;
+    case tfSample:
+      break;
   }
   if (FMaxRecordTime >= 1) value = std::min<int64_t>(value, FMaxRecordTime);
   return value;

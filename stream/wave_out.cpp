@@ -272,7 +272,8 @@ void TMMWaveOut::Close() {
     if (FHandle) {
       const MMRESULT result = waveOutClose(FHandle);
       if (result != MMSYSERR_NOERROR) DeviceError("WaveOutClose:\n\r" + WaveOutErrorText(result));
-      closed = WaitRounds(500, FCallBackMode == cmWindow, [this] { return bool(FState & dsClosed); });
+      closed =
+          WaitRounds(500, FCallBackMode == cmWindow, [this] { return bool(FState & dsClosed); });
       FWrapCount = 0;
       FWrapSize = 0;
     } else {
@@ -315,7 +316,8 @@ bool TMMWaveOut::PrimeHeaders(bool allocate) {
     PWaveHdr& h = FHeaders[size_t(i)];
     if (allocate) {
       if (!h) {
-        h = static_cast<PWaveHdr>(FAllocator.AllocBuffer(GHND, int32_t(sizeof(BlockHeader)) + size));
+        h = static_cast<PWaveHdr>(
+            FAllocator.AllocBuffer(GHND, int32_t(sizeof(BlockHeader)) + size));
         if (!h) DeviceError("Unable to allocate memory for wave header");
       }
       *h = BlockHeader{};
@@ -570,8 +572,7 @@ void TMMWaveOut::EndBufferDone() {
   }
   if (!post) return;
   const MMRESULT result = waveOutPause(FHandle);
-  if (FNotifyWindow)
-    PostMessage(FNotifyWindow->Handle(), WaveOutStopRequest, WPARAM(FHandle), 0);
+  if (FNotifyWindow) PostMessage(FNotifyWindow->Handle(), WaveOutStopRequest, WPARAM(FHandle), 0);
   if (result != MMSYSERR_NOERROR) DeviceError("WaveOutPause:\n\r" + WaveOutErrorText(result));
 }
 
@@ -586,8 +587,7 @@ int64_t TMMWaveOut::GetSamplePosition() {
     return time.u.sample;
   time.wType = TIME_BYTES;
   const MMRESULT result = waveOutGetPosition(FHandle, &time, sizeof time);
-  if (result != MMSYSERR_NOERROR)
-    DeviceError("WaveOutGetPosition:\n\r" + WaveOutErrorText(result));
+  if (result != MMSYSERR_NOERROR) DeviceError("WaveOutGetPosition:\n\r" + WaveOutErrorText(result));
   const WAVEFORMATEX* f = GetPWaveFormat();
   if (!f || !f->nAvgBytesPerSec) return 0;
   return int64_t(time.u.cb) * f->nSamplesPerSec / f->nAvgBytesPerSec;

@@ -8,4 +8,6 @@ void Sleep(uint32_t ms);
 uint32_t timeGetTime();
 // Monotonic microsecond counter and its frequency (always 1000000).
 int64_t PerformanceCounter();
-constexpr int64_t PerformanceFrequency() { return 1000000; }
+constexpr int64_t PerformanceFrequency() {
+  return 1000000;
+}

@@ -59,8 +59,12 @@ class TCriticalSection {
 };
 
 // Interlocked counters: the new value is returned, as the platform's calls do.
-inline int32_t InterlockedIncrement(std::atomic<int32_t>& v) { return ++v; }
-inline int32_t InterlockedDecrement(std::atomic<int32_t>& v) { return --v; }
+inline int32_t InterlockedIncrement(std::atomic<int32_t>& v) {
+  return ++v;
+}
+inline int32_t InterlockedDecrement(std::atomic<int32_t>& v) {
+  return --v;
+}
 inline int32_t InterlockedExchange(std::atomic<int32_t>& v, int32_t value) {
   return v.exchange(value);
 }

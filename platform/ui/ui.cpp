@@ -88,7 +88,9 @@ void SetDialogs(std::shared_ptr<TDialogs> dialogs) {
   gDialogs = std::move(dialogs);
 }
 
-void SetReportWindow(QWidget* window) { gReportWindow = window; }
+void SetReportWindow(QWidget* window) {
+  gReportWindow = window;
+}
 
 void InitWindowSystem() {
   // The layouts name fonts of another platform; these are the installed faces that stand in.

@@ -21,8 +21,7 @@ class TDialogs {
   virtual std::optional<std::string> SaveFile(QWidget* parent, const std::string& title,
                                               const std::string& filter,
                                               const std::string& suggestedName) = 0;
-  virtual void MessageBox(QWidget* parent, const std::string& text,
-                          const std::string& caption) = 0;
+  virtual void MessageBox(QWidget* parent, const std::string& text, const std::string& caption) = 0;
 };
 
 // The dialogs in use: Qt's own unless a test has installed others.

@@ -144,15 +144,15 @@ MMRESULT TFakeWaveDriver::OutOpen(HWAVEOUT* handle, uint32_t deviceId, const WAV
   const bool query = flags & WAVE_FORMAT_QUERY;
   MMRESULT r;
   if (Log("waveOutOpen(" + std::to_string(int32_t(deviceId)) + "," +
-              (query ? "query" : (flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION
-                                     ? "CALLBACK_FUNCTION"
-                                     : "other") +
+              (query                                              ? "query"
+               : (flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION ? "CALLBACK_FUNCTION"
+                                                                  : "other") +
               ")",
           query ? "waveOutOpen(query)" : "waveOutOpen", r))
     return r;
   if (query) return FRefuseFormats ? WAVERR_BADFORMAT : MMSYSERR_NOERROR;
-  auto* d = new Device{false, deviceId, *format, reinterpret_cast<WAVECALLBACK>(callback), instance,
-                       {}, 0};
+  auto* d = new Device{false,    deviceId, *format, reinterpret_cast<WAVECALLBACK>(callback),
+                       instance, {},       0};
   {
     std::lock_guard guard(FLock);
     FDevices.push_back(d);
@@ -230,8 +230,8 @@ MMRESULT TFakeWaveDriver::OutReset(HWAVEOUT handle) {
 
 MMRESULT TFakeWaveDriver::Position(void* handle, MMTIME* time, const char* name) {
   MMRESULT r;
-  if (Log(std::string(name) + "(" + (time->wType == TIME_SAMPLES ? "samples" : "bytes") + ")",
-          name, r))
+  if (Log(std::string(name) + "(" + (time->wType == TIME_SAMPLES ? "samples" : "bytes") + ")", name,
+          r))
     return r;
   Device* d = Find(handle);
   if (!d) return MMSYSERR_INVALHANDLE;
@@ -293,15 +293,15 @@ MMRESULT TFakeWaveDriver::InOpen(HWAVEIN* handle, uint32_t deviceId, const WAVEF
   const bool query = flags & WAVE_FORMAT_QUERY;
   MMRESULT r;
   if (Log("waveInOpen(" + std::to_string(int32_t(deviceId)) + "," +
-              (query ? "query" : (flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION
-                                     ? "CALLBACK_FUNCTION"
-                                     : "other") +
+              (query                                              ? "query"
+               : (flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION ? "CALLBACK_FUNCTION"
+                                                                  : "other") +
               ")",
           query ? "waveInOpen(query)" : "waveInOpen", r))
     return r;
   if (query) return FRefuseFormats ? WAVERR_BADFORMAT : MMSYSERR_NOERROR;
-  auto* d = new Device{true, deviceId, *format, reinterpret_cast<WAVECALLBACK>(callback), instance,
-                       {}, 0};
+  auto* d = new Device{true,     deviceId, *format, reinterpret_cast<WAVECALLBACK>(callback),
+                       instance, {},       0};
   {
     std::lock_guard guard(FLock);
     FDevices.push_back(d);

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFontInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -124,8 +125,8 @@ class MainWindowTest : public ::testing::Test {
     QMouseEvent press(QEvent::MouseButtonPress, at, container->mapToGlobal(at), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(container, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, container->mapToGlobal(at),
-                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, container->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(container, &release);
     Pump([] { return false; }, 20);
   }
@@ -356,6 +357,8 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
 TEST_F(MainWindowTest, TheRenderedWindowShowsTheSkinAndTheLitMonitorButton) {
   TfrmMain& w = Open();
   Pump([] { return false; }, 50);
+  // The Japanese Gothic of the layout is drawn with an installed Japanese face.
+  EXPECT_EQ(QFontInfo(w.MMLabel1->font()).family().toStdString(), "IPAPGothic");
   const QImage idle = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
   ASSERT_EQ(idle.size(), QSize(700, 450));
   const fs::path artefacts = fs::path(NEEDLEREC_ARTEFACTS);

@@ -76,16 +76,15 @@ class PulseLoopback : public ::testing::Test {
     const std::string socket = (dir_ / "pulse.sock").string();
     env_ = {"HOME=" + dir_.string(), "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
             "PULSE_SERVER=unix:" + socket};
-    daemon_ = Spawn({"pulseaudio", "-n", "--daemonize=no", "--system=false",
-                     "--exit-idle-time=-1",
+    daemon_ = Spawn({"pulseaudio", "-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1",
                      "--load=module-null-sink sink_name=vsink rate=44100 channels=2",
                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket},
                     env_, dir_ / "pulse.log");
     bool up = false;
     for (int i = 0; i < 100 && !up; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      up = std::system(("PULSE_SERVER=unix:" + socket + " pactl info >/dev/null 2>&1").c_str()) ==
-           0;
+      up =
+          std::system(("PULSE_SERVER=unix:" + socket + " pactl info >/dev/null 2>&1").c_str()) == 0;
     }
     ASSERT_TRUE(up) << ReadFile(dir_ / "pulse.log");
     // An idle null sink stalls the next stream; a reader kept attached prevents that.
@@ -134,13 +133,12 @@ TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {
   Put32(file, uint32_t(data.size()));
   std::ofstream(dir_ / "play.wav", std::ios::binary) << file << data;
 
-  const pid_t recorder = Spawn({NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device",
-                                "1", "--seconds", "6"},
-                               cliEnv_, dir_ / "record.log");
+  const pid_t recorder = Spawn(
+      {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "6"},
+      cliEnv_, dir_ / "record.log");
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the capture is running
-  const pid_t player =
-      Spawn({NEEDLEREC_CLI, "play", (dir_ / "play.wav").string(), "--device", "0"}, cliEnv_,
-            dir_ / "play.log");
+  const pid_t player = Spawn({NEEDLEREC_CLI, "play", (dir_ / "play.wav").string(), "--device", "0"},
+                             cliEnv_, dir_ / "play.log");
   ASSERT_EQ(WaitFor(player), 0) << ReadFile(dir_ / "play.log");
   ASSERT_EQ(WaitFor(recorder), 0) << ReadFile(dir_ / "record.log");
 

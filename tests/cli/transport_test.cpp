@@ -83,7 +83,7 @@ TEST_F(Transport, PlayDeliversTheFileDataByteForByte) {
   std::ofstream(dir_ / "in.wav", std::ios::binary) << WaveFile(data);
   const fs::path played = dir_ / "played.raw";
   const CliRun run = Cli(env_ + " NEEDLEREC_VIRTUAL_OUTPUT=" + played.string(),
-                      "play " + (dir_ / "in.wav").string() + " --device 0");
+                         "play " + (dir_ / "in.wav").string() + " --device 0");
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(ReadFile(played) == data) << "played " << ReadFile(played).size() << " bytes";
 }
@@ -126,8 +126,8 @@ class AlsaFilePlugins : public Transport {
   void SetUp() override {
     Transport::SetUp();
     std::ofstream(dir_ / "asound.conf")
-        << "pcm.nr_play { type file slave.pcm { type null } file \"" << (dir_ / "played.raw").string()
-        << "\" format raw }\n"
+        << "pcm.nr_play { type file slave.pcm { type null } file \""
+        << (dir_ / "played.raw").string() << "\" format raw }\n"
         << "pcm.nr_rec { type file slave.pcm { type null } file \"/dev/null\" infile \""
         << (dir_ / "input.raw").string() << "\" format raw }\n";
     env_ = "ALSA_CONFIG_PATH=" + (dir_ / "asound.conf").string() +

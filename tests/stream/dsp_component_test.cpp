@@ -77,8 +77,9 @@ TEST_F(Chain, RelinkingTheMiddleKeepsEveryLinkTwoSided) {
   EXPECT_EQ(C.GetInput(), &D);
   EXPECT_EQ(B.GetInput(), nullptr);
   EXPECT_EQ(B.GetOutput(), nullptr);
-  for (TMMDSPComponent* c : {static_cast<TMMDSPComponent*>(&A), static_cast<TMMDSPComponent*>(&B),
-                             static_cast<TMMDSPComponent*>(&C), static_cast<TMMDSPComponent*>(&D)}) {
+  for (TMMDSPComponent* c :
+       {static_cast<TMMDSPComponent*>(&A), static_cast<TMMDSPComponent*>(&B),
+        static_cast<TMMDSPComponent*>(&C), static_cast<TMMDSPComponent*>(&D)}) {
     if (c->GetOutput()) {
       EXPECT_EQ(c->GetOutput()->GetInput(), c) << c->Name();
     }
@@ -94,7 +95,7 @@ TEST_F(Chain, RefusesLinksThatCloseALoopOrLackAPort) {
   log.clear();
 
   A.SetInput(&A);
-  A.SetInput(&C);   // C is downstream of A
+  A.SetInput(&C);  // C is downstream of A
   A.SetInput(&B);
   C.SetOutput(&A);  // A is upstream of C
   C.SetOutput(&C);

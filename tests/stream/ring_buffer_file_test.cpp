@@ -71,10 +71,9 @@ TEST_P(RingWithFile, RecordingHoldsExactlyThePushedBytesInOrder) {
   EXPECT_EQ(ReadLe32(finished, 40), pushed.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Paces, RingWithFile, ::testing::Values(true, false),
-                         [](const auto& info) {
-                           return std::string(info.param ? "RealTime" : "AsFastAsPossible");
-                         });
+INSTANTIATE_TEST_SUITE_P(Paces, RingWithFile, ::testing::Values(true, false), [](const auto& info) {
+  return std::string(info.param ? "RealTime" : "AsFastAsPossible");
+});
 
 TEST(RingWithFilePlay, PullsTheFileDataExactlyAndEndsWithTheLastBlock) {
   TTempDir dir;

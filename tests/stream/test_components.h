@@ -18,14 +18,30 @@ class TLogging : public Base {
   }
   bool HasInputPort() const override { return FHasInput; }
   bool HasOutputPort() const override { return FHasOutput; }
-  void Open() override { Run("Open", [this] { Base::Open(); }); }
-  void Close() override { Run("Close", [this] { Base::Close(); }); }
-  void Start() override { Run("Start", [this] { Base::Start(); }); }
-  void Pause() override { Run("Pause", [this] { Base::Pause(); }); }
-  void Restart() override { Run("Restart", [this] { Base::Restart(); }); }
-  void Stop() override { Run("Stop", [this] { Base::Stop(); }); }
-  void Reset() override { Run("Reset", [this] { Base::Reset(); }); }
-  void NotifyLooping() override { Run("Looping", [this] { Base::NotifyLooping(); }); }
+  void Open() override {
+    Run("Open", [this] { Base::Open(); });
+  }
+  void Close() override {
+    Run("Close", [this] { Base::Close(); });
+  }
+  void Start() override {
+    Run("Start", [this] { Base::Start(); });
+  }
+  void Pause() override {
+    Run("Pause", [this] { Base::Pause(); });
+  }
+  void Restart() override {
+    Run("Restart", [this] { Base::Restart(); });
+  }
+  void Stop() override {
+    Run("Stop", [this] { Base::Stop(); });
+  }
+  void Reset() override {
+    Run("Reset", [this] { Base::Reset(); });
+  }
+  void NotifyLooping() override {
+    Run("Looping", [this] { Base::NotifyLooping(); });
+  }
 
   bool FHasInput = true;
   bool FHasOutput = true;

@@ -16,10 +16,18 @@ TEST(MulDiv, RoundsHalvesAwayFromZero) {
   struct Case {
     int32_t a, b, c, expected;
   } cases[] = {
-      {5, 1, 2, 3},   {-5, 1, 2, -3}, {5, -1, 2, -3}, {7, 1, 2, 4},  {4, 1, 3, 1},
-      {5, 1, 3, 2},   {-4, 1, 3, -1}, {-5, 1, 3, -2}, {1, 1, 2, 1},  {10, 3, 4, 8},
-      {0x40000000, 4, 2, -1},  // result beyond 32 bits
-      {1, 1, 0, -1},           // zero divisor
+      {5, 1, 2, 3},
+      {-5, 1, 2, -3},
+      {5, -1, 2, -3},
+      {7, 1, 2, 4},
+      {4, 1, 3, 1},
+      {5, 1, 3, 2},
+      {-4, 1, 3, -1},
+      {-5, 1, 3, -2},
+      {1, 1, 2, 1},
+      {10, 3, 4, 8},
+      {0x40000000, 4, 2, -1},                            // result beyond 32 bits
+      {1, 1, 0, -1},                                     // zero divisor
       {2000000000, 2000000000, 2000000000, 2000000000},  // 64-bit intermediate
   };
   for (const auto& c : cases)
@@ -118,9 +126,11 @@ TEST(WaveFormat, TagNames) {
   struct Case {
     uint16_t tag;
     const char* name;
-  } cases[] = {{0, "Unknown"},     {1, "PCM"},          {17, "IMA ADPCM"},
-               {4, "Unknown"},     {48, "Dolby AC2"},   {521, "Dolby AC2"},
-               {85, "MPEG Layer-3"}, {65535, "*DEVELOPMENT ONLY TAG*"}, {524, "PCM 32"}};
+  } cases[] = {{0, "Unknown"},       {1, "PCM"},
+               {17, "IMA ADPCM"},    {4, "Unknown"},
+               {48, "Dolby AC2"},    {521, "Dolby AC2"},
+               {85, "MPEG Layer-3"}, {65535, "*DEVELOPMENT ONLY TAG*"},
+               {524, "PCM 32"}};
   for (const auto& c : cases) {
     WAVEFORMATEX f{};
     f.wFormatTag = c.tag;

@@ -55,10 +55,10 @@ TEST_F(WaveInTest, DriverCallsFollowTheLifecycle) {
   EXPECT_EQ(driver_->Calls(), open);
   driver_->ClearCalls();
   in_->Start();
-  EXPECT_EQ(driver_->Calls(),
-            (std::vector<std::string>{"waveInAddBuffer(8192)", "waveInAddBuffer(8192)",
-                                      "waveInAddBuffer(8192)", "waveInAddBuffer(8192)",
-                                      "waveInStart"}));
+  EXPECT_EQ(
+      driver_->Calls(),
+      (std::vector<std::string>{"waveInAddBuffer(8192)", "waveInAddBuffer(8192)",
+                                "waveInAddBuffer(8192)", "waveInAddBuffer(8192)", "waveInStart"}));
   driver_->ClearCalls();
   Record(8192);
   ASSERT_TRUE(RunUntil([&] { return driver_->QueuedIn() == 4; }, 5000));

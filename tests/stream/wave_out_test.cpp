@@ -60,8 +60,8 @@ class WaveOutTest : public ::testing::Test {
 TEST_F(WaveOutTest, DriverCallsFollowTheLifecycle) {
   MakeChain(1024 * 10);
   out_->Open();
-  EXPECT_EQ(driver_->Calls(), (std::vector<std::string>{"waveOutOpen(0,query)",
-                                                        "waveOutOpen(0,CALLBACK_FUNCTION)"}));
+  EXPECT_EQ(driver_->Calls(),
+            (std::vector<std::string>{"waveOutOpen(0,query)", "waveOutOpen(0,CALLBACK_FUNCTION)"}));
   driver_->ClearCalls();
   out_->Start();
   EXPECT_EQ(driver_->Calls(),
@@ -72,8 +72,8 @@ TEST_F(WaveOutTest, DriverCallsFollowTheLifecycle) {
   driver_->ClearCalls();
   ReturnBlock();
   ASSERT_TRUE(RunUntil([&] { return driver_->QueuedOut() == 3; }, 5000));
-  EXPECT_EQ(driver_->Calls(), (std::vector<std::string>{"waveOutGetPosition(samples)",
-                                                        "waveOutWrite(1024)"}));
+  EXPECT_EQ(driver_->Calls(),
+            (std::vector<std::string>{"waveOutGetPosition(samples)", "waveOutWrite(1024)"}));
   driver_->ClearCalls();
   out_->Stop();
   EXPECT_EQ(driver_->Calls(),
@@ -210,9 +210,8 @@ TEST_F(WaveOutTest, PropertiesClampRefuseAndNameTheDevice) {
   out_->Close();
 
   std::string shown;
-  SetMessageBoxHook([&](const std::string& text, const std::string& caption) {
-    shown = caption + "|" + text;
-  });
+  SetMessageBoxHook(
+      [&](const std::string& text, const std::string& caption) { shown = caption + "|" + text; });
   out_->SetCallBackMode(cmCallback);
   EXPECT_EQ(out_->GetCallBackMode(), cmThread);
   EXPECT_EQ(shown,
