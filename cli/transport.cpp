@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <optional>
 
 #include "platform/mainloop/main_loop.h"
@@ -122,6 +123,44 @@ bool RunDevice(TDevice& device, const std::atomic<bool>& stopped, std::ostream& 
   return false;
 }
 
+// The main window's block sizes and thread mode for a device and its ring buffer.
+template <typename TDevice>
+void Configure(TDevice& device, TMMRingBuffer& ring, TMMQueueMode mode, TMMDeviceId id) {
+  device.SetBufferSize(8192);
+  device.SetNumBuffers(20);
+  device.SetCallBackMode(cmThread);
+  device.SetTimeFormat(tfMillisecond);
+  device.SetDeviceID(id);
+  ring.SetBufferSize(8192);
+  ring.SetNumBuffers(50);
+  ring.SetQueueMode(mode);
+}
+
+// Starts a configured chain's device and runs it until it stops or the user interrupts; the
+// device is closed (finishing its chain) either way.
+template <typename TDevice>
+void Run(TDevice& device, std::ostream& out) {
+  std::atomic<bool> stopped{false};
+  device.OnStop = [&](TObject*) { stopped = true; };
+  device.Start();
+  if (RunDevice(device, stopped, out)) out << "interrupted\n";
+  device.Close();
+}
+
+// Runs a command's chain with the engine's errors reported; 0 on success, 1 on an error.
+int Guarded(std::ostream& err, const std::function<void()>& body) {
+  TErrorReport report(err);
+  TInterruptGuard interrupts;
+  try {
+    body();
+  } catch (const std::exception& e) {
+    ProcessMessages();
+    err << e.what() << "\n";
+    return 1;
+  }
+  return report.Failed() ? 1 : 0;
+}
+
 }  // namespace
 
 int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -131,37 +170,17 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         << "usage: needlerec-cli play FILE [--device N]\n";
     return 2;
   }
-  TErrorReport report(err);
-  TInterruptGuard interrupts;
-  try {
+  return Guarded(err, [&] {
     TMMWaveFile file(nullptr);
     TMMRingBuffer ring(nullptr);
     TMMWaveOut device(nullptr);
+    Configure(device, ring, qmRead, o.device);
     file.SetFileName(o.file);
-    ring.SetBufferSize(8192);
-    ring.SetNumBuffers(50);
-    ring.SetQueueMode(qmRead);
     ring.SetInput(&file);
-    device.SetBufferSize(8192);
-    device.SetNumBuffers(20);
-    device.SetCallBackMode(cmThread);
-    device.SetTimeFormat(tfMillisecond);
-    device.SetDeviceID(o.device);
     device.SetInput(&ring);
-    std::atomic<bool> stopped{false};
-    device.OnStop = [&](TObject*) { stopped = true; };
     out << "playing " << o.file << " on " << device.GetProductName() << "\n" << std::flush;
-    device.Start();
-    if (RunDevice(device, stopped, out)) out << "interrupted\n";
-    device.Close();
-    if (report.Failed()) return 1;
-    out << "done\n";
-  } catch (const std::exception& e) {
-    ProcessMessages();
-    err << e.what() << "\n";
-    return 1;
-  }
-  return report.Failed() ? 1 : 0;
+    Run(device, out);
+  });
 }
 
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -171,9 +190,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
         << "usage: needlerec-cli record FILE [--device N] [--rate 44100|48000] [--seconds S]\n";
     return 2;
   }
-  TErrorReport report(err);
-  TInterruptGuard interrupts;
-  try {
+  return Guarded(err, [&] {
     // Declared so that the device goes first, then the ring buffer, then the file.
     TMMWaveFile file(nullptr);
     TMMRingBuffer ring(nullptr);
@@ -181,30 +198,14 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     device.SetMode(mStereo);
     device.SetBitLength(b16Bit);
     device.SetSampleRate(o.rate);
-    device.SetBufferSize(8192);
-    device.SetNumBuffers(20);
-    device.SetCallBackMode(cmThread);
-    device.SetTimeFormat(tfMillisecond);
-    device.SetDeviceID(o.device);
+    Configure(device, ring, qmWrite, o.device);
     if (o.seconds > 0) device.SetMaxRecordTime(int32_t(o.seconds * 1000 + 0.5));
-    ring.SetBufferSize(8192);
-    ring.SetNumBuffers(50);
-    ring.SetQueueMode(qmWrite);
     file.GetWave()->SetFileMustExist(false);
     file.SetFileName(o.file);
     device.SetOutput(&ring);
     ring.SetOutput(&file);
-    std::atomic<bool> stopped{false};
-    device.OnStop = [&](TObject*) { stopped = true; };
     out << "recording " << o.file << " from " << device.GetProductName() << "\n" << std::flush;
-    device.Start();
-    if (RunDevice(device, stopped, out)) out << "interrupted\n";
-    device.Close();  // finishes the file
+    Run(device, out);
     out << "recorded " << device.BytesRecorded() << " bytes\n";
-  } catch (const std::exception& e) {
-    ProcessMessages();
-    err << e.what() << "\n";
-    return 1;
-  }
-  return report.Failed() ? 1 : 0;
+  });
 }

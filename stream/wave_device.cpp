@@ -73,3 +73,52 @@ void TMMDeviceThread::Execute() {
   }
   FEvents.Started->SetEvent();
 }
+
+bool TMMDeviceWorker::Start(TMMDSPComponent* owner, uint32_t blockMessage, TThreadPriority priority,
+                            std::function<void(TMessage&)> onBlock,
+                            std::function<void(std::exception_ptr)> onFailed) {
+  FFailed = false;
+  FEvents = TMMDeviceThread::TEvents{};
+  auto* thread = new TMMDeviceThread(owner, FEvents, blockMessage, priority, std::move(onBlock),
+                                     [this, onFailed](std::exception_ptr error) {
+                                       FFailed = true;
+                                       onFailed(error);
+                                     });
+  thread->SetFreeOnTerminate(true);
+  thread->Resume();
+  if (FEvents.Started->WaitFor(5000) != WAIT_OBJECT_0) {
+    FEvents.Terminate->SetEvent();
+    return false;
+  }
+  std::lock_guard guard(FLock);
+  FThread = thread;
+  FThreadId = thread->ThreadID();
+  return true;
+}
+
+void TMMDeviceWorker::End() {
+  TMMDeviceThread* thread;
+  {
+    std::lock_guard guard(FLock);
+    thread = FThread;
+    FThread = nullptr;
+    FThreadId = 0;
+  }
+  if (!thread) return;
+  FEvents.Terminate->SetEvent();
+  if (!FFailed) FEvents.Started->WaitFor(5000);
+}
+
+void TMMDeviceWorker::SetPriority(TThreadPriority priority) {
+  std::lock_guard guard(FLock);
+  if (FThread && !FFailed) FThread->SetPriority(priority);
+}
+
+void TMMDeviceWorker::Flush() {
+  {
+    std::lock_guard guard(FLock);
+    if (!FThread) return;
+  }
+  FEvents.Flush->SetEvent();
+  for (int i = 0; i < 5000 && FEvents.Flush->IsSet() && !FFailed; ++i) Sleep(1);
+}

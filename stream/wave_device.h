@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/kernel/message_queue.h"
@@ -64,4 +65,29 @@ class TMMDeviceThread : public TMMDSPThread {
   TThreadPriority FStartPriority;
   std::function<void(TMessage&)> FOnBlock;
   std::function<void(std::exception_ptr)> FOnFailure;
+};
+
+// A device's worker as the device starts, steers and ends it.
+class TMMDeviceWorker {
+ public:
+  // Starts the thread. `onBlock` runs there for each block message; when an exception escapes,
+  // the worker is marked failed, ends, and `onFailed` gets the exception on its way out.
+  // False when the thread did not signal its start within 5000 ms.
+  bool Start(TMMDSPComponent* owner, uint32_t blockMessage, TThreadPriority priority,
+             std::function<void(TMessage&)> onBlock,
+             std::function<void(std::exception_ptr)> onFailed);
+  // Tells the thread to end and waits up to 5000 ms for it (not for one that failed).
+  void End();
+  void SetPriority(TThreadPriority priority);
+  // Drops the block messages waiting in the worker's queue; returns once they are gone.
+  void Flush();
+  TThreadId ThreadId() const { return FThreadId; }
+  bool Failed() const { return FFailed; }
+
+ private:
+  std::mutex FLock;
+  TMMDeviceThread* FThread = nullptr;  // frees itself when it ends
+  std::atomic<TThreadId> FThreadId{0};
+  TMMDeviceThread::TEvents FEvents;
+  std::atomic<bool> FFailed{false};
 };

@@ -187,8 +187,7 @@ void TMMCustomWaveIn::SetTimeFormat(TMMTimeFormats value) {
 
 void TMMCustomWaveIn::SetPriority(TThreadPriority value) {
   FPriority = value;
-  std::lock_guard guard(FLock);
-  if (FThread && !FThreadError) FThread->SetPriority(value);
+  FWorker.SetPriority(value);
 }
 
 // ------------------------------------------------------------------ notifications
@@ -213,7 +212,8 @@ void TMMCustomWaveIn::DriverCallback(void* handle, uint32_t msg, uintptr_t insta
             self->BufferDone(reinterpret_cast<PWaveHdr>(param1));
             break;
           case cmThread:
-            PostThreadMessage(self->FThreadId, MM_WIM_DATA, WPARAM(handle), LPARAM(param1));
+            PostThreadMessage(self->FWorker.ThreadId(), MM_WIM_DATA, WPARAM(handle),
+                              LPARAM(param1));
             break;
         }
         break;
@@ -251,43 +251,8 @@ void TMMCustomWaveIn::WindowProc(TMessage& msg) {
 
 // ------------------------------------------------------------------ worker
 
-void TMMCustomWaveIn::StartWorker() {
-  FThreadError = false;
-  FEvents = TMMDeviceThread::TEvents{};
-  auto* thread = new TMMDeviceThread(
-      this, FEvents, MM_WIM_DATA, FPriority,
-      [this](TMessage& msg) {
-        if (reinterpret_cast<HWAVEIN>(msg.wParam) == FHandle)
-          BufferDone(reinterpret_cast<PWaveHdr>(msg.lParam));
-      },
-      [this](std::exception_ptr error) { WorkerFailed(error); });
-  thread->SetFreeOnTerminate(true);
-  thread->Resume();
-  if (FEvents.Started->WaitFor(5000) != WAIT_OBJECT_0) {
-    FEvents.Terminate->SetEvent();
-    DeviceError("WaveIn:\n\rCould not create thread");
-  }
-  std::lock_guard guard(FLock);
-  FThread = thread;
-  FThreadId = thread->ThreadID();
-}
-
-void TMMCustomWaveIn::EndWorker() {
-  TMMDeviceThread* thread;
-  {
-    std::lock_guard guard(FLock);
-    thread = FThread;
-    FThread = nullptr;
-    FThreadId = 0;
-  }
-  if (!thread) return;
-  FEvents.Terminate->SetEvent();
-  if (!FThreadError) FEvents.Started->WaitFor(5000);
-}
-
 void TMMCustomWaveIn::WorkerFailed(std::exception_ptr error) {
   // The worker ends; the device is closed on the main thread, where Stop and OnClose belong.
-  FThreadError = true;
   HandleException(error);
   if (FNotifyWindow) PostMessage(FNotifyWindow->Handle(), kCloseRequest, 0, 0);
 }
@@ -311,7 +276,14 @@ void TMMCustomWaveIn::Open() {
       FNotifyWindow = std::make_unique<TMessageWindow>([this](TMessage& m) { WindowProc(m); });
     FHandle = nullptr;
     FClosePending = false;
-    if (FCallBackMode == cmThread) StartWorker();
+    if (FCallBackMode == cmThread && !FWorker.Start(
+                                         this, MM_WIM_DATA, FPriority,
+                                         [this](TMessage& msg) {
+                                           if (reinterpret_cast<HWAVEIN>(msg.wParam) == FHandle)
+                                             BufferDone(reinterpret_cast<PWaveHdr>(msg.lParam));
+                                         },
+                                         [this](std::exception_ptr error) { WorkerFailed(error); }))
+      DeviceError("WaveIn:\n\rCould not create thread");
     HWAVEIN handle = nullptr;
     const MMRESULT result =
         DriverTable.Open(&handle, uint32_t(FDeviceID), GetPWaveFormat(), uintptr_t(&DriverCallback),
@@ -389,7 +361,7 @@ void TMMCustomWaveIn::Close() {
       FState = dsClosed;
     }
     TMMCustomSoundComponent::Close();
-    EndWorker();
+    FWorker.End();
     CloseCompletion();
     if (!closed) {
       FState = dsClosed;

@@ -101,8 +101,6 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void BuildFormat();
   void UpdateMaxRecordBytes();
   void CloseCompletion();
-  void StartWorker();
-  void EndWorker();
   void WorkerFailed(std::exception_ptr error);
   std::string ErrorText(MMRESULT code);
   int64_t GetSamplePosition();
@@ -146,10 +144,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int64_t FWrapSize = 0;
 
   TCriticalSection FLock;
-  TMMDeviceThread* FThread = nullptr;
-  TThreadId FThreadId = 0;
-  TMMDeviceThread::TEvents FEvents;
-  std::atomic<bool> FThreadError{false};
+  TMMDeviceWorker FWorker;
   TMMAllocator FAllocator;
 };
 

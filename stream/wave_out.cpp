@@ -94,8 +94,7 @@ void TMMWaveOut::SetLoopCount(uint16_t value) {
 
 void TMMWaveOut::SetPriority(TThreadPriority value) {
   FPriority = value;
-  std::lock_guard guard(FLock);
-  if (FThread && !FThreadError) FThread->SetPriority(value);
+  FWorker.SetPriority(value);
 }
 
 void TMMWaveOut::DeviceError(const std::string& message) {
@@ -135,7 +134,8 @@ void TMMWaveOut::DriverCallback(void* handle, uint32_t msg, uintptr_t instance, 
             self->BufferDone(reinterpret_cast<PWaveHdr>(param1));
             break;
           case cmThread:
-            PostThreadMessage(self->FThreadId, MM_WOM_DONE, WPARAM(handle), LPARAM(param1));
+            PostThreadMessage(self->FWorker.ThreadId(), MM_WOM_DONE, WPARAM(handle),
+                              LPARAM(param1));
             break;
         }
         break;
@@ -176,44 +176,9 @@ void TMMWaveOut::WindowProc(TMessage& msg) {
 
 // ------------------------------------------------------------------ worker
 
-void TMMWaveOut::StartWorker() {
-  FThreadError = false;
-  FEvents = TMMDeviceThread::TEvents{};
-  auto* thread = new TMMDeviceThread(
-      this, FEvents, MM_WOM_DONE, FPriority,
-      [this](TMessage& msg) {
-        if (reinterpret_cast<HWAVEOUT>(msg.wParam) == FHandle && !FHalting)
-          BufferDone(reinterpret_cast<PWaveHdr>(msg.lParam));
-      },
-      [this](std::exception_ptr error) { WorkerFailed(error); });
-  thread->SetFreeOnTerminate(true);
-  thread->Resume();
-  if (FEvents.Started->WaitFor(5000) != WAIT_OBJECT_0) {
-    FEvents.Terminate->SetEvent();
-    DeviceError("WaveOut:\n\rCould not create thread");
-  }
-  std::lock_guard guard(FLock);
-  FThread = thread;
-  FThreadId = thread->ThreadID();
-}
-
-void TMMWaveOut::EndWorker() {
-  TMMDeviceThread* thread;
-  {
-    std::lock_guard guard(FLock);
-    thread = FThread;
-    FThread = nullptr;
-    FThreadId = 0;
-  }
-  if (!thread) return;
-  FEvents.Terminate->SetEvent();
-  if (!FThreadError) FEvents.Started->WaitFor(5000);
-}
-
 void TMMWaveOut::WorkerFailed(std::exception_ptr error) {
   // The worker ends; closing the device is left to the main thread, where Stop and OnClose
   // belong.
-  FThreadError = true;
   HandleException(error);
   if (FNotifyWindow) PostMessage(FNotifyWindow->Handle(), kCloseRequest, 0, 0);
 }
@@ -238,7 +203,15 @@ void TMMWaveOut::Open() {
     FHandle = nullptr;
     FClosePending = false;
     TMMCustomWaveOutComponent::Open();
-    if (FCallBackMode == cmThread) StartWorker();
+    if (FCallBackMode == cmThread && !FWorker.Start(
+                                         this, MM_WOM_DONE, FPriority,
+                                         [this](TMessage& msg) {
+                                           if (reinterpret_cast<HWAVEOUT>(msg.wParam) == FHandle &&
+                                               !FHalting)
+                                             BufferDone(reinterpret_cast<PWaveHdr>(msg.lParam));
+                                         },
+                                         [this](std::exception_ptr error) { WorkerFailed(error); }))
+      DeviceError("WaveOut:\n\rCould not create thread");
     HWAVEOUT handle = nullptr;
     const MMRESULT result =
         waveOutOpen(&handle, DriverDeviceId(), GetPWaveFormat(), uintptr_t(&DriverCallback),
@@ -280,7 +253,7 @@ void TMMWaveOut::Close() {
       FState = dsClosed;
     }
     TMMCustomWaveOutComponent::Close();
-    EndWorker();
+    FWorker.End();
     FHandle = nullptr;
     FClosing = false;
     if (!(ComponentState() & csDestroying)) Fire(OnClose);
@@ -448,9 +421,8 @@ void TMMWaveOut::ResetDevice() {
   if ((!IsStarted() && !IsPaused()) || FResetting) return;
   FResetting = true;
   waveOutPause(FHandle);
-  if (FCallBackMode == cmThread && FEvents.Flush) {
-    FEvents.Flush->SetEvent();
-    for (int i = 0; i < 5000 && FEvents.Flush->IsSet() && !FThreadError; ++i) Sleep(1);
+  if (FCallBackMode == cmThread) {
+    FWorker.Flush();
   } else if (FCallBackMode == cmWindow && FNotifyWindow) {
     RemovePendingMessages(FNotifyWindow->Handle(), MM_WOM_DONE, MM_WOM_DONE);
   }

@@ -89,8 +89,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void WriteBlock(PWaveHdr header);
   bool PrimeHeaders(bool allocate);
   int64_t GetSamplePosition();
-  void StartWorker();
-  void EndWorker();
   void WorkerFailed(std::exception_ptr error);
   void ResetBookkeeping();
   bool IsOpen() const { return FState & dsOpen; }
@@ -140,9 +138,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   int32_t FLoopCounter = 0;
 
   TCriticalSection FLock;
-  TMMDeviceThread* FThread = nullptr;
-  TThreadId FThreadId = 0;
-  TMMDeviceThread::TEvents FEvents;
-  std::atomic<bool> FThreadError{false};
+  TMMDeviceWorker FWorker;
   TMMAllocator FAllocator;
 };
