@@ -115,7 +115,7 @@ TEST(RingBufferPlay, PullsTheSourceDataExactlyAndNeverWaitsForItAfterTheFirstFil
       pulled.insert(pulled.end(), buffer.data(), buffer.data() + h.dwBytesRecorded);
       if (h.dwBytesRecorded == 0) break;
       lastMore = more;
-      Sleep(3);  // a device faster than real time, still slower than the disk
+      Sleep(5);  // a device faster than real time, still slower than the disk
     }
   });
   consumer.join();
