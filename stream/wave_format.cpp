@@ -125,9 +125,13 @@ void ReadSeparators(char& list, char& decimal) {
 }  // namespace
 
 std::string WaveFormatText(const WAVEFORMATEX* f) {
-  if (!f) return "Unknown";
   char list, decimal;
   ReadSeparators(list, decimal);
+  return WaveFormatText(f, list, decimal);
+}
+
+std::string WaveFormatText(const WAVEFORMATEX* f, char list, char decimal) {
+  if (!f) return "Unknown";
   const uint32_t rate = f->nSamplesPerSec;
   const uint32_t bits = rate && f->nChannels ? f->nAvgBytesPerSec * 8 / rate / f->nChannels : 0;
   char text[128];

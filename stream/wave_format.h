@@ -43,6 +43,8 @@ int64_t SamplesToMs64(const WAVEFORMATEX* format, int64_t samples);
 
 // "44.100 kHz, 16 Bit, Stereo" with the user's decimal and list separators; "Unknown" for none.
 std::string WaveFormatText(const WAVEFORMATEX* format);
+// The same with the given list and decimal separators.
+std::string WaveFormatText(const WAVEFORMATEX* format, char list, char decimal);
 // Name of the format tag; "Unknown" for none or an unlisted tag.
 std::string WaveFormatTagName(const WAVEFORMATEX* format);
 

@@ -236,6 +236,14 @@ TEST_F(MainWindowTest, PlayToTheEndReturnsToIdleAndTheNextPlayAsksForAFile) {
   Click(w.btnPlay);  // asks again; cancelled
   EXPECT_EQ(dialogs_->Asked.size(), 2u);
   EXPECT_TRUE(Idle());
+
+  // A file already named plays without asking.
+  w.PlayFile->SetFileName(file.string());
+  Click(w.btnPlay);
+  EXPECT_EQ(dialogs_->Asked.size(), 2u);
+  EXPECT_TRUE(w.Playing);
+  Click(w.btnStop);
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
 }
 
 TEST_F(MainWindowTest, CancelledDialogsChangeNothing) {
