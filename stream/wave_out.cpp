@@ -313,10 +313,20 @@ void TMMWaveOut::Start() {
   if (!IsOpen() || IsStarted()) return;
   try {
     ResetBookkeeping();
-    // The hourglass of long primings belongs to the window system; priming here is short.
     waveOutPause(FHandle);
     TMMCustomWaveOutComponent::Start();
-    PrimeHeaders(true);
+    {
+      // A long priming shows the busy cursor until it ends.
+      const bool busy = FShowHourGlass && int64_t(GetBufferSize()) * FNumBuffers > 100000;
+      if (busy) ShowBusyCursor(true);
+      struct TRestore {
+        bool busy;
+        ~TRestore() {
+          if (busy) ShowBusyCursor(false);
+        }
+      } restore{busy};
+      PrimeHeaders(true);
+    }
     FState |= dsStarted;
     if (FNumQueued < 1) {
       TMMCustomWaveOutComponent::Stop();

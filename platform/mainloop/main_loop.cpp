@@ -55,6 +55,7 @@ struct TLoopState {
   TExceptionHandler ExceptionHandler;
   std::deque<std::exception_ptr> PendingErrors;
   TMessageBoxHook MessageBoxHook;
+  TBusyCursorHook BusyCursorHook;
 };
 
 TLoopState& State() {
@@ -265,6 +266,20 @@ bool ApplicationTerminated() {
 }
 void ResetApplicationTerminated() {
   gTerminated = false;
+}
+
+void SetBusyCursorHook(TBusyCursorHook hook) {
+  std::lock_guard lock(State().Lock);
+  State().BusyCursorHook = std::move(hook);
+}
+
+void ShowBusyCursor(bool busy) {
+  TBusyCursorHook hook;
+  {
+    std::lock_guard lock(State().Lock);
+    hook = State().BusyCursorHook;
+  }
+  if (hook) hook(busy);
 }
 
 void SetMessageBoxHook(TMessageBoxHook hook) {

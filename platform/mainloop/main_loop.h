@@ -60,6 +60,12 @@ void TerminateApplication();
 bool ApplicationTerminated();
 void ResetApplicationTerminated();
 
+// The busy cursor: the window system shows it while `busy` calls are nested (a device priming
+// its blocks); without a window system nothing is shown.
+using TBusyCursorHook = std::function<void(bool busy)>;
+void SetBusyCursorHook(TBusyCursorHook hook);
+void ShowBusyCursor(bool busy);
+
 // The application's exception handler: the program shows the error report; tests install a
 // recorder. Without one, the message is written to standard error.
 using TExceptionHandler = std::function<void(std::exception_ptr)>;

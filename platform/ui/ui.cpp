@@ -124,6 +124,12 @@ void InitWindowSystem() {
     Dialogs().MessageBox(gReportWindow, Displayable(text),
                          QApplication::applicationDisplayName().toStdString());
   });
+  SetBusyCursorHook([](bool busy) {
+    if (busy)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+  });
   SetMessageBoxHook([](const std::string& text, const std::string& caption) {
     Dialogs().MessageBox(gReportWindow, Displayable(text), caption);
   });

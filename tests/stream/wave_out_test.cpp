@@ -109,6 +109,21 @@ TEST_F(WaveOutTest, AStopDuringBufferDoneFinishesThroughTheStopRequest) {
   sink_.OnReceive = nullptr;
 }
 
+TEST_F(WaveOutTest, ALongPrimingShowsTheBusyCursorUntilItEnds) {
+  std::vector<bool> shown;
+  SetBusyCursorHook([&](bool busy) { shown.push_back(busy); });
+  MakeChain(8192 * 30, 8192, 20);  // 163840 bytes to prime
+  out_->Start();
+  EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+  out_->Close();
+  shown.clear();
+  out_->SetShowHourGlass(false);
+  out_->Start();
+  EXPECT_TRUE(shown.empty());
+  out_->Close();
+  SetBusyCursorHook(nullptr);
+}
+
 TEST_F(WaveOutTest, AShortSourceStopsItselfAfterItsLastBlock) {
   MakeChain(1024 * 2 + 500, 1024, 5);
   out_->Start();
