@@ -40,7 +40,11 @@ void TMMQueueThread::Execute() {
         FRing->FlushQueue();
     } catch (...) {
       FDone->SetEvent();
-      FRing->WorkerFailed(std::current_exception());
+      try {
+        FRing->WorkerFailed(std::current_exception());
+      } catch (...) {
+        HandleException(std::current_exception());
+      }
       break;
     }
   }
@@ -53,7 +57,13 @@ TMMRingBuffer::TMMRingBuffer(TComponent* AOwner) : TMMDSPComponent(AOwner) {}
 
 TMMRingBuffer::~TMMRingBuffer() {
   Destroying();
-  FreeQueue();
+  try {
+    FreeQueue();
+  } catch (...) {
+    // The last flush failed: its data is lost, and a destructor must not throw.
+    FAllocated = false;
+    HandleException(std::current_exception());
+  }
 }
 
 void TMMRingBuffer::CheckUnallocated() {
@@ -66,6 +76,16 @@ void TMMRingBuffer::SetBufferSize(int32_t Size) {
   CheckUnallocated();
   FAllocator.FreeAll();
   TMMDSPComponent::SetBufferSize(Size);
+}
+
+void TMMRingBuffer::SetPWaveFormat(const WAVEFORMATEX* Format) {
+  TMMDSPComponent::SetPWaveFormat(Format);
+  // What a pull from an empty queue needs of the format, kept apart: the pulling thread must
+  // not read a format that the main thread may be replacing.
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  std::lock_guard guard(FLock);
+  FCompressed = format && format->wFormatTag != WAVE_FORMAT_PCM;
+  FSilence = format && format->wBitsPerSample == 8 ? 0x80 : 0;
 }
 
 void TMMRingBuffer::SetNumBuffers(int32_t Value) {
@@ -102,7 +122,7 @@ int32_t TMMRingBuffer::BytesQueued() {
 
 int32_t TMMRingBuffer::FreeBytes() {
   std::lock_guard guard(FLock);
-  return (FNumBuffers - FCount) * FSlotSize;
+  return (FNumBuffers - FCount) * (FAllocated ? FSlotSize : GetBufferSize());
 }
 
 // ---------------------------------------------------------------- chain operations
@@ -151,7 +171,7 @@ void TMMRingBuffer::Reset() {
 void TMMRingBuffer::AllocQueue() {
   std::lock_guard allocGuard(FAllocLock);
   if (FAllocated) return;
-  FSlotSize = std::max(GetBufferSize(), 32);
+  FSlotSize = std::max(GetBufferSize(), 1);
   if (UsesWorker()) {
     FWorkerDied = false;
     FStartedEvent = std::make_shared<TEvent>(false, false);
@@ -358,8 +378,7 @@ void TMMRingBuffer::TakeData(char* dest, int32_t& count, uint32_t& user, uint32_
       count = 0;
       return;
     }
-    const WAVEFORMATEX* format = GetPWaveFormat();
-    if (FLoopIfEmpty || (format && format->wFormatTag != WAVE_FORMAT_PCM)) {
+    if (FLoopIfEmpty || FCompressed) {
       const QueueSlot* slot = FSlots[size_t(FLastIndex)];
       const int32_t n = std::min(slot->bytes, count);
       std::memcpy(dest, slot->data, size_t(n));
@@ -371,8 +390,7 @@ void TMMRingBuffer::TakeData(char* dest, int32_t& count, uint32_t& user, uint32_
       count = 0;
       user = flags = 0;
     } else {
-      const int silence = format && format->wBitsPerSample == 8 ? 0x80 : 0;
-      std::memset(dest, silence, size_t(count));
+      std::memset(dest, FSilence, size_t(count));
       user = flags = 0;
     }
     return;
@@ -478,10 +496,7 @@ void TMMRingBuffer::FillQueue() {
       std::lock_guard guard(FLock);
       FLoopState.Looped = 0;
     }
-    if (!more) {
-      FSourceEnded = true;
-      break;
-    }
+    if (!more) break;
     if (FStopping) break;
     Sleep(1);
   }
@@ -531,7 +546,9 @@ void TMMRingBuffer::WaitForIdle(bool force) {
 }
 
 void TMMRingBuffer::FinishQueue() {
-  if (FAllocated && UsesWorker()) {
+  // After a failed pass the output has just refused data: what is queued is dropped rather
+  // than pushed into it again.
+  if (FAllocated && UsesWorker() && !FWorkerDied) {
     WaitForIdle(false);
     if (FQueueMode == qmWrite) {
       FlushQueue();

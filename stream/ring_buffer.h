@@ -52,6 +52,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool HasOutputPort() const override { return true; }
 
   void SetBufferSize(int32_t Size) override;
+  void SetPWaveFormat(const WAVEFORMATEX* Format) override;
   void SetNumBuffers(int32_t Value);
   int32_t GetNumBuffers() const { return FNumBuffers; }
   void SetQueueMode(TMMQueueMode Value);
@@ -162,6 +163,10 @@ class TMMRingBuffer : public TMMDSPComponent {
   std::atomic<bool> FPrefilled{false};
   std::atomic<bool> FStopping{false};
   std::atomic<bool> FWorkerDied{false};
+  // The format as an empty pull needs it: a compressed one repeats the last slot, 8-bit PCM is
+  // silent at 0x80.
+  bool FCompressed = false;
+  int FSilence = 0;
   // The fill pass met the end of its source; an empty queue then ends the stream.
   std::atomic<bool> FSourceEnded{false};
 

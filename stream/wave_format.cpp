@@ -61,7 +61,8 @@ namespace {
 template <typename T>
 T RoundUpToBlock(const WAVEFORMATEX* format, T bytes) {
   const T align = format->nBlockAlign;
-  if (align <= 1) return bytes;
+  // Nothing to round for an empty size, or for MulDiv's -1 that reports an overflow.
+  if (align <= 1 || bytes <= 0) return bytes;
   const T rest = bytes % align;
   return rest ? bytes + (align - rest) : bytes;
 }

@@ -244,6 +244,27 @@ TEST_F(RingFixture, LoopIfEmptyRepeatsTheLastSlotWithItsEndOfData) {
   ring_.Close();  // before the source goes
 }
 
+TEST_F(RingFixture, AfterTheLastBlockAnEmptyQueueGivesSilenceWithMoreBuffers) {
+  const std::vector<char> data = Pattern(3000);
+  TMemorySource source(nullptr, data);
+  ring_.SetInput(&source);
+  SetUpRing(qmRead, 16, 1024, 8);
+  ring_.Open();
+  ring_.Start();
+  std::vector<char> out(1024);
+  std::vector<bool> mores;
+  for (int i = 0; i < 4; ++i) {
+    std::fill(out.begin(), out.end(), 0x55);
+    BlockHeader h = Block(out, 0);
+    bool more = false;
+    ring_.BufferLoad(&h, more);
+    mores.push_back(more);
+  }
+  EXPECT_EQ(mores, (std::vector<bool>{true, true, false, true}));
+  EXPECT_EQ(out, std::vector<char>(1024, 0));
+  ring_.Close();  // before the source goes
+}
+
 TEST_F(RingFixture, TheFirstPullTimesOutWhenTheSourceNeverDelivers) {
   TMemorySource source(nullptr, Pattern(8192));
   std::atomic<bool> release{false};
@@ -307,6 +328,7 @@ TEST(RingBufferProperties, ClampsAndRefusalWhileAllocated) {
   TMMRingBuffer ring(nullptr);
   EXPECT_EQ(ring.GetNumBuffers(), 20);
   EXPECT_EQ(ring.GetBufferSize(), 2048);
+  EXPECT_EQ(ring.FreeBytes(), 20 * 2048);
   for (int32_t n : {1, 0, -5}) {
     ring.SetNumBuffers(n);
     EXPECT_EQ(ring.GetNumBuffers(), 20) << n;
@@ -346,7 +368,12 @@ class TThrowingSink : public TMMDSPComponent {
   std::atomic<int> FBlocks{0};
 };
 
-TEST(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) {
+class RingBufferWorker : public ::testing::TestWithParam<int32_t> {};
+
+// With slots of 64 bytes everything queued goes in the failing push; with 64 KiB slots more
+// than one write chunk is still queued when the output fails.
+TEST_P(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) {
+  const int32_t slot = GetParam();
   std::vector<std::string> reports;
   SetExceptionHandler([&](std::exception_ptr e) {
     try {
@@ -358,14 +385,14 @@ TEST(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) {
   TMMRingBuffer ring(nullptr);
   TThrowingSink sink(nullptr);
   ring.SetOutput(&sink);
-  ring.SetBufferSize(64);
+  ring.SetBufferSize(slot);
   ring.SetNumBuffers(4);
   ring.SetQueueMode(qmWrite);
   ring.Open();
   ring.Start();
-  std::vector<char> block = Pattern(64);
-  for (int i = 0; i < 2; ++i) {  // the second push wakes the worker
-    BlockHeader h = Block(block, 64);
+  std::vector<char> block = Pattern(size_t(slot));
+  for (int i = 0; i < 3; ++i) {  // the second push wakes the worker
+    BlockHeader h = Block(block, uint32_t(slot));
     ring.BufferReady(&h);
   }
   ASSERT_TRUE(RunUntil([&] { return !reports.empty(); }, 5000));
@@ -376,7 +403,7 @@ TEST(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) {
   sink.FThrow = false;
   ring.Open();
   ring.Start();
-  BlockHeader h = Block(block, 64);
+  BlockHeader h = Block(block, uint32_t(slot));
   ring.BufferReady(&h);
   ring.Stop();
   EXPECT_EQ(sink.FBlocks, 1);
@@ -384,6 +411,8 @@ TEST(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) {
   ExpectNoThreadLeft();
   SetExceptionHandler(nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(Slots, RingBufferWorker, ::testing::Values(64, 65536));
 
 // ------------------------------------------------------------------ stress
 

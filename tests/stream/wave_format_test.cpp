@@ -75,6 +75,7 @@ TEST(WaveFormat, Conversions) {
   EXPECT_EQ(MsToBytes(&mono, 3), 266);  // 264.6 -> 265 -> 266
   const WAVEFORMATEX odd = Pcm(16, 2, 22050);
   EXPECT_EQ(SamplesToBytes(&odd, 3), 12);
+  EXPECT_EQ(SamplesToBytes(&cd, 0x7FFFFFFF), -1) << "an overflow stays an overflow";
   // 64-bit: beyond what fits into 32 bits, truncated, then whole frames.
   EXPECT_EQ(SamplesToBytes64(&cd, 3000000000LL), 12000000000LL);
   EXPECT_EQ(SamplesToMs64(&cd, 44100LL * 100000), 100000000LL);
