@@ -81,8 +81,10 @@ bool TMMDeviceWorker::Start(TMMDSPComponent* owner, uint32_t blockMessage, TThre
   FEvents = TMMDeviceThread::TEvents{};
   auto* thread = new TMMDeviceThread(owner, FEvents, blockMessage, priority, std::move(onBlock),
                                      [this, onFailed](std::exception_ptr error) {
-                                       FFailed = true;
                                        onFailed(error);
+                                       // Marked last: until then End waits for the thread,
+                                       // which still uses its device.
+                                       FFailed = true;
                                      });
   thread->SetFreeOnTerminate(true);
   thread->Resume();

@@ -21,6 +21,13 @@ TMMCustomWaveIn::~TMMCustomWaveIn() {
   if (FHandle || IsOpen()) Close();
   // A stop handed over to a running BufferDone finishes through the main loop.
   if (IsOpen()) RunUntil([this] { return !IsOpen(); }, 5000);
+  // A close that failed must not leave the driver or the worker holding this object.
+  if (FHandle) {
+    DriverTable.Reset(FHandle);
+    DriverTable.Close(FHandle);
+    FHandle = nullptr;
+  }
+  FWorker.End();
   FNotifyWindow.reset();
   for (PWaveHdr& h : FHeaders) FAllocator.FreeBuffer(h);
 }
@@ -61,7 +68,7 @@ void TMMCustomWaveIn::DeviceError(const std::string& message) {
 void TMMCustomWaveIn::SetBufferSize(int32_t Size) {
   Size = std::max(Size, 32);
   if (Size == FBufferSize) return;
-  if (IsOpen()) throw EMMWaveInError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   for (PWaveHdr& h : FHeaders) FAllocator.FreeBuffer(h);
   FAllocator.FreeAll();
   TMMCustomSoundComponent::SetBufferSize(Size);
@@ -71,13 +78,13 @@ void TMMCustomWaveIn::SetNumBuffers(int32_t value) {
   if (value < 2) return;
   value = std::min(value, 500);
   if (value == FNumBuffers) return;
-  if (IsOpen()) throw EMMWaveInError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   FNumBuffers = value;
 }
 
 void TMMCustomWaveIn::SetDeviceID(TMMDeviceId value) {
   if (value == FDeviceID) return;
-  if (IsOpen()) throw EMMWaveInError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   FProductName = kNoDevice;
   FDriverVersion = 0;
   const bool valid = FNumDevs > 0 && value >= -1 && value < int64_t(FNumDevs);
@@ -94,7 +101,7 @@ void TMMCustomWaveIn::SetDeviceID(TMMDeviceId value) {
 
 void TMMCustomWaveIn::SetCallBackMode(TMMCBMode value) {
   if (value == FCallBackMode) return;
-  if (IsOpen()) throw EMMWaveInError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   if (value == cmCallback) {
     ShowMessageBox(kCallbackRefusedText, "TMMWaveIn");
     return;
@@ -125,14 +132,14 @@ void TMMCustomWaveIn::SetPWaveFormat(const WAVEFORMATEX* Format) {
 
 void TMMCustomWaveIn::SetMode(TMMMode value) {
   if (value == FMode || value == mMultiChannel) return;
-  if (IsOpen()) throw EMMWaveInError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   FMode = value;
   BuildFormat();
 }
 
 void TMMCustomWaveIn::SetBitLength(TMMBits value) {
   if (value == FBitLength) return;
-  if (IsOpen()) throw EMMWaveInError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   FBitLength = value;
   BuildFormat();
 }
@@ -140,7 +147,7 @@ void TMMCustomWaveIn::SetBitLength(TMMBits value) {
 void TMMCustomWaveIn::SetSampleRate(int32_t value) {
   value = std::clamp(value, 8000, 100000);
   if (value == FSampleRate) return;
-  if (IsOpen()) throw EMMWaveInError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   FSampleRate = value;
   BuildFormat();
 }
@@ -244,6 +251,7 @@ void TMMCustomWaveIn::WindowProc(TMessage& msg) {
         break;
     }
   } catch (...) {
+    Fire(OnError);
     Close();
     HandleException(std::current_exception());
   }
@@ -377,16 +385,13 @@ void TMMCustomWaveIn::Close() {
 
 void TMMCustomWaveIn::AddBlock(PWaveHdr h) {
   std::atomic_ref<uint32_t>(h->dwFlags).store((h->dwFlags | WHDR_PREPARED) & ~WHDR_DONE);
-  {
-    std::lock_guard guard(FLock);
-    ++FInDriver;  // before the call: a fast driver may return the block before it returns
-  }
+  std::lock_guard guard(FLock);
+  // A stop that has reset the driver gets no block back into it.
+  if (FHalting) return;
+  ++FInDriver;  // before the call: a fast driver may return the block before it returns
   const MMRESULT result = DriverTable.AddBuffer(FHandle, h, sizeof(WAVEHDR));
   if (result != MMSYSERR_NOERROR) {
-    {
-      std::lock_guard guard(FLock);
-      --FInDriver;
-    }
+    --FInDriver;
     DeviceError("WaveInAddBuffer:\n\r" + ErrorText(result));
   }
 }

@@ -26,6 +26,13 @@ TMMWaveOut::~TMMWaveOut() {
   if (FHandle || IsOpen()) Close();
   // A stop handed over to a running BufferDone finishes through the main loop.
   if (IsOpen()) RunUntil([this] { return !IsOpen(); }, 5000);
+  // A close that failed must not leave the driver or the worker holding this object.
+  if (FHandle) {
+    waveOutReset(FHandle);
+    waveOutClose(FHandle);
+    FHandle = nullptr;
+  }
+  FWorker.End();
   FNotifyWindow.reset();
   for (PWaveHdr& h : FHeaders) FAllocator.FreeBuffer(h);
 }
@@ -35,7 +42,7 @@ TMMWaveOut::~TMMWaveOut() {
 void TMMWaveOut::SetBufferSize(int32_t Size) {
   Size = std::max(Size, 32);
   if (Size == FBufferSize) return;
-  if (IsOpen()) throw EMMWaveOutError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   for (PWaveHdr& h : FHeaders) FAllocator.FreeBuffer(h);
   FAllocator.FreeAll();
   TMMCustomWaveOutComponent::SetBufferSize(Size);
@@ -45,13 +52,13 @@ void TMMWaveOut::SetNumBuffers(int32_t value) {
   if (value < 2) return;
   value = std::min(value, 500);
   if (value == FNumBuffers) return;
-  if (IsOpen()) throw EMMWaveOutError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   FNumBuffers = value;
 }
 
 void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
   if (value == FDeviceID) return;
-  if (IsOpen()) throw EMMWaveOutError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   FProductName = kNoDevice;
   FDriverVersion = 0;
   const bool valid = FNumDevs > 0 && value >= -1 && value < int64_t(FNumDevs);
@@ -67,7 +74,7 @@ void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
 
 void TMMWaveOut::SetCallBackMode(TMMCBMode value) {
   if (value == FCallBackMode) return;
-  if (IsOpen()) throw EMMWaveOutError(kChangeWhileOpen);
+  if (IsOpen()) DeviceError(kChangeWhileOpen);
   if (value == cmCallback) {
     ShowMessageBox(kCallbackRefusedText, "TMMWaveOut");
     return;
@@ -287,6 +294,7 @@ bool TMMWaveOut::PrimeHeaders(bool allocate) {
   FSourceHasMore = true;
   while (i < FNumBuffers && FSourceHasMore) {
     PWaveHdr& h = FHeaders[size_t(i)];
+    if (!allocate && !h) break;  // a reset primes only the headers it has
     if (allocate) {
       if (!h) {
         h = static_cast<PWaveHdr>(
@@ -430,6 +438,11 @@ void TMMWaveOut::FinishStop() {
 void TMMWaveOut::ResetDevice() {
   if ((!IsStarted() && !IsPaused()) || FResetting) return;
   FResetting = true;
+  // A BufferDone already running finishes first; later ones see Resetting and return.
+  WaitRounds(500, false, [this] {
+    std::lock_guard guard(FLock);
+    return FInBufferDone == 0;
+  });
   waveOutPause(FHandle);
   if (FCallBackMode == cmThread) {
     FWorker.Flush();
@@ -449,6 +462,7 @@ void TMMWaveOut::ResetDevice() {
     FWrapSize = 0;
   }
   TMMCustomWaveOutComponent::Reset();
+  FResetting = false;
   const bool primed = PrimeHeaders(false);
   if (!IsPaused()) waveOutRestart(FHandle);
   if (!primed) Stop();
@@ -482,7 +496,7 @@ void TMMWaveOut::WriteBlock(PWaveHdr h) {
   if (OnBufferFilled) OnBufferFilled(this, h);
   // Under the lock: a Stop that sets Halting is never overtaken by a write.
   std::lock_guard guard(FLock);
-  if (FHalting) return;
+  if (FHalting || FResetting) return;
   std::atomic_ref<uint32_t>(h->dwFlags).store((h->dwFlags | WHDR_PREPARED) & ~WHDR_DONE);
   h->SavedBytes = h->dwBytesRecorded;
   ++FInDriver;
@@ -495,9 +509,10 @@ void TMMWaveOut::WriteBlock(PWaveHdr h) {
 }
 
 void TMMWaveOut::BufferDone(PWaveHdr) {
-  if (!IsStarted() || FResetting || FHalting) return;
   {
+    // Checked and counted in one step: a Stop in between would free the headers under us.
     std::lock_guard guard(FLock);
+    if (!IsStarted() || FResetting || FHalting) return;
     ++FInBufferDone;
   }
   try {

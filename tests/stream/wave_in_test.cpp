@@ -95,9 +95,10 @@ TEST_F(WaveInTest, StopDeliversThePartlyFilledBlock) {
   in_->Start();
   Record(8192);
   driver_->SetInPartialBytes(100);
+  size_t atStop = 0;
+  in_->OnStop = [&](TObject*) { atStop = sink_.Size(); };
   in_->Stop();
-  ASSERT_TRUE(RunUntil([&] { return sink_.Size() == 8292u; }, 5000));
-  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(atStop, 8292u) << "the partial block arrives before the device stops";
 }
 
 TEST_F(WaveInTest, FormatPropertiesClampAndFlowDownstream) {
@@ -122,7 +123,10 @@ TEST_F(WaveInTest, FormatPropertiesClampAndFlowDownstream) {
   EXPECT_EQ(in_->GetBitLength(), b16Bit);
 
   in_->Open();
+  int errors = 0;
+  in_->OnError = [&](TObject*) { ++errors; };
   EXPECT_THROW(in_->SetSampleRate(44100), EMMWaveInError);
+  EXPECT_EQ(errors, 1) << "a refusal goes through the device's error path";
   in_->Close();
 }
 
