@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -71,6 +72,7 @@ TfrmDevice::TfrmDevice(TfrmMain* main) : QDialog(main), FMain(main) {
   Label3 = label("Sampling Frequency (Recording)", 24, 128);
   cmbSample = combo(24, 144);
   cmbSample->setEditable(true);
+  cmbSample->setInsertPolicy(QComboBox::NoInsert);
   cmbSample->addItems({"44100", "48000"});
   cmbSample->setCurrentIndex(0);
   cmbSample->setEditText("44100");
@@ -87,7 +89,8 @@ TfrmDevice::~TfrmDevice() = default;
 
 void TfrmDevice::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  // Once, when the dialog appears; not again when the window system restores it.
+  if (!event->spontaneous()) FormShow();
 }
 
 void TfrmDevice::FormShow() {

@@ -53,6 +53,11 @@ TfrmMain::TfrmMain(const std::string& executablePath)
 TfrmMain::~TfrmMain() {
   if (!FClosed) FormClose();
   if (frmDevice) delete frmDevice;
+  // The controls go before the devices (owned components are destroyed first, as TComponent
+  // comes after QWidget among the bases): the devices must not call back into the window.
+  for (TNotifyEvent* event :
+       {&WaveIn->OnStart, &WaveIn->OnStop, &WaveOut->OnStart, &WaveOut->OnStop})
+    *event = nullptr;
 }
 
 void TfrmMain::CreateComponents() {
@@ -265,7 +270,7 @@ std::string TfrmMain::DatedFileName() {
 void TfrmMain::btnRecClick(TObject*) {
   if (btnRec->Down() || Playing || Monitoring) return;
   const auto name = Dialogs().SaveFile(this, "Waveファイルを保存", kWaveFilter, DatedFileName());
-  if (!name) return;
+  if (!name || FClosed) return;  // cancelled, or the window closed meanwhile
   RecBuffer->SetEnabled(true);
   btnRecLED->SetEnabled(true);
   try {
@@ -291,7 +296,7 @@ void TfrmMain::btnPlayClick(TObject*) {
   if (btnPlay->Down()) return;
   if (PlayFile->GetFileName().empty()) {
     const auto name = Dialogs().OpenFile(this, "Waveファイルを開く", kWaveFilter);
-    if (!name) return;
+    if (!name || FClosed) return;  // cancelled, or the window closed meanwhile
     try {
       PlayFile->SetFileName(*name);
     } catch (...) {

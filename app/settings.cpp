@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,33 @@ double ReadRefLevel(const char* key, double defaultValue, const std::string& fil
   double value;
   return ParseRefLevel(GetPrivateProfileString(kSection, key, "", fileName), value) ? value
                                                                                     : defaultValue;
+}
+
+// An integer key: decimal, or hexadecimal after "0x"; a value that is empty, only partly a
+// number or beyond 32 bits gives the default.
+int32_t ReadInt(const char* key, int32_t defaultValue, const std::string& fileName) {
+  std::string text = GetPrivateProfileString(kSection, key, "", fileName);
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return defaultValue;
+  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  int base = 10;
+  std::string_view digits = text;
+  bool negative = false;
+  if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
+    negative = digits[0] == '-';
+    digits.remove_prefix(1);
+  }
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  int64_t value = 0;
+  const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  if (digits.empty() || result.ec != std::errc() || result.ptr != digits.data() + digits.size())
+    return defaultValue;
+  if (negative) value = -value;
+  if (value < INT32_MIN || value > INT32_MAX) return defaultValue;
+  return int32_t(value);
 }
 
 void Write(const char* key, const std::string& value, const std::string& fileName) {
@@ -90,12 +118,12 @@ TSettingsStore::TSettingsStore(const std::string& executablePath)
     : FFileName(SettingsFileName(executablePath)) {}
 
 void TSettingsStore::LoadSettings() {
-  OutputDev = GetPrivateProfileInt(kSection, "OutputDev", 0, FFileName);
-  InputDev = GetPrivateProfileInt(kSection, "InputDev", 0, FFileName);
-  SampleRate = GetPrivateProfileInt(kSection, "SampleRate", 48000, FFileName);
+  OutputDev = ReadInt("OutputDev", 0, FFileName);
+  InputDev = ReadInt("InputDev", 0, FFileName);
+  SampleRate = ReadInt("SampleRate", 48000, FFileName);
   LRefLevel = ReadRefLevel("LRefLevel", -16.0, FFileName);
   RRefLevel = ReadRefLevel("RRefLevel", -16.0, FFileName);
-  ScaleFactor = GetPrivateProfileInt(kSection, "ScaleFactor", 1, FFileName);
+  ScaleFactor = ReadInt("ScaleFactor", 1, FFileName);
 }
 
 void TSettingsStore::SaveSettings() {
@@ -126,7 +154,7 @@ void FillInputNames(std::vector<std::string>& List) {
     // The result is not checked: a device that answers nothing gets an empty name.
     WAVEINCAPSA caps{};
     waveInGetDevCapsA(id, &caps, sizeof caps);
-    List.emplace_back(caps.szPname, ::strnlen(caps.szPname, sizeof caps.szPname));
+    List.emplace_back(caps.szPname, ::strnlen(caps.szPname, sizeof caps.szPname - 1));
   }
 }
 
@@ -136,6 +164,6 @@ void FillOutputNames(std::vector<std::string>& List) {
   for (uint32_t id = 0; id < count; ++id) {
     WAVEOUTCAPSA caps{};
     waveOutGetDevCapsA(id, &caps, sizeof caps);
-    List.emplace_back(caps.szPname, ::strnlen(caps.szPname, sizeof caps.szPname));
+    List.emplace_back(caps.szPname, ::strnlen(caps.szPname, sizeof caps.szPname - 1));
   }
 }

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QWidget>
 #include <atomic>
+#include <cerrno>
 #include <exception>
 #include <mutex>
 
@@ -67,12 +68,34 @@ std::string Displayable(std::string text) {
   return out;
 }
 
+// The window a report appears over: the active one (a dialog may cover the main window),
+// else the main window.
+QWidget* ReportParent() {
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  return gReportWindow;
+}
+
 int gSignalPipe[2] = {-1, -1};
 
-extern "C" void OnTerminationSignal(int) {
+std::atomic<bool> gSignalled{false};
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void RestoreDefaultSignals() {
+  for (int signal : kTerminationSignals) ::signal(signal, SIG_DFL);
+}
+
+extern "C" void OnTerminationSignal(int signal) {
+  // Only async-signal-safe work here: the event loop does the rest. A second signal, while
+  // the first one's close is still running, ends the program the default way.
+  if (gSignalled.exchange(true)) {
+    RestoreDefaultSignals();
+    raise(signal);
+    return;
+  }
+  const int savedErrno = errno;
   const char byte = 1;
-  // Only async-signal-safe work here: the event loop does the rest.
   [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
+  errno = savedErrno;
 }
 
 }  // namespace
@@ -121,7 +144,7 @@ void InitWindowSystem() {
       text = e.what();
     } catch (...) {
     }
-    Dialogs().MessageBox(gReportWindow, Displayable(text),
+    Dialogs().MessageBox(ReportParent(), Displayable(text),
                          QApplication::applicationDisplayName().toStdString());
   });
   SetBusyCursorHook([](bool busy) {
@@ -131,7 +154,7 @@ void InitWindowSystem() {
       QApplication::restoreOverrideCursor();
   });
   SetMessageBoxHook([](const std::string& text, const std::string& caption) {
-    Dialogs().MessageBox(gReportWindow, Displayable(text), caption);
+    Dialogs().MessageBox(ReportParent(), Displayable(text), caption);
   });
 }
 
@@ -147,9 +170,12 @@ void CloseOnTerminationSignals(QWidget* window) {
     }
     if (target) target->close();
   });
+  // Without the window nobody reads the pipe: the signals end the program the default way.
+  QObject::connect(notifier, &QObject::destroyed, [] { RestoreDefaultSignals(); });
+  gSignalled = false;
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  for (int signal : kTerminationSignals) sigaction(signal, &action, nullptr);
 }

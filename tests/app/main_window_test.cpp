@@ -12,7 +12,9 @@
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <deque>
@@ -28,6 +30,7 @@
 #include "controls/dib_image_list.h"
 #include "platform/mainloop/main_loop.h"
 #include "platform/ui/ui.h"
+#include "platform/wave/fake_driver.h"
 #include "platform/wave/system_driver.h"
 #include "platform/wave/wave_api.h"
 #include "resources/skin.h"
@@ -77,6 +80,12 @@ class TScriptedDialogs : public TDialogs {
   std::vector<std::string> Asked;
   std::vector<std::string> Messages;
   std::string Suggested;
+};
+
+// A system without wave input devices: the fake driver with one output and no input.
+class TNoInputDriver : public TFakeWaveDriver {
+ public:
+  TNoInputDriver() : TFakeWaveDriver(1, 0) {}
 };
 
 // Runs Qt's event loop and the main loop until `done` or the time limit.
@@ -273,12 +282,15 @@ TEST_F(MainWindowTest, ADeviceThatFailsToOpenIsReportedAndTheWindowIsIdle) {
 
 TEST_F(MainWindowTest, TheSuggestedNameIsTheLocalDateAndTime) {
   TfrmMain& w = Open();
+  const QDateTime before = QDateTime::currentDateTime();
   Click(w.btnRec);
+  const QDateTime after = QDateTime::currentDateTime();
   const std::string name = dialogs_->Suggested;
-  ASSERT_EQ(name.size(), 18u) << name;
-  EXPECT_EQ(name.substr(14), ".wav");
-  EXPECT_EQ(name.find_first_not_of("0123456789"), 14u);
-  EXPECT_EQ(name.substr(0, 4), QDateTime::currentDateTime().toString("yyyy").toStdString());
+  // yyyymmddhhnnss: a 24-hour clock, month before day; the click took at most a second or two.
+  std::vector<std::string> expected;
+  for (QDateTime t = before.addSecs(-1); t <= after.addSecs(1); t = t.addSecs(1))
+    expected.push_back(t.toString("yyyyMMddHHmmss").toStdString() + ".wav");
+  EXPECT_NE(std::find(expected.begin(), expected.end(), name), expected.end()) << name;
 }
 
 // ------------------------------------------------------------------ settings
@@ -318,6 +330,30 @@ TEST_F(MainWindowTest, LoadedValuesAreCheckedAndOtherKeysSurvive) {
   }
 }
 
+TEST_F(MainWindowTest, WithoutInputDevicesTheLabelSaysSoAndDeviceZeroIsKept) {
+  SetWaveDriver(std::make_shared<TNoInputDriver>());
+  TfrmMain& w = Open();
+  EXPECT_TRUE(w.InputNames.empty());
+  EXPECT_EQ(w.Settings.InputDev, 0);
+  EXPECT_EQ(w.WaveIn->GetDeviceID(), InvalidId);
+  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : No wave audio recording device found");
+  window_.reset();
+  EXPECT_NE(ReadFile(dir_ / "needlerec.ini").find("InputDev=0"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, ClosingWithTheSettingsDialogOpenSavesAndLeavesNothing) {
+  TfrmMain& w = Open();
+  w.btnSettingClick();
+  ASSERT_TRUE(w.frmDevice);
+  QPointer<TfrmDevice> dialog = w.frmDevice.data();
+  w.close();
+  Pump([] { return false; }, 50);
+  EXPECT_FALSE(dialog && dialog->isVisible());
+  window_.reset();
+  EXPECT_FALSE(dialog);
+  EXPECT_TRUE(fs::exists(dir_ / "needlerec.ini"));
+}
+
 TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   TfrmMain& w = Open();
   w.btnSettingClick();
@@ -334,7 +370,11 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   d->btnCloseClick();
   ASSERT_TRUE(Pump([&] { return !w.frmDevice; }));
   EXPECT_EQ(w.WaveIn->GetDeviceID(), 0);
+  EXPECT_EQ(w.WaveOut->GetDeviceID(), 0);
   EXPECT_EQ(w.Settings.SampleRate, 48000);
+  EXPECT_EQ(w.Settings.InputDev, 0);
+  EXPECT_EQ(w.WaveIn->GetSampleRate(), 48000);
+  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input");
 
   // Not a number: the devices are applied, the error is reported, the dialog stays open.
   w.btnSettingClick();
