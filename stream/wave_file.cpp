@@ -36,7 +36,9 @@ void TMMCustomWaveFile::SetWave(const TMMWave* Value) {
 
 void TMMCustomWaveFile::Notify(const TNotifyEvent& Event) {
   if (!Event || Quiet()) return;
-  DSPSynchronize([this, &Event] { Event(this); });
+  // A copy: the handler may assign the event anew while it runs.
+  const TNotifyEvent handler = Event;
+  DSPSynchronize([this, &handler] { handler(this); });
 }
 
 void TMMCustomWaveFile::WaveChanged() {
@@ -115,7 +117,8 @@ void TMMCustomWaveFile::Open() {
       } else {
         // Writing continues at the end of the existing data.
         FWave->OpenFile();
-        FWave->SetPosition(FWave->GetDataSize());
+        // Past the end, which the position clamps to: exact in every time unit.
+        FWave->SetPosition(FWave->GetDataSize() + 1);
       }
       FFileOpened = true;
     }

@@ -74,6 +74,10 @@ bool TWaveIOFile::Seek(int64_t position) {
   return true;
 }
 
+void TWaveIOFile::NoteWriteFailure(int64_t offset) {
+  if (FWriteFailedAt < 0 || offset < FWriteFailedAt) FWriteFailedAt = offset;
+}
+
 bool TWaveIOFile::FlushWrite() {
   if (!FBufDirty) return true;
   FBufDirty = false;
@@ -82,6 +86,7 @@ bool TWaveIOFile::FlushWrite() {
     const ssize_t n = ::pwrite(FFd, FBuffer.data() + done, FBufLen - done, FBufStart + done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      NoteWriteFailure(FBufStart + int64_t(done));
       FBufLen = 0;
       return false;
     }
@@ -146,7 +151,10 @@ bool TWaveIOFile::Write(const void* buffer, int64_t bytes) {
     while (done < bytes) {
       const ssize_t n = ::pwrite(FFd, in + done, size_t(bytes - done), FPos + done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n <= 0) {
+        NoteWriteFailure(FPos + done);
+        return false;
+      }
       done += n;
     }
   } else {
@@ -714,6 +722,19 @@ int WaveIOClose(PWaveIORecord record) {
   bool ok = true;
   if ((record->DataChunk.dwFlags & MMIO_DIRTY) && !(record->Flags & WIOF_PLAINREAD)) {
     ok = file.Flush();
+    const bool lost = file.WriteFailedAt() >= 0;
+    if (lost) {
+      // Some data never reached the disk: the sizes describe what is there, in whole frames,
+      // and are still written (they overwrite bytes already on disk and need no new space).
+      int64_t onDisk = std::max<int64_t>(file.WriteFailedAt() - int64_t(record->DataOffset), 0);
+      const int64_t align = std::max<int64_t>(record->Format()->nBlockAlign, 1);
+      onDisk -= onDisk % align;
+      if (onDisk < int64_t(record->DataBytes)) {
+        record->DataBytes = uint32_t(onDisk);
+        record->TotalSamples = ClampU32(WaveIOBytesToSamples(record, onDisk));
+      }
+      ok = true;
+    }
     if (!file.Created()) {
       // A continued file: both sizes are written anew.
       record->DataChunk.cksize = 0;
@@ -723,6 +744,8 @@ int WaveIOClose(PWaveIORecord record) {
     }
     // The sizes follow from the end of the data, wherever the last write left the position.
     ok = ok && file.Seek(record->DataOffset + record->DataBytes) && Ascend(file, record->DataChunk);
+    // After lost data, nothing more is appended: only the sizes are patched.
+    if (lost) ok = false;
     if (ok && !IsPcm(record)) {
       TMMCKInfo fact{FOURCC_FACT, 4, 0, 0, 0};
       ok = CreateChunk(file, fact) && WriteU32(file, record->TotalSamples) && Ascend(file, fact);
@@ -748,6 +771,9 @@ int WaveIOClose(PWaveIORecord record) {
            Ascend(file, item);
     }
     if (ok && listCreated) ok = Ascend(file, list);
+    if (lost) {
+      ok = file.Seek(record->DataOffset + record->DataBytes + (record->DataBytes & 1));
+    }
     record->RiffChunk.dwFlags |= MMIO_DIRTY;
     ok = ok && Ascend(file, record->RiffChunk);
     // A continued file may have been longer: nothing stays behind the form.

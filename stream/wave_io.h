@@ -67,6 +67,9 @@ class TWaveIOFile {
   // Writes all bytes or fails.
   bool Write(const void* buffer, int64_t bytes);
   bool Flush();
+  // The lowest file offset from which written bytes did not reach the disk (a full disk, a
+  // file-size limit), or -1 when every write arrived.
+  int64_t WriteFailedAt() const { return FWriteFailedAt; }
   bool SetBufferSize(size_t size);
   // Cuts or extends the file to `length` (after a flush).
   bool Truncate(int64_t length);
@@ -84,6 +87,8 @@ class TWaveIOFile {
   int64_t FBufStart = 0;
   size_t FBufLen = 0;
   bool FBufDirty = false;
+  int64_t FWriteFailedAt = -1;
+  void NoteWriteFailure(int64_t offset);
 };
 
 // One chunk's header: id, size and form or list type; the file offset of its data (for

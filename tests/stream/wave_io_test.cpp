@@ -1,6 +1,11 @@
 #include "stream/wave_io.h"
+#include "stream/wave_format.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -296,6 +301,41 @@ TEST_F(WaveIOWriting, AContinuedFileGetsNewSizesAndKeepsItsInfo) {
   ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
   EXPECT_EQ(ReadFile(dir.File("in.wav")),
             Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + Chunk("data", first + more) + info));
+}
+
+// A write that the disk refuses (here a file-size limit, in a child process so that the limit
+// stays there): the file is closed with sizes that describe the whole frames that did arrive.
+TEST_F(WaveIOWriting, ARefusedWriteLeavesSizesOfWhatReachedTheDisk) {
+  WAVEFORMATEX f{};
+  BuildPCMFormat(&f, 16, 2, 44100);
+  const std::string name = dir.File("limited.wav");
+  std::string data;
+  for (int i = 0; i < 60000; ++i) data.push_back(char(i * 11 + i / 256));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{44 + 30001, 44 + 30001};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    PWaveIORecord r = nullptr;
+    if (WaveIOFromFormat(r, &f) != WIOERR_NOERROR || WaveIOCreate(r, name) != WIOERR_NOERROR)
+      _exit(2);
+    for (size_t at = 0; at < data.size(); at += 4000) WaveIOWrite(r, data.data() + at, 4000);
+    WaveIOFree(r);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::string bytes = ReadFile(name);
+  ASSERT_GE(bytes.size(), 44u);
+  const uint32_t dataBytes = ReadLe32(bytes, 40);
+  EXPECT_EQ(ReadLe32(bytes, 4) + 8, bytes.size()) << "RIFF size";
+  EXPECT_EQ(44 + dataBytes, bytes.size()) << "data size";
+  EXPECT_EQ(dataBytes % 4, 0u) << "whole frames";
+  EXPECT_GT(dataBytes, 20000u);
+  EXPECT_LE(dataBytes, 30000u);
+  EXPECT_EQ(bytes.substr(44), data.substr(0, dataBytes));
 }
 
 TEST_F(WaveIOWriting, WriteFitsCountsThePadByteAndTheAppendedChunks) {
