@@ -120,27 +120,6 @@ TEST_F(SettingsTest, LoadReadsValuesAndFallsBackPerKey) {
   EXPECT_EQ(store.RRefLevel, -16.0);
   EXPECT_EQ(store.ScaleFactor, 50);  // not checked here
 
-  // Only a whole number counts; anything else gives the key's default.
-  struct Case {
-    const char* text;
-    int32_t value;
-  } cases[] = {{"1abc", 0},  {"44100Hz", 0}, {"4294967297", 0}, {" 7 ", 7},
-               {"0X10", 16}, {"-0x1", -1},   {"", 0},           {"+3", 3}};
-  for (const Case& c : cases) {
-    std::ofstream(dir / "needlerec.ini") << "[Common]\nInputDev=" << c.text << "\n";
-    TSettingsStore other(exe);
-    other.LoadSettings();
-    EXPECT_EQ(other.InputDev, c.value) << "'" << c.text << "'";
-  }
-  std::ofstream(dir / "needlerec.ini") << "[Window]\nLeft=10\n"
-                                          "[common]\n"
-                                          "OutputDev=0x2\n"
-                                          "InputDev=-1\n"
-                                          "SampleRate=fast\n"
-                                          "LRefLevel=-15,5\n"
-                                          "RRefLevel=\n"
-                                          "ScaleFactor=50\n";
-
   store.LRefLevel = -16.0 + 0.1;
   store.RRefLevel = -30.0;
   store.SaveSettings();
@@ -153,6 +132,21 @@ TEST_F(SettingsTest, LoadReadsValuesAndFallsBackPerKey) {
             "LRefLevel=-15.9\n"
             "RRefLevel=-30\n"
             "ScaleFactor=50\n");
+}
+
+TEST_F(SettingsTest, OnlyAWholeNumberIsAnInteger) {
+  // Only a whole number counts; anything else gives the key's default.
+  struct Case {
+    const char* text;
+    int32_t value;
+  } cases[] = {{"1abc", 0},  {"44100Hz", 0}, {"4294967297", 0}, {" 7 ", 7},
+               {"0X10", 16}, {"-0x1", -1},   {"", 0},           {"+3", 3}};
+  for (const Case& c : cases) {
+    std::ofstream(dir / "needlerec.ini") << "[Common]\nInputDev=" << c.text << "\n";
+    TSettingsStore other(exe);
+    other.LoadSettings();
+    EXPECT_EQ(other.InputDev, c.value) << "'" << c.text << "'";
+  }
 }
 
 TEST_F(SettingsTest, RefLevelTextIsShortAndLocaleFree) {
