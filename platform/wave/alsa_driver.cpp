@@ -157,7 +157,24 @@ class TAlsaStream : public TWaveStream {
     return MMSYSERR_NOERROR;
   }
 
-  void OnStop() override { DropAndPrepare(); }
+  void OnStop() override {
+    // What the device has captured but the thread has not read yet belongs to the block that
+    // the stop returns.
+    if (FInput && !FQueue.empty() && FFormat.nBlockAlign > 0) {
+      WAVEHDR* header = FQueue.front();
+      const uint32_t align = FFormat.nBlockAlign;
+      const snd_pcm_sframes_t avail = snd_pcm_avail(FPcm);
+      const uint32_t room = (header->dwBufferLength - header->dwBytesRecorded) / align;
+      const snd_pcm_uframes_t frames =
+          avail > 0 ? std::min<snd_pcm_uframes_t>(snd_pcm_uframes_t(avail), room) : 0;
+      if (frames > 0) {
+        const snd_pcm_sframes_t got =
+            snd_pcm_readi(FPcm, header->lpData + header->dwBytesRecorded, frames);
+        if (got > 0) header->dwBytesRecorded += uint32_t(got) * align;
+      }
+    }
+    DropAndPrepare();
+  }
 
   void OnReset() override {
     DropAndPrepare();
@@ -194,7 +211,15 @@ class TAlsaStream : public TWaveStream {
   TStep Recover(int err, std::vector<WAVEHDR*>& done) {
     if (err == -EAGAIN) return stBlocked;
     if (++FErrors <= kMaxConsecutiveErrors && snd_pcm_state(FPcm) != SND_PCM_STATE_DISCONNECTED) {
-      if (err == -EPIPE || err == -ESTRPIPE || err == -EINTR) {
+      if (err == -ESTRPIPE) {
+        // After a system suspend: resumed here without waiting under the lock (the library's
+        // own recovery sleeps a second per try); while the device is not ready yet, the loop
+        // waits without the lock and tries again.
+        int resumed = snd_pcm_resume(FPcm);
+        if (resumed == -EAGAIN) return stBlocked;
+        if (resumed < 0) resumed = snd_pcm_prepare(FPcm);
+        if (resumed == 0) return stProgress;
+      } else if (err == -EPIPE || err == -EINTR) {
         if (snd_pcm_recover(FPcm, err, 1) == 0) return stProgress;
       } else if (err == -EBADFD) {
         if (snd_pcm_prepare(FPcm) == 0) return stProgress;
@@ -249,11 +274,28 @@ class TAlsaStream : public TWaveStream {
       case SND_PCM_STATE_DISCONNECTED:
         MarkLost(WAVEDRVERR_DEVICELOST, done);
         return;
+      case SND_PCM_STATE_SUSPENDED: {
+        // The buffer's content is gone with the suspend; the device is brought back and the
+        // blocks it held count as played, so they are returned.
+        const int resumed = snd_pcm_resume(FPcm);
+        if (resumed == -EAGAIN) break;
+        if (resumed < 0) snd_pcm_prepare(FPcm);
+        played = static_cast<int64_t>(FWritten);
+        break;
+      }
       case SND_PCM_STATE_RUNNING:
       case SND_PCM_STATE_DRAINING:
       case SND_PCM_STATE_PAUSED: {
         snd_pcm_sframes_t delay = 0;
-        if (snd_pcm_delay(FPcm, &delay) == 0) played = static_cast<int64_t>(FWritten) - delay;
+        const int err = snd_pcm_delay(FPcm, &delay);
+        if (err == 0) {
+          played = static_cast<int64_t>(FWritten) - delay;
+          FErrors = 0;
+        } else if (err != -EAGAIN && ++FErrors > kMaxConsecutiveErrors) {
+          // A device that cannot say how far it got any more would never return its blocks.
+          MarkLost(WAVEDRVERR_DEVICELOST, done);
+          return;
+        }
         break;
       }
       default:

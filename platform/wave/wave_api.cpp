@@ -1,5 +1,7 @@
 #include "platform/wave/wave_api.h"
 
+#include <utility>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -78,8 +80,13 @@ bool TWaveDriver::GetErrorText(MMRESULT error, char* text, uint32_t size) {
 }
 
 void SetWaveDriver(std::shared_ptr<TWaveDriver> driver) {
-  std::lock_guard lock(Installed().Lock);
-  Installed().Driver = std::move(driver);
+  std::shared_ptr<TWaveDriver> old;
+  {
+    std::lock_guard lock(Installed().Lock);
+    old = std::exchange(Installed().Driver, std::move(driver));
+  }
+  // Released without the lock: its threads may still call the wave functions while it ends.
+  old.reset();
 }
 
 std::shared_ptr<TWaveDriver> GetWaveDriver() {

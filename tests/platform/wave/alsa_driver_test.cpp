@@ -60,6 +60,8 @@ class AlsaFileDevices : public ::testing::Test {
     }
   }
   void TearDown() override {
+    // Ends whatever a failed assertion left open before the recorder goes.
+    SystemWaveDriver()->AbandonAll();
     FNames.reset();
     FConfig.reset();
   }

@@ -27,6 +27,8 @@ class VirtualDevices : public ::testing::Test {
     ASSERT_EQ(OutId, 0);
     ASSERT_EQ(InId, 0);
   }
+  // Ends whatever a failed assertion left open before the recorder goes.
+  void TearDown() override { SystemWaveDriver()->AbandonAll(); }
 
   HWAVEOUT OpenOut(const WAVEFORMATEX& format) {
     HWAVEOUT handle = nullptr;
