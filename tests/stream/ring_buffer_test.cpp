@@ -170,6 +170,54 @@ TEST_F(RingFixture, DisabledDiscardsPushesButQueuedBytesStillReachTheSink) {
   ring_.Close();  // before the sink goes
 }
 
+TEST_F(RingFixture, TheTwentyFifthOfFiftySlotsWakesTheFlush) {
+  TMemorySink sink(nullptr);
+  ring_.SetOutput(&sink);
+  SetUpRing(qmWrite, 16, 1024, 50);
+  std::atomic<int> passes{0};
+  ring_.OnFlushQueue = [&](TObject*) { ++passes; };
+  ring_.Open();
+  ring_.Start();
+  std::vector<char> block = Pattern(1024);
+  auto push = [&] {
+    BlockHeader h = Block(block, 1024);
+    ring_.BufferReady(&h);
+  };
+  for (int i = 0; i < 24; ++i) push();
+  Sleep(50);
+  EXPECT_EQ(passes, 0) << "24 full slots do not wake the worker";
+  push();  // fills the 25th slot
+  ASSERT_TRUE(RunUntil([&] { return passes > 0; }, 5000));
+  ASSERT_TRUE(RunUntil([&] { return sink.Size() == 25u * 1024; }, 5000));
+  ring_.Stop();
+  ring_.Close();  // before the sink goes
+}
+
+TEST_F(RingFixture, StopWhilePlayingDropsTheQueueAndTheNextPullWaitsForANewFill) {
+  TMemorySource source(nullptr, Pattern(1024 * 40));
+  ring_.SetInput(&source);
+  SetUpRing(qmRead, 16, 1024, 8);
+  ring_.Open();
+  ring_.Start();
+  std::vector<char> out(1024);
+  BlockHeader h = Block(out, 0);
+  bool more = false;
+  ring_.BufferLoad(&h, more);
+  ASSERT_EQ(h.dwBytesRecorded, 1024u);
+  EXPECT_TRUE(ring_.Prefilled());
+  ring_.Stop();
+  EXPECT_EQ(ring_.BytesQueued(), 0) << "the unread bytes are gone";
+  EXPECT_FALSE(ring_.Prefilled());
+  ring_.Start();
+  const int loads = source.FLoads;
+  h = Block(out, 0);
+  ring_.BufferLoad(&h, more);
+  EXPECT_GT(source.FLoads, loads) << "the pull waited for a new fill";
+  EXPECT_TRUE(ring_.Prefilled());
+  EXPECT_EQ(h.dwBytesRecorded, 1024u);
+  ring_.Close();  // before the source goes
+}
+
 TEST_F(RingFixture, AFullQueueDropsWithOverflowAndALongBlockIsCutToOneSlot) {
   TMemorySink sink(nullptr);
   ring_.SetOutput(&sink);
