@@ -9,6 +9,11 @@ const char* const kCallbackRefusedText =
     "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported under "
     "Windows 95";
 
+void ReportAndRequestClose(std::exception_ptr error, TMessageWindow* window) {
+  HandleException(error);
+  if (window) PostMessage(window->Handle(), kDeviceCloseRequest, 0, 0);
+}
+
 std::string WaveOutErrorText(MMRESULT code) {
   char text[256] = {};
   if (waveOutGetErrorTextA(code, text, 255) != MMSYSERR_NOERROR) return kUnknownErrorText;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 
 #include "platform/kernel/message_queue.h"
 #include "platform/kernel/sync.h"
+#include "platform/mainloop/main_loop.h"
 #include "platform/wave/wave_api.h"
 #include "stream/dsp_thread.h"
 #include "stream/mm_error.h"
@@ -31,6 +33,12 @@ class EMMWaveInError : public EMMError {
 extern const char* const kChangeWhileOpen;      // "Change to property while device was open"
 extern const char* const kUnknownErrorText;     // the text for a code the driver does not know
 extern const char* const kCallbackRefusedText;  // the notice shown when cmCallback is chosen
+
+// The private message by which a device asks its hidden window to close it on the main thread.
+constexpr uint32_t kDeviceCloseRequest = WM_APP + 3;
+// Reports an error of a worker or a driver callback and has the main thread close the device
+// (Stop, OnStop and OnClose belong there).
+void ReportAndRequestClose(std::exception_ptr error, TMessageWindow* window);
 
 // The driver's text for an error code, or the unknown-error text.
 std::string WaveOutErrorText(MMRESULT code);

@@ -10,7 +10,6 @@ namespace {
 
 const char* const kNoDevice = "No wave audio recording device found";
 const char* const kInvalidId = "Invalid DeviceID";
-constexpr uint32_t kCloseRequest = WM_APP + 3;  // the worker failed: close on the main thread
 
 }  // namespace
 
@@ -228,14 +227,13 @@ void TMMCustomWaveIn::DriverCallback(void* handle, uint32_t msg, uintptr_t insta
         break;
     }
   } catch (...) {
-    HandleException(std::current_exception());
-    if (self->FNotifyWindow) PostMessage(self->FNotifyWindow->Handle(), kCloseRequest, 0, 0);
+    ReportAndRequestClose(std::current_exception(), self->FNotifyWindow.get());
   }
 }
 
 void TMMCustomWaveIn::WindowProc(TMessage& msg) {
   try {
-    if (msg.message == kCloseRequest) {
+    if (msg.message == kDeviceCloseRequest) {
       Close();
       return;
     }
@@ -258,12 +256,6 @@ void TMMCustomWaveIn::WindowProc(TMessage& msg) {
 }
 
 // ------------------------------------------------------------------ worker
-
-void TMMCustomWaveIn::WorkerFailed(std::exception_ptr error) {
-  // The worker ends; the device is closed on the main thread, where Stop and OnClose belong.
-  HandleException(error);
-  if (FNotifyWindow) PostMessage(FNotifyWindow->Handle(), kCloseRequest, 0, 0);
-}
 
 // ------------------------------------------------------------------ open and close
 
@@ -290,7 +282,9 @@ void TMMCustomWaveIn::Open() {
                                            if (reinterpret_cast<HWAVEIN>(msg.wParam) == FHandle)
                                              BufferDone(reinterpret_cast<PWaveHdr>(msg.lParam));
                                          },
-                                         [this](std::exception_ptr error) { WorkerFailed(error); }))
+                                         [this](std::exception_ptr error) {
+                                           ReportAndRequestClose(error, FNotifyWindow.get());
+                                         }))
       DeviceError("WaveIn:\n\rCould not create thread");
     HWAVEIN handle = nullptr;
     const MMRESULT result =

@@ -101,7 +101,6 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void BuildFormat();
   void UpdateMaxRecordBytes();
   void CloseCompletion();
-  void WorkerFailed(std::exception_ptr error);
   std::string ErrorText(MMRESULT code);
   int64_t GetSamplePosition();
   bool IsOpen() const { return FState & dsOpen; }

@@ -11,7 +11,6 @@ namespace {
 
 const char* const kNoDevice = "No wave audio playing device found";
 const char* const kInvalidId = "Invalid DeviceID";
-constexpr uint32_t kCloseRequest = WM_APP + 3;  // an exception in the driver callback
 
 }  // namespace
 
@@ -152,14 +151,13 @@ void TMMWaveOut::DriverCallback(void* handle, uint32_t msg, uintptr_t instance, 
     }
   } catch (...) {
     // The driver's thread must not close the device: the main thread does.
-    HandleException(std::current_exception());
-    if (self->FNotifyWindow) PostMessage(self->FNotifyWindow->Handle(), kCloseRequest, 0, 0);
+    ReportAndRequestClose(std::current_exception(), self->FNotifyWindow.get());
   }
 }
 
 void TMMWaveOut::WindowProc(TMessage& msg) {
   try {
-    if (msg.message == kCloseRequest) {
+    if (msg.message == kDeviceCloseRequest) {
       Close();
       return;
     }
@@ -182,13 +180,6 @@ void TMMWaveOut::WindowProc(TMessage& msg) {
 }
 
 // ------------------------------------------------------------------ worker
-
-void TMMWaveOut::WorkerFailed(std::exception_ptr error) {
-  // The worker ends; closing the device is left to the main thread, where Stop and OnClose
-  // belong.
-  HandleException(error);
-  if (FNotifyWindow) PostMessage(FNotifyWindow->Handle(), kCloseRequest, 0, 0);
-}
 
 // ------------------------------------------------------------------ open and close
 
@@ -217,7 +208,9 @@ void TMMWaveOut::Open() {
                                                !FHalting)
                                              BufferDone(reinterpret_cast<PWaveHdr>(msg.lParam));
                                          },
-                                         [this](std::exception_ptr error) { WorkerFailed(error); }))
+                                         [this](std::exception_ptr error) {
+                                           ReportAndRequestClose(error, FNotifyWindow.get());
+                                         }))
       DeviceError("WaveOut:\n\rCould not create thread");
     HWAVEOUT handle = nullptr;
     const MMRESULT result =

@@ -89,7 +89,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void WriteBlock(PWaveHdr header);
   bool PrimeHeaders(bool allocate);
   int64_t GetSamplePosition();
-  void WorkerFailed(std::exception_ptr error);
   void ResetBookkeeping();
   bool IsOpen() const { return FState & dsOpen; }
   bool IsStarted() const { return FState & dsStarted; }

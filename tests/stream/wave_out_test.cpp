@@ -124,6 +124,28 @@ TEST_F(WaveOutTest, ALongPrimingShowsTheBusyCursorUntilItEnds) {
   SetBusyCursorHook(nullptr);
 }
 
+TEST_F(WaveOutTest, AnErrorOnTheWorkerIsReportedAndTheDeviceClosesOnTheMainThread) {
+  MakeChain(1024 * 10);
+  std::vector<std::string> reports;
+  SetExceptionHandler([&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      reports.push_back(x.what());
+    }
+  });
+  bool closedOnMain = false;
+  out_->OnClose = [&](TObject*) { closedOnMain = IsMainThread(); };
+  sink_.OnReceive = [] { throw std::runtime_error("meter broke"); };
+  out_->Start();
+  ASSERT_TRUE(driver_->ReturnOutBlock());
+  ASSERT_TRUE(RunUntil([&] { return out_->DeviceState() == unsigned(dsClosed); }, 5000));
+  EXPECT_EQ(reports, (std::vector<std::string>{"meter broke"}));
+  EXPECT_TRUE(closedOnMain);
+  sink_.OnReceive = nullptr;
+  SetExceptionHandler(nullptr);
+}
+
 TEST_F(WaveOutTest, AShortSourceStopsItselfAfterItsLastBlock) {
   MakeChain(1024 * 2 + 500, 1024, 5);
   out_->Start();
