@@ -118,100 +118,97 @@ bool TFakeWaveDriver::ReturnInBlock(uint32_t bytes, char fill) {
   return true;
 }
 
-// ------------------------------------------------------------------ output
+// ------------------------------------------------------------------ both directions
 
-uint32_t TFakeWaveDriver::OutGetNumDevs() {
+MMRESULT TFakeWaveDriver::Caps(const std::string& call, bool input, uintptr_t deviceId, char* name,
+                               uint32_t nameSize, uint32_t& version, uint32_t size) {
   MMRESULT r;
-  Log("waveOutGetNumDevs", "waveOutGetNumDevs", r);
-  return FOutputs;
-}
-
-MMRESULT TFakeWaveDriver::OutGetDevCaps(uintptr_t deviceId, WAVEOUTCAPSA* caps, uint32_t size) {
-  MMRESULT r;
-  if (Log("waveOutGetDevCapsA(" + std::to_string(int32_t(deviceId)) + "," + std::to_string(size) +
-              ")",
-          "waveOutGetDevCapsA", r))
+  if (Log(call + "(" + std::to_string(int32_t(deviceId)) + "," + std::to_string(size) + ")", call,
+          r))
     return r;
-  if (int32_t(deviceId) >= int32_t(FOutputs) || int32_t(deviceId) < -1) return MMSYSERR_BADDEVICEID;
-  std::memset(caps, 0, sizeof *caps);
-  std::snprintf(caps->szPname, sizeof caps->szPname, "Fake output %d", int32_t(deviceId));
-  caps->vDriverVersion = 0x0100;
+  const uint32_t count = input ? FInputs : FOutputs;
+  if (int32_t(deviceId) >= int32_t(count) || int32_t(deviceId) < -1) return MMSYSERR_BADDEVICEID;
+  std::snprintf(name, nameSize, "Fake %s %d", input ? "input" : "output", int32_t(deviceId));
+  version = 0x0100;
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT TFakeWaveDriver::OutOpen(HWAVEOUT* handle, uint32_t deviceId, const WAVEFORMATEX* format,
-                                  uintptr_t callback, uintptr_t instance, uint32_t flags) {
+MMRESULT TFakeWaveDriver::OpenDevice(const std::string& call, bool input, void** handle,
+                                     uint32_t deviceId, const WAVEFORMATEX* format,
+                                     uintptr_t callback, uintptr_t instance, uint32_t flags) {
   const bool query = flags & WAVE_FORMAT_QUERY;
   MMRESULT r;
-  if (Log("waveOutOpen(" + std::to_string(int32_t(deviceId)) + "," +
+  if (Log(call + "(" + std::to_string(int32_t(deviceId)) + "," +
               (query                                              ? "query"
                : (flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION ? "CALLBACK_FUNCTION"
                                                                   : "other") +
               ")",
-          query ? "waveOutOpen(query)" : "waveOutOpen", r))
+          query ? call + "(query)" : call, r))
     return r;
   if (query) return FRefuseFormats ? WAVERR_BADFORMAT : MMSYSERR_NOERROR;
-  auto* d = new Device{false,    deviceId, *format, reinterpret_cast<WAVECALLBACK>(callback),
+  auto* d = new Device{input,    deviceId, *format, reinterpret_cast<WAVECALLBACK>(callback),
                        instance, {},       0};
   {
     std::lock_guard guard(FLock);
     FDevices.push_back(d);
   }
-  *handle = reinterpret_cast<HWAVEOUT>(d);
-  if (FDeliverOpen) Notify(d, WOM_OPEN, nullptr);
+  *handle = d;
+  if (FDeliverOpen) Notify(d, input ? WIM_OPEN : WOM_OPEN, nullptr);
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT TFakeWaveDriver::OutPrepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t size) {
+MMRESULT TFakeWaveDriver::CloseDevice(const std::string& call, void* handle) {
   MMRESULT r;
-  if (Log("waveOutPrepareHeader(" + std::to_string(size) + ")", "waveOutPrepareHeader", r))
-    return r;
+  if (Log(call, call, r)) return r;
+  Device* d = Find(handle);
+  if (!d) return MMSYSERR_INVALHANDLE;
+  {
+    std::lock_guard guard(FLock);
+    if (!d->queue.empty()) return WAVERR_STILLPLAYING;
+    FDevices.erase(std::find(FDevices.begin(), FDevices.end(), d));
+  }
+  if (FDeliverClose) Notify(d, d->input ? WIM_CLOSE : WOM_CLOSE, nullptr);
+  delete d;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT TFakeWaveDriver::SetPrepared(const std::string& call, void* handle, WAVEHDR* header,
+                                      uint32_t size, bool prepared) {
+  MMRESULT r;
+  if (Log(call + "(" + std::to_string(size) + ")", call, r)) return r;
   if (!Find(handle)) return MMSYSERR_INVALHANDLE;
-  header->dwFlags |= WHDR_PREPARED;
+  if (prepared)
+    header->dwFlags |= WHDR_PREPARED;
+  else
+    header->dwFlags &= ~WHDR_PREPARED;
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT TFakeWaveDriver::OutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t size) {
+MMRESULT TFakeWaveDriver::Enqueue(const std::string& call, void* handle, WAVEHDR* header) {
   MMRESULT r;
-  if (Log("waveOutUnprepareHeader(" + std::to_string(size) + ")", "waveOutUnprepareHeader", r))
-    return r;
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
-  header->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT TFakeWaveDriver::OutWrite(HWAVEOUT handle, WAVEHDR* header, uint32_t size) {
-  MMRESULT r;
-  if (Log("waveOutWrite(" + std::to_string(header->dwBufferLength) + ")", "waveOutWrite", r))
-    return r;
-  (void)size;
+  if (Log(call + "(" + std::to_string(header->dwBufferLength) + ")", call, r)) return r;
   Device* d = Find(handle);
   if (!d) return MMSYSERR_INVALHANDLE;
   if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
   header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+  if (d->input) header->dwBytesRecorded = 0;
   std::lock_guard guard(FLock);
   d->queue.push_back(header);
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT TFakeWaveDriver::OutPause(HWAVEOUT handle) {
+MMRESULT TFakeWaveDriver::Answer(const std::string& call, void* handle) {
   MMRESULT r;
-  if (Log("waveOutPause", "waveOutPause", r)) return r;
+  if (Log(call, call, r)) return r;
   return Find(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
-MMRESULT TFakeWaveDriver::OutRestart(HWAVEOUT handle) {
+MMRESULT TFakeWaveDriver::ResetDevice(const std::string& call, void* handle) {
   MMRESULT r;
-  if (Log("waveOutRestart", "waveOutRestart", r)) return r;
-  return Find(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
-}
-
-MMRESULT TFakeWaveDriver::OutReset(HWAVEOUT handle) {
-  MMRESULT r;
-  if (Log("waveOutReset", "waveOutReset", r)) return r;
+  if (Log(call, call, r)) return r;
   Device* d = Find(handle);
   if (!d) return MMSYSERR_INVALHANDLE;
-  // Every queued block comes back at once; the position restarts.
+  // Every queued block comes back at once (input blocks empty); the position restarts.
   for (;;) {
     WAVEHDR* h = nullptr;
     {
@@ -220,8 +217,9 @@ MMRESULT TFakeWaveDriver::OutReset(HWAVEOUT handle) {
       h = d->queue.front();
       d->queue.pop_front();
     }
+    if (d->input) h->dwBytesRecorded = 0;
     h->dwFlags = (h->dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
-    Notify(d, WOM_DONE, h);
+    Notify(d, d->input ? WIM_DATA : WOM_DONE, h);
   }
   std::lock_guard guard(FLock);
   d->position = 0;
@@ -248,23 +246,56 @@ MMRESULT TFakeWaveDriver::Position(void* handle, MMTIME* time, const char* name)
   return MMSYSERR_NOERROR;
 }
 
+// ------------------------------------------------------------------ output
+
+uint32_t TFakeWaveDriver::OutGetNumDevs() {
+  MMRESULT r;
+  Log("waveOutGetNumDevs", "waveOutGetNumDevs", r);
+  return FOutputs;
+}
+
+MMRESULT TFakeWaveDriver::OutGetDevCaps(uintptr_t deviceId, WAVEOUTCAPSA* caps, uint32_t size) {
+  *caps = WAVEOUTCAPSA{};
+  return Caps("waveOutGetDevCapsA", false, deviceId, caps->szPname, sizeof caps->szPname,
+              caps->vDriverVersion, size);
+}
+
+MMRESULT TFakeWaveDriver::OutOpen(HWAVEOUT* handle, uint32_t deviceId, const WAVEFORMATEX* format,
+                                  uintptr_t callback, uintptr_t instance, uint32_t flags) {
+  return OpenDevice("waveOutOpen", false, reinterpret_cast<void**>(handle), deviceId, format,
+                    callback, instance, flags);
+}
+
+MMRESULT TFakeWaveDriver::OutPrepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t size) {
+  return SetPrepared("waveOutPrepareHeader", handle, header, size, true);
+}
+
+MMRESULT TFakeWaveDriver::OutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t size) {
+  return SetPrepared("waveOutUnprepareHeader", handle, header, size, false);
+}
+
+MMRESULT TFakeWaveDriver::OutWrite(HWAVEOUT handle, WAVEHDR* header, uint32_t) {
+  return Enqueue("waveOutWrite", handle, header);
+}
+
+MMRESULT TFakeWaveDriver::OutPause(HWAVEOUT handle) {
+  return Answer("waveOutPause", handle);
+}
+
+MMRESULT TFakeWaveDriver::OutRestart(HWAVEOUT handle) {
+  return Answer("waveOutRestart", handle);
+}
+
+MMRESULT TFakeWaveDriver::OutReset(HWAVEOUT handle) {
+  return ResetDevice("waveOutReset", handle);
+}
+
 MMRESULT TFakeWaveDriver::OutGetPosition(HWAVEOUT handle, MMTIME* time, uint32_t) {
   return Position(handle, time, "waveOutGetPosition");
 }
 
 MMRESULT TFakeWaveDriver::OutClose(HWAVEOUT handle) {
-  MMRESULT r;
-  if (Log("waveOutClose", "waveOutClose", r)) return r;
-  Device* d = Find(handle);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  {
-    std::lock_guard guard(FLock);
-    if (!d->queue.empty()) return WAVERR_STILLPLAYING;
-    FDevices.erase(std::find(FDevices.begin(), FDevices.end(), d));
-  }
-  if (FDeliverClose) Notify(d, WOM_CLOSE, nullptr);
-  delete d;
-  return MMSYSERR_NOERROR;
+  return CloseDevice("waveOutClose", handle);
 }
 
 // ------------------------------------------------------------------ input
@@ -276,92 +307,35 @@ uint32_t TFakeWaveDriver::InGetNumDevs() {
 }
 
 MMRESULT TFakeWaveDriver::InGetDevCaps(uintptr_t deviceId, WAVEINCAPSA* caps, uint32_t size) {
-  MMRESULT r;
-  if (Log("waveInGetDevCapsA(" + std::to_string(int32_t(deviceId)) + "," + std::to_string(size) +
-              ")",
-          "waveInGetDevCapsA", r))
-    return r;
-  if (int32_t(deviceId) >= int32_t(FInputs) || int32_t(deviceId) < -1) return MMSYSERR_BADDEVICEID;
-  std::memset(caps, 0, sizeof *caps);
-  std::snprintf(caps->szPname, sizeof caps->szPname, "Fake input %d", int32_t(deviceId));
-  caps->vDriverVersion = 0x0100;
-  return MMSYSERR_NOERROR;
+  *caps = WAVEINCAPSA{};
+  return Caps("waveInGetDevCapsA", true, deviceId, caps->szPname, sizeof caps->szPname,
+              caps->vDriverVersion, size);
 }
 
 MMRESULT TFakeWaveDriver::InOpen(HWAVEIN* handle, uint32_t deviceId, const WAVEFORMATEX* format,
                                  uintptr_t callback, uintptr_t instance, uint32_t flags) {
-  const bool query = flags & WAVE_FORMAT_QUERY;
-  MMRESULT r;
-  if (Log("waveInOpen(" + std::to_string(int32_t(deviceId)) + "," +
-              (query                                              ? "query"
-               : (flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION ? "CALLBACK_FUNCTION"
-                                                                  : "other") +
-              ")",
-          query ? "waveInOpen(query)" : "waveInOpen", r))
-    return r;
-  if (query) return FRefuseFormats ? WAVERR_BADFORMAT : MMSYSERR_NOERROR;
-  auto* d = new Device{true,     deviceId, *format, reinterpret_cast<WAVECALLBACK>(callback),
-                       instance, {},       0};
-  {
-    std::lock_guard guard(FLock);
-    FDevices.push_back(d);
-  }
-  *handle = reinterpret_cast<HWAVEIN>(d);
-  if (FDeliverOpen) Notify(d, WIM_OPEN, nullptr);
-  return MMSYSERR_NOERROR;
+  return OpenDevice("waveInOpen", true, reinterpret_cast<void**>(handle), deviceId, format,
+                    callback, instance, flags);
 }
 
 MMRESULT TFakeWaveDriver::InClose(HWAVEIN handle) {
-  MMRESULT r;
-  if (Log("waveInClose", "waveInClose", r)) return r;
-  Device* d = Find(handle);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  {
-    std::lock_guard guard(FLock);
-    if (!d->queue.empty()) return WAVERR_STILLPLAYING;
-    FDevices.erase(std::find(FDevices.begin(), FDevices.end(), d));
-  }
-  if (FDeliverClose) Notify(d, WIM_CLOSE, nullptr);
-  delete d;
-  return MMSYSERR_NOERROR;
+  return CloseDevice("waveInClose", handle);
 }
 
 MMRESULT TFakeWaveDriver::InPrepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t size) {
-  MMRESULT r;
-  if (Log("waveInPrepareHeader(" + std::to_string(size) + ")", "waveInPrepareHeader", r)) return r;
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
-  header->dwFlags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return SetPrepared("waveInPrepareHeader", handle, header, size, true);
 }
 
 MMRESULT TFakeWaveDriver::InUnprepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t size) {
-  MMRESULT r;
-  if (Log("waveInUnprepareHeader(" + std::to_string(size) + ")", "waveInUnprepareHeader", r))
-    return r;
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
-  header->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return SetPrepared("waveInUnprepareHeader", handle, header, size, false);
 }
 
-MMRESULT TFakeWaveDriver::InAddBuffer(HWAVEIN handle, WAVEHDR* header, uint32_t size) {
-  MMRESULT r;
-  if (Log("waveInAddBuffer(" + std::to_string(header->dwBufferLength) + ")", "waveInAddBuffer", r))
-    return r;
-  (void)size;
-  Device* d = Find(handle);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-  header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-  header->dwBytesRecorded = 0;
-  std::lock_guard guard(FLock);
-  d->queue.push_back(header);
-  return MMSYSERR_NOERROR;
+MMRESULT TFakeWaveDriver::InAddBuffer(HWAVEIN handle, WAVEHDR* header, uint32_t) {
+  return Enqueue("waveInAddBuffer", handle, header);
 }
 
 MMRESULT TFakeWaveDriver::InStart(HWAVEIN handle) {
-  MMRESULT r;
-  if (Log("waveInStart", "waveInStart", r)) return r;
-  return Find(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+  return Answer("waveInStart", handle);
 }
 
 MMRESULT TFakeWaveDriver::InStop(HWAVEIN handle) {
@@ -378,25 +352,7 @@ MMRESULT TFakeWaveDriver::InStop(HWAVEIN handle) {
 }
 
 MMRESULT TFakeWaveDriver::InReset(HWAVEIN handle) {
-  MMRESULT r;
-  if (Log("waveInReset", "waveInReset", r)) return r;
-  Device* d = Find(handle);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  for (;;) {
-    WAVEHDR* h = nullptr;
-    {
-      std::lock_guard guard(FLock);
-      if (d->queue.empty()) break;
-      h = d->queue.front();
-      d->queue.pop_front();
-    }
-    h->dwBytesRecorded = 0;
-    h->dwFlags = (h->dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
-    Notify(d, WIM_DATA, h);
-  }
-  std::lock_guard guard(FLock);
-  d->position = 0;
-  return MMSYSERR_NOERROR;
+  return ResetDevice("waveInReset", handle);
 }
 
 MMRESULT TFakeWaveDriver::InGetPosition(HWAVEIN handle, MMTIME* time, uint32_t) {

@@ -85,6 +85,18 @@ class TFakeWaveDriver : public TWaveDriver {
   Device* Find(void* handle);
   void Notify(Device* d, uint32_t msg, WAVEHDR* header);
   MMRESULT Position(void* handle, MMTIME* time, const char* name);
+  // The calls of both directions; `call` names the function in the log.
+  MMRESULT Caps(const std::string& call, bool input, uintptr_t deviceId, char* name,
+                uint32_t nameSize, uint32_t& version, uint32_t size);
+  MMRESULT OpenDevice(const std::string& call, bool input, void** handle, uint32_t deviceId,
+                      const WAVEFORMATEX* format, uintptr_t callback, uintptr_t instance,
+                      uint32_t flags);
+  MMRESULT CloseDevice(const std::string& call, void* handle);
+  MMRESULT SetPrepared(const std::string& call, void* handle, WAVEHDR* header, uint32_t size,
+                       bool prepared);
+  MMRESULT Enqueue(const std::string& call, void* handle, WAVEHDR* header);
+  MMRESULT Answer(const std::string& call, void* handle);
+  MMRESULT ResetDevice(const std::string& call, void* handle);
 
   std::recursive_mutex FLock;
   std::vector<std::string> FCalls;
