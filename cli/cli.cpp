@@ -10,7 +10,16 @@ void Usage(std::ostream& err) {
   err << "usage: needlerec-cli info FILE [--json]\n"
          "       needlerec-cli devices [--json]\n"
          "       needlerec-cli play FILE [--device N]\n"
-         "       needlerec-cli record FILE [--device N] [--rate 44100|48000] [--seconds S]\n";
+         "       needlerec-cli record FILE [--device N] [--rate 44100|48000] [--seconds S]\n"
+         "                            [--buffer S]\n"
+         "\n"
+         "record: --seconds S stops after S seconds (0.001 or more); --buffer S queues up to S\n"
+         "seconds of audio (default 10) while the disk is slow. Ctrl-C, SIGTERM, SIGHUP and a\n"
+         "closed output pipe end a recording normally, with the file saved.\n"
+         "\n"
+         "exit status: 0 everything was played or recorded; 1 an error; 2 a usage error;\n"
+         "3 the recording was saved but is incomplete (audio lost because the disk did not keep\n"
+         "up, disk full, the 4 GiB size limit, or a device that stopped delivering audio).\n";
 }
 
 }  // namespace

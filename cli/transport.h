@@ -6,5 +6,12 @@
 #include <string>
 #include <vector>
 
+// The exit codes of needlerec-cli.
+constexpr int kExitOk = 0;          // everything was played or recorded
+constexpr int kExitError = 1;       // the command failed
+constexpr int kExitUsage = 2;       // the words of the command were wrong
+constexpr int kExitIncomplete = 3;  // a recording was saved, but incomplete (audio lost,
+                                    // disk full, size limit, a device that stopped delivering)
+
 int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

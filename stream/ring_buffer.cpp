@@ -233,6 +233,8 @@ void TMMRingBuffer::AllocQueue() {
   }
   ResetQueue();
   FLoopState.LoopActive = 0;
+  FDroppedBlocks = FDroppedBytes = FDropouts = 0;
+  FLastPushDropped = false;
   FAllocated = true;
   FStopping = false;
 }
@@ -289,14 +291,22 @@ void TMMRingBuffer::WakeWorkerLocked() {
 void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uint32_t flags) {
   if (!FAllocated || !FEnabled) return;
   if (IsFull() && !FWaitIfFull) {
+    // Counted, so that a recording that lost audio can say so.
+    if (data && count > 0) {
+      ++FDroppedBlocks;
+      FDroppedBytes += std::min(count, FSlotSize);
+      if (!FLastPushDropped.exchange(true)) ++FDropouts;
+    }
     Fire(OnOverlow);
     return;
   }
   if (!data || count <= 0) return;
+  FLastPushDropped = false;
   std::unique_lock guard(FLock);
   if (!FAllocated) return;
   const int32_t n = std::min(count, FSlotSize);
-  if (FQueueMode == qmWrite && FCount + 1 >= FNumBuffers / 2 && !FRunEvent->IsSet())
+  const int32_t threshold = FFlushThreshold > 0 ? FFlushThreshold.load() : FNumBuffers / 2;
+  if (FQueueMode == qmWrite && FCount + 1 >= threshold && !FRunEvent->IsSet())
     WakeWorkerLocked();
   if (FWaitIfFull) {
     while (FCount == FNumBuffers && FAllocated) {

@@ -3,6 +3,7 @@
 // so that a device thread hands over or takes a block with one copy and never waits for disk.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -63,6 +64,11 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool GetWaitIfFull() const { return FWaitIfFull; }
   void SetLoopIfEmpty(bool Value) { FLoopIfEmpty = Value; }
   bool GetLoopIfEmpty() const { return FLoopIfEmpty; }
+  // In qmWrite mode, the number of queued slots that wakes the worker to write them out; 0 (the
+  // default) means half the slots. A deep queue that must ride out long stalls of its output
+  // still writes soon after the data arrives when this is small.
+  void SetFlushThreshold(int32_t Value) { FFlushThreshold = std::max(Value, 0); }
+  int32_t GetFlushThreshold() const { return FFlushThreshold; }
   void SetTimeOut(int32_t Value) { FTimeOut = Value; }
   int32_t GetTimeOut() const { return FTimeOut; }
 
@@ -97,6 +103,11 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool Allocated() const { return FAllocated; }
   bool Prefilled() const { return FPrefilled; }
   bool WorkerDied() const { return FWorkerDied; }
+  // What pushes into a full queue lost since the queue was allocated: the blocks, their bytes,
+  // and the dropouts (runs of blocks lost one after another).
+  int64_t DroppedBlocks() const { return FDroppedBlocks; }
+  int64_t DroppedBytes() const { return FDroppedBytes; }
+  int64_t Dropouts() const { return FDropouts; }
   // The size of one slot while allocated.
   int32_t SlotSize() const { return FSlotSize; }
 
@@ -140,6 +151,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   std::atomic<bool> FWaitIfFull{false};
   std::atomic<bool> FLoopIfEmpty{false};
   std::atomic<int32_t> FTimeOut{10000};
+  std::atomic<int32_t> FFlushThreshold{0};
 
   // Guards the counters, the indices, the slot heads and LoopState.
   TCriticalSection FLock;
@@ -163,6 +175,11 @@ class TMMRingBuffer : public TMMDSPComponent {
   std::atomic<bool> FPrefilled{false};
   std::atomic<bool> FStopping{false};
   std::atomic<bool> FWorkerDied{false};
+  // Written by the pushing thread only, read by any.
+  std::atomic<int64_t> FDroppedBlocks{0};
+  std::atomic<int64_t> FDroppedBytes{0};
+  std::atomic<int64_t> FDropouts{0};
+  std::atomic<bool> FLastPushDropped{false};
   // The format as an empty pull needs it: a compressed one repeats the last slot, 8-bit PCM is
   // silent at 0x80.
   bool FCompressed = false;

@@ -4,15 +4,41 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "platform/kernel/clock.h"
 #include "stream/dsp_thread.h"
 
 int64_t DiskFreeBytes(const std::string& folder) {
   struct statvfs info {};
   if (::statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) return -1;
   return int64_t(info.f_bavail) * int64_t(info.f_frsize);
+}
+
+std::string FileEndText(TMMFileEnd reason, int64_t savedMs) {
+  const char* why = "";
+  switch (reason) {
+    case feNone:
+      return "";
+    case feDiskFull:
+      why = "The disk is full";
+      break;
+    case feSizeLimit:
+      why = "The file reached the 4 GiB limit of the WAVE format";
+      break;
+    case feWriteError:
+      why = "The file could not be written";
+      break;
+  }
+  savedMs = std::max<int64_t>(savedMs, 0);
+  char length[48];
+  std::snprintf(length, sizeof length, "%lld:%02lld:%02lld.%01lld", (long long)(savedMs / 3600000),
+                (long long)(savedMs / 60000 % 60), (long long)(savedMs / 1000 % 60),
+                (long long)(savedMs % 1000 / 100));
+  return std::string(why) + ": the recording was stopped and saved (" + length + ").";
 }
 
 TMMCustomWaveFile::TMMCustomWaveFile(TComponent* AOwner)
@@ -103,6 +129,8 @@ TMMFileInfo TMMCustomWaveFile::GetFileInfo(const std::string& Name) const {
 void TMMCustomWaveFile::Open() {
   TMMCustomFile::Open();
   if (FFileOpened) return;
+  FEndReason = feNone;
+  FWrittenBytes = FWrittenMs = 0;
   if (!FInput) {
     if (!FWave->Empty()) {
       FWave->OpenFile();
@@ -121,6 +149,7 @@ void TMMCustomWaveFile::Open() {
         FWave->SetPosition(FWave->GetDataSize() + 1);
       }
       FFileOpened = true;
+      FLastSizeUpdate = timeGetTime();
     }
   }
   if (FFileOpened) Notify(OnOpen);
@@ -134,6 +163,10 @@ bool TMMCustomWaveFile::CloseWaveFile() {
     FWave->WriteData(zeros, sizeof zeros);
   }
   FWave->CloseFile();
+  if (const PWaveIORecord record = FWave->GetWaveIORecord()) {
+    FWrittenBytes = record->DataBytes;
+    FWrittenMs = FWave->SamplesToMs(record->TotalSamples);
+  }
   FFileOpened = false;
   return true;
 }
@@ -180,8 +213,19 @@ void TMMCustomWaveFile::WriteBlock(PWaveHdr lpWaveHdr) {
     // A reserve stays free so that the buffered tail can be flushed and the sizes patched.
     room = free < 0 || free >= int64_t(FWave->GetIOBufferSize()) + bytes + 10240;
   }
-  room = room && WaveIOWriteFits(FWave->GetWaveIORecord(), bytes, FSizeLimit);
-  if (!room || FWave->WriteData(lpWaveHdr->lpData, bytes) <= 0) Close();
+  TMMFileEnd reason = room ? feNone : feDiskFull;
+  if (room && !WaveIOWriteFits(FWave->GetWaveIORecord(), bytes, FSizeLimit)) reason = feSizeLimit;
+  if (reason == feNone && FWave->WriteData(lpWaveHdr->lpData, bytes) <= 0)
+    reason = errno == ENOSPC || errno == EDQUOT ? feDiskFull : feWriteError;
+  if (reason == feNone && timeGetTime() - FLastSizeUpdate >= SizeUpdateIntervalMs) {
+    FLastSizeUpdate = timeGetTime();
+    if (WaveIOUpdateSizes(FWave->GetWaveIORecord()) != WIOERR_NOERROR)
+      reason = errno == ENOSPC || errno == EDQUOT ? feDiskFull : feWriteError;
+  }
+  if (reason == feNone) return;
+  // Set before the close, so that whoever hears of the close also hears why.
+  FEndReason = reason;
+  Close();
 }
 
 void TMMCustomWaveFile::BufferReady(PWaveHdr lpWaveHdr) {

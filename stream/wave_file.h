@@ -4,6 +4,7 @@
 // presents the named file's format to the chain and fills every block pulled from it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,12 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 // Bytes free for an unprivileged writer on the volume that holds `folder`; -1 when unknown.
 int64_t DiskFreeBytes(const std::string& folder);
 using TFreeSpaceQuery = std::function<int64_t(const std::string& folder)>;
+
+// Why a file being written was finished before its chain closed.
+enum TMMFileEnd { feNone, feDiskFull, feSizeLimit, feWriteError };
+
+// What the user is told when a recording ended early for `reason`, with the length it saved.
+std::string FileEndText(TMMFileEnd reason, int64_t savedMs);
 
 // What a file dialog shows about a file.
 struct TMMFileInfo {
@@ -89,6 +96,15 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // it to reach the limit without writing gigabytes.
   uint64_t GetSizeLimit() const { return FSizeLimit; }
   void SetSizeLimit(uint64_t Value) { FSizeLimit = Value; }
+  // Why the file being written was finished early, feNone while it was not. Set by the thread
+  // that writes the file and kept until the next Open; any thread may read it.
+  TMMFileEnd GetEndReason() const { return FEndReason; }
+  // The data a written file holds, in bytes and in milliseconds; valid after it is closed.
+  int64_t GetWrittenBytes() const { return FWrittenBytes; }
+  int64_t GetWrittenMs() const { return FWrittenMs; }
+  // How often the sizes in the header of a file being written are brought up to date, so that
+  // the file reads correctly to about that point when the program dies before the close.
+  static constexpr uint32_t SizeUpdateIntervalMs = 1000;
 
  protected:
   void WaveChanged();
@@ -108,6 +124,11 @@ class TMMCustomWaveFile : public TMMCustomFile {
   bool FFileStarted = false;
   bool FOverwriteExisting = true;
   uint64_t FSizeLimit = WaveIOMaxRiffSize;
+  std::atomic<TMMFileEnd> FEndReason{feNone};
+  std::atomic<int64_t> FWrittenBytes{0};
+  std::atomic<int64_t> FWrittenMs{0};
+  // Owned by the thread that writes the file.
+  uint32_t FLastSizeUpdate = 0;
 };
 
 class TMMWaveFile : public TMMCustomWaveFile {

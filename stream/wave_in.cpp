@@ -4,6 +4,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/kernel/clock.h"
+#include "platform/mmtimer/mmtimer.h"
 #include "stream/wave_format.h"
 
 namespace {
@@ -13,10 +15,13 @@ const char* const kInvalidId = "Invalid DeviceID";
 
 }  // namespace
 
+const char* const kStalledText = "WaveIn:\n\rThe sound device stopped delivering audio";
+
 TMMCustomWaveIn::TMMCustomWaveIn(TComponent* AOwner) : TMMCustomSoundComponent(AOwner) {}
 
 TMMCustomWaveIn::~TMMCustomWaveIn() {
   Destroying();
+  StopWatchdog();
   if (FHandle || IsOpen()) Close();
   // A stop handed over to a running BufferDone finishes through the main loop.
   if (IsOpen()) RunUntil([this] { return !IsOpen(); }, 5000);
@@ -158,13 +163,17 @@ void TMMCustomWaveIn::UpdateMaxRecordBytes() {
     return;
   }
   int64_t bytes = FMaxRecordTime;
-  if (FTimeFormat == tfMillisecond)
+  // Limits beyond 2 GiB are counted in 64 bits: a long recording ends at its time, or at the
+  // size limit of the file.
+  if (FTimeFormat == tfMillisecond) {
     bytes = MsToBytes(f, FMaxRecordTime);
-  else if (FTimeFormat == tfSample)
+    if (bytes < 0)
+      bytes = SamplesToBytes64(f, (int64_t(FMaxRecordTime) * f->nSamplesPerSec + 500) / 1000);
+  } else if (FTimeFormat == tfSample) {
     bytes = SamplesToBytes(f, FMaxRecordTime);
-  // A conversion that overflows means "more than can be counted": no limit.
-  if (bytes < 0) bytes = 0x7FFFFFFF;
-  FMaxRecordBytes = int32_t(bytes - bytes % f->nBlockAlign);
+    if (bytes < 0) bytes = SamplesToBytes64(f, FMaxRecordTime);
+  }
+  FMaxRecordBytes = bytes - bytes % f->nBlockAlign;
 }
 
 void TMMCustomWaveIn::SetMaxRecordTime(int32_t value) {
@@ -179,13 +188,15 @@ void TMMCustomWaveIn::SetTimeFormat(TMMTimeFormats value) {
   if (FMaxRecordTime >= 0 && f && f->nAvgBytesPerSec) {
     switch (value) {
       case tfMillisecond:
-        FMaxRecordTime = BytesToMs(f, FMaxRecordBytes);
+        FMaxRecordTime = int32_t(std::min<int64_t>(
+            FMaxRecordBytes * 1000 / int64_t(f->nAvgBytesPerSec), 0x7FFFFFFF));
         break;
       case tfSample:
-        FMaxRecordTime = BytesToSamples(f, FMaxRecordBytes);
+        FMaxRecordTime = int32_t(std::min<int64_t>(
+            FMaxRecordBytes / std::max<int64_t>(f->nBlockAlign, 1), 0x7FFFFFFF));
         break;
       case tfByte:
-        FMaxRecordTime = FMaxRecordBytes;
+        FMaxRecordTime = int32_t(std::min<int64_t>(FMaxRecordBytes, 0x7FFFFFFF));
         break;
     }
   }
@@ -245,6 +256,12 @@ void TMMCustomWaveIn::WindowProc(TMessage& msg) {
       case WaveInStopRequest:
         Stop();
         break;
+      case WaveInStalledReport:
+        if (!IsStarted() || IsPaused() || FStalled) break;
+        // The run ends with what was recorded; the stop finishes the chain and its file.
+        FStalled = true;
+        Stop();
+        throw EMMWaveInError(kStalledText);
       default:
         break;
     }
@@ -255,7 +272,32 @@ void TMMCustomWaveIn::WindowProc(TMessage& msg) {
   }
 }
 
-// ------------------------------------------------------------------ worker
+// ------------------------------------------------------------------ watchdog
+
+void TMMCustomWaveIn::StartWatchdog() {
+  StopWatchdog();
+  FLastDelivery = timeGetTime();
+  FStallPosted = false;
+  if (FStallTimeout == 0) return;
+  // Checked a few times per timeout, so a stall is seen within about a quarter of it.
+  const uint32_t period = std::clamp<uint32_t>(FStallTimeout / 4, 1, 1000);
+  FWatchdog = timeSetEvent(period, 0, &WatchdogTick, uintptr_t(this), TIME_PERIODIC);
+}
+
+void TMMCustomWaveIn::StopWatchdog() {
+  // Returns once a running tick has returned.
+  if (FWatchdog) timeKillEvent(FWatchdog);
+  FWatchdog = 0;
+}
+
+void TMMCustomWaveIn::WatchdogTick(uint32_t, uint32_t, uintptr_t instance, uintptr_t, uintptr_t) {
+  auto* self = reinterpret_cast<TMMCustomWaveIn*>(instance);
+  const TMMDeviceState state = self->FState;
+  if (!(state & dsStarted) || (state & dsPaused) || self->FStallPosted) return;
+  if (timeGetTime() - self->FLastDelivery < self->FStallTimeout) return;
+  self->FStallPosted = true;
+  PostMessage(self->FNotifyWindow->Handle(), WaveInStalledReport, WPARAM(self->FHandle), 0);
+}
 
 // ------------------------------------------------------------------ open and close
 
@@ -269,9 +311,13 @@ void TMMCustomWaveIn::Open() {
   }
   FClosing = FResetting = FHalting = FEndPosted = false;
   try {
-    if (DriverTable.Open(nullptr, uint32_t(FDeviceID), GetPWaveFormat(), 0, 0, WAVE_FORMAT_QUERY) !=
-        MMSYSERR_NOERROR)
-      DeviceError("WaveInOpen:\n\rThe actual device can''t record this format");
+    // Only a refused format is reported as such; a device that is missing or busy gives its
+    // own reason.
+    const MMRESULT query =
+        DriverTable.Open(nullptr, uint32_t(FDeviceID), GetPWaveFormat(), 0, 0, WAVE_FORMAT_QUERY);
+    if (query == WAVERR_BADFORMAT)
+      DeviceError("WaveInOpen:\n\rThe actual device can't record this format");
+    if (query != MMSYSERR_NOERROR) DeviceError("WaveInOpen:\n\r" + ErrorText(query));
     if (!FNotifyWindow)
       FNotifyWindow = std::make_unique<TMessageWindow>([this](TMessage& m) { WindowProc(m); });
     FHandle = nullptr;
@@ -334,6 +380,7 @@ void TMMCustomWaveIn::Close() {
   if (!IsOpen()) return;
   if (FClosing && !FClosePending) return;
   FClosing = true;
+  StopWatchdog();
   try {
     if (IsStarted() || IsPaused()) Stop();
     if (FStopPending) {
@@ -405,6 +452,7 @@ void TMMCustomWaveIn::Start() {
       FWrapSize = 0;
       FStopPending = FHalting = FResetting = FEndPosted = false;
     }
+    FStalled = false;
     UpdateMaxRecordBytes();
     for (int32_t i = 0; i < FNumBuffers; ++i) AddBlock(FHeaders[size_t(i)]);
     FState |= dsStarted;
@@ -413,6 +461,7 @@ void TMMCustomWaveIn::Start() {
       if (result != MMSYSERR_NOERROR) DeviceError("WaveInStart:\n\r" + ErrorText(result));
     }
     TMMCustomSoundComponent::Start();
+    StartWatchdog();
     Fire(OnStart);
   } catch (...) {
     Fire(OnError);
@@ -446,6 +495,7 @@ void TMMCustomWaveIn::Restart() {
   try {
     const MMRESULT result = DriverTable.Start(FHandle);
     if (result != MMSYSERR_NOERROR) DeviceError("WaveInRestart:\n\r" + ErrorText(result));
+    FLastDelivery = timeGetTime();
     FState &= ~dsPaused;
     TMMCustomSoundComponent::Restart();
     Fire(OnRestart);
@@ -458,6 +508,7 @@ void TMMCustomWaveIn::Restart() {
 
 void TMMCustomWaveIn::Stop() {
   if (!IsStarted() && !IsPaused()) return;
+  StopWatchdog();
   try {
     {
       std::lock_guard guard(FLock);
@@ -505,21 +556,26 @@ void TMMCustomWaveIn::Stop() {
 // ------------------------------------------------------------------ blocks
 
 void TMMCustomWaveIn::BufferReady(PWaveHdr h) {
-  FBytesRecorded += h->dwBytesRecorded;
+  int64_t recorded = FBytesRecorded + h->dwBytesRecorded;
   bool limitReached = false;
-  if (FMaxRecordTime > 0 && FBytesRecorded >= FMaxRecordBytes) {
-    const int64_t excess = FBytesRecorded - FMaxRecordBytes;
+  if (FMaxRecordTime > 0 && recorded >= FMaxRecordBytes) {
+    const int64_t excess = recorded - FMaxRecordBytes;
     h->dwBytesRecorded = uint32_t(std::max<int64_t>(int64_t(h->dwBytesRecorded) - excess, 0));
-    FBytesRecorded = FMaxRecordBytes;
+    recorded = FMaxRecordBytes;
     limitReached = true;
   }
-  FCurIndex = (FCurIndex + 1) % FNumBuffers;
+  FBytesRecorded = recorded;
+  {
+    std::lock_guard guard(FLock);
+    FCurIndex = (FCurIndex + 1) % FNumBuffers;
+  }
   if (h->dwBytesRecorded > 0) TMMCustomSoundComponent::BufferReady(h);
   if (limitReached && !FHalting) Stop();
 }
 
 void TMMCustomWaveIn::BufferDone(PWaveHdr h) {
   if (!IsStarted()) return;
+  FLastDelivery = timeGetTime();
   if (FResetting || FHalting) {
     // The block that stop returned partly filled is delivered; the empty ones from the reset
     // only come back.
@@ -537,11 +593,14 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr h) {
     BufferReady(h);
     if (!FStopPending) {
       const int64_t position = GetSamplePosition();
-      if (position != 0 && position + 65535 <= FLastPosition) {
-        FWrapSize = FLastPosition | 0xFFFFF;
-        ++FWrapCount;
+      {
+        std::lock_guard guard(FLock);
+        if (position != 0 && position + 65535 <= FLastPosition) {
+          FWrapSize = FLastPosition | 0xFFFFF;
+          ++FWrapCount;
+        }
+        FLastPosition = position;
       }
-      FLastPosition = position;
       AddBlock(h);
     }
   } catch (...) {
@@ -587,7 +646,11 @@ int64_t TMMCustomWaveIn::GetSamplePosition() {
 int64_t TMMCustomWaveIn::GetPosition() {
   const WAVEFORMATEX* f = GetPWaveFormat();
   if (!IsOpen() || !f || FClosePending || !f->nSamplesPerSec) return 0;
-  const int64_t samples = GetSamplePosition() + int64_t(FWrapCount) * FWrapSize;
+  int64_t samples = GetSamplePosition();
+  {
+    std::lock_guard guard(FLock);
+    samples += int64_t(FWrapCount) * FWrapSize;
+  }
   int64_t value = samples;
   switch (FTimeFormat) {
     case tfMillisecond:

@@ -16,6 +16,9 @@
 #include "stream/wave_device.h"
 
 constexpr uint32_t WaveInStopRequest = WM_APP + 2;
+// The watchdog's report that a running device has returned no block for StallTimeout ms.
+constexpr uint32_t WaveInStalledReport = WM_APP + 4;
+extern const char* const kStalledText;  // "WaveIn:" LF CR "The sound device stopped ..."
 
 // The driver entry points the input device reaches the driver through.
 struct TWaveInDriverTable {
@@ -62,7 +65,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   TMMTimeFormats GetTimeFormat() const { return FTimeFormat; }
   void SetMaxRecordTime(int32_t value);
   int32_t GetMaxRecordTime() const { return FMaxRecordTime; }
-  int32_t MaxRecordBytes() const { return FMaxRecordBytes; }
+  int64_t MaxRecordBytes() const { return FMaxRecordBytes; }
   void SetPriority(TThreadPriority value);
   TThreadPriority GetPriority() const { return FPriority; }
 
@@ -71,6 +74,13 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   uint32_t DriverVersion() const { return FDriverVersion; }
   HWAVEIN DeviceHandle() const { return FHandle; }
   int64_t BytesRecorded() const { return FBytesRecorded; }
+  // A started, unpaused device that returns no block for this many milliseconds has stalled
+  // (a frozen sound server, a device gone quiet): it is stopped and the stall reported through
+  // the error report as kStalledText. 0 switches the watchdog off. Default 5000.
+  void SetStallTimeout(uint32_t ms) { FStallTimeout = ms; }
+  uint32_t GetStallTimeout() const { return FStallTimeout; }
+  // Whether the last run ended because the device stalled; cleared by Start.
+  bool Stalled() const { return FStalled; }
 
   virtual void BindDriver() = 0;
   virtual void DeviceError(const std::string& message);
@@ -92,6 +102,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   TWaveInDriverTable DriverTable{};
 
  private:
+  static void WatchdogTick(uint32_t id, uint32_t, uintptr_t instance, uintptr_t, uintptr_t);
+  void StartWatchdog();
+  void StopWatchdog();
   static void DriverCallback(void* handle, uint32_t msg, uintptr_t instance, uintptr_t param1,
                              uintptr_t param2);
   void WindowProc(TMessage& msg);
@@ -110,6 +123,11 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
     if (event) event(this);
   }
 
+  // Threads: the properties, the state flags' writes from the lifecycle calls, the headers and
+  // the handle belong to the main thread, which alone opens, starts, stops and closes. The
+  // worker (cmThread) or the driver's callback (cmCallback) runs BufferDone; the fields it
+  // shares with the main thread are atomic or guarded by FLock as marked. The watchdog's timer
+  // thread reads only atomics and posts to the hidden window.
   int32_t FNumBuffers = 10;
   TMMDeviceId FDeviceID = 0;
   std::string FProductName;
@@ -120,14 +138,14 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int32_t FSampleRate = 11025;
   TMMTimeFormats FTimeFormat = tfByte;
   int32_t FMaxRecordTime = -1;
-  int32_t FMaxRecordBytes = 0x7FFFFFFF;
+  int64_t FMaxRecordBytes = 0x7FFFFFFF;
   TThreadPriority FPriority = tpHigher;
 
   std::atomic<TMMDeviceState> FState{dsClosed};
   HWAVEIN FHandle = nullptr;
   std::unique_ptr<TMessageWindow> FNotifyWindow;
   std::array<PWaveHdr, 500> FHeaders{};
-  int32_t FCurIndex = 0;
+  int32_t FCurIndex = 0;      // under FLock
   int32_t FInDriver = 0;      // under FLock
   int32_t FInBufferDone = 0;  // under FLock
   uint32_t FNumDevs = 0;
@@ -137,10 +155,18 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   std::atomic<bool> FClosing{false};
   std::atomic<bool> FResetting{false};
   std::atomic<bool> FEndPosted{false};
-  int64_t FBytesRecorded = 0;
-  int64_t FLastPosition = 0;
-  int32_t FWrapCount = 0;
-  int64_t FWrapSize = 0;
+  // Written by the thread that delivers blocks (and by Start before it runs).
+  std::atomic<int64_t> FBytesRecorded{0};
+  int64_t FLastPosition = 0;  // under FLock
+  int32_t FWrapCount = 0;     // under FLock
+  int64_t FWrapSize = 0;      // under FLock
+  // The watchdog: its timer (main thread), the time the last block came back (the delivering
+  // thread), and its report.
+  uint32_t FStallTimeout = 5000;
+  uint32_t FWatchdog = 0;
+  std::atomic<uint32_t> FLastDelivery{0};
+  std::atomic<bool> FStallPosted{false};
+  std::atomic<bool> FStalled{false};
 
   TCriticalSection FLock;
   TMMDeviceWorker FWorker;

@@ -99,6 +99,10 @@ bool TWaveIOFile::Flush() {
   return FFd >= 0 && FlushWrite();
 }
 
+bool TWaveIOFile::Sync() {
+  return Flush() && ::fdatasync(FFd) == 0;
+}
+
 int64_t TWaveIOFile::Read(void* buffer, int64_t bytes) {
   if (FFd < 0 || bytes < 0) return -1;
   if (!FlushWrite()) return -1;
@@ -713,6 +717,27 @@ int WaveIOSetBuffer(PWaveIORecord record, int32_t size) {
   if (!record->IsOpen() || size < 0) return WIOERR_FORMAT;
   record->IOBufferSize = size;
   return record->File->SetBufferSize(size_t(size)) ? WIOERR_NOERROR : WIOERR_FILEERROR;
+}
+
+int WaveIOUpdateSizes(PWaveIORecord record) {
+  if (!record) return WIOERR_BADARG;
+  if (!record->IsOpen()) return WIOERR_FORMAT;
+  TWaveIOFile& file = *record->File;
+  if (!file.Created() || !(record->DataChunk.dwFlags & MMIO_DIRTY) ||
+      (record->Flags & WIOF_PLAINREAD))
+    return WIOERR_NOERROR;
+  if (!file.Flush() || file.WriteFailedAt() >= 0) return WIOERR_FILEERROR;
+  // While the data chunk is the last chunk of the form, the form ends with the data written so
+  // far; the close appends the pad byte and the trailing chunks and writes the sizes again.
+  const int64_t end = file.Position();
+  const int64_t dataSize = int64_t(record->DataBytes);
+  const int64_t riffSize = record->DataOffset + dataSize - record->RiffChunk.dwDataOffset;
+  if (riffSize < 0 || uint64_t(riffSize) > WaveIOMaxRiffSize) return WIOERR_FILEERROR;
+  const bool ok = file.Seek(record->DataChunk.dwDataOffset - 4) &&
+                  WriteU32(file, uint32_t(dataSize)) &&
+                  file.Seek(record->RiffChunk.dwDataOffset - 4) &&
+                  WriteU32(file, uint32_t(riffSize)) && file.Seek(end) && file.Sync();
+  return ok ? WIOERR_NOERROR : WIOERR_FILEERROR;
 }
 
 int WaveIOClose(PWaveIORecord record) {

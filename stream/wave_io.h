@@ -67,6 +67,8 @@ class TWaveIOFile {
   // Writes all bytes or fails.
   bool Write(const void* buffer, int64_t bytes);
   bool Flush();
+  // Flushes and asks the system to put the written data on the disk.
+  bool Sync();
   // The lowest file offset from which written bytes did not reach the disk (a full disk, a
   // file-size limit), or -1 when every write arrived.
   int64_t WriteFailedAt() const { return FWriteFailedAt; }
@@ -197,6 +199,10 @@ int WaveIOSeek(PWaveIORecord record, int64_t sample);
 int64_t WaveIORead(PWaveIORecord record, void* buffer, int64_t bytes);
 int64_t WaveIOWrite(PWaveIORecord record, const void* buffer, int64_t bytes);
 int WaveIOSetBuffer(PWaveIORecord record, int32_t size);
+// Writes the RIFF and data sizes of a file being created for the data written so far and puts
+// them on the disk, leaving the position where it was, so that a file whose writer dies before
+// the close still reads up to that point. Nothing to do for a file that is read or continued.
+int WaveIOUpdateSizes(PWaveIORecord record);
 // Finishes a written file (sizes, fact, DISP and INFO chunks) and closes it.
 int WaveIOClose(PWaveIORecord record);
 int WaveIOFree(PWaveIORecord& record);

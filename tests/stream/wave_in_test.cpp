@@ -146,9 +146,70 @@ TEST_F(WaveInTest, InvalidDeviceAndRefusedFormatAreReported) {
     in_->Open();
     FAIL();
   } catch (const EMMWaveInError& e) {
-    EXPECT_STREQ(e.what(), "WaveInOpen:\n\rThe actual device can''t record this format");
+    EXPECT_STREQ(e.what(), "WaveInOpen:\n\rThe actual device can't record this format");
   }
   EXPECT_EQ(in_->DeviceState(), unsigned(dsClosed));
+  // A device that cannot be opened for another reason says so, not that the format is wrong.
+  driver_->SetRefuseFormats(false);
+  driver_->ScriptResult("waveInOpen", MMSYSERR_ALLOCATED);
+  try {
+    in_->Open();
+    FAIL();
+  } catch (const EMMWaveInError& e) {
+    EXPECT_EQ(std::string(e.what()), "WaveInOpen:\n\r" + WaveInErrorText(MMSYSERR_ALLOCATED));
+  }
+  EXPECT_EQ(in_->DeviceState(), unsigned(dsClosed));
+}
+
+TEST_F(WaveInTest, LimitsBeyondTwoGibibytesAreCountedInFull) {
+  in_->SetTimeFormat(tfMillisecond);
+  // Seven hours of 44.1 kHz stereo: more than 4 GiB, which the file's size limit ends.
+  in_->SetMaxRecordTime(7 * 3600 * 1000);
+  EXPECT_EQ(in_->MaxRecordBytes(), int64_t(7) * 3600 * 176400);
+  EXPECT_EQ(in_->GetMaxRecordTime(), 7 * 3600 * 1000);
+  in_->SetTimeFormat(tfSample);
+  EXPECT_EQ(in_->GetMaxRecordTime(), 7 * 3600 * 44100);
+  in_->SetTimeFormat(tfMillisecond);
+  EXPECT_EQ(in_->GetMaxRecordTime(), 7 * 3600 * 1000);
+}
+
+TEST_F(WaveInTest, AStalledDeviceIsStoppedAndReported) {
+  std::vector<std::string> reports;
+  SetExceptionHandler([&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      reports.push_back(x.what());
+    }
+  });
+  in_->SetStallTimeout(1000);
+  in_->Start();
+  Record(8192);
+  // Blocks that keep coming keep the device running past the timeout.
+  for (int i = 0; i < 4; ++i) {
+    Delay(100, true);
+    Record(8192);
+  }
+  EXPECT_TRUE(in_->DeviceState() & dsStarted);
+  EXPECT_TRUE(reports.empty());
+  // Then nothing comes back.
+  ASSERT_TRUE(RunUntil([&] { return !reports.empty(); }, 10000));
+  SetExceptionHandler(nullptr);
+  EXPECT_EQ(reports, std::vector<std::string>{kStalledText});
+  EXPECT_TRUE(in_->Stalled());
+  EXPECT_EQ(stops_, 1) << "the run ends the normal way, so its file is finished";
+  EXPECT_FALSE(in_->DeviceState() & dsOpen);
+  EXPECT_EQ(sink_.Size(), 5u * 8192);
+}
+
+TEST_F(WaveInTest, APausedDeviceIsNotAStall) {
+  in_->SetStallTimeout(100);
+  in_->Start();
+  in_->Pause();
+  Delay(400, true);
+  EXPECT_FALSE(in_->Stalled());
+  EXPECT_TRUE(in_->DeviceState() & dsStarted);
+  in_->Close();
 }
 
 }  // namespace
