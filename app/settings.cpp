@@ -64,11 +64,6 @@ int32_t ReadInt(const char* key, int32_t defaultValue, const std::string& fileNa
   return int32_t(value);
 }
 
-void Write(const char* key, const std::string& value, const std::string& fileName) {
-  if (!WritePrivateProfileString(kSection, key, value.c_str(), fileName))
-    throw ESettingsError("Could not save the settings: " + ProfileLastError());
-}
-
 }  // namespace
 
 std::string ExecutablePath() {
@@ -139,12 +134,14 @@ void TSettingsStore::SaveSettings() {
       std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
     }
   }
-  Write("OutputDev", std::to_string(OutputDev), FFileName);
-  Write("InputDev", std::to_string(InputDev), FFileName);
-  Write("SampleRate", std::to_string(SampleRate), FFileName);
-  Write("LRefLevel", FormatRefLevel(LRefLevel), FFileName);
-  Write("RRefLevel", FormatRefLevel(RRefLevel), FFileName);
-  Write("ScaleFactor", std::to_string(ScaleFactor), FFileName);
+  // One replacement of the file for all six: a kill part way leaves the old values or the new.
+  const std::vector<std::pair<std::string, std::string>> entries = {
+      {"OutputDev", std::to_string(OutputDev)},   {"InputDev", std::to_string(InputDev)},
+      {"SampleRate", std::to_string(SampleRate)}, {"LRefLevel", FormatRefLevel(LRefLevel)},
+      {"RRefLevel", FormatRefLevel(RRefLevel)},   {"ScaleFactor", std::to_string(ScaleFactor)},
+  };
+  if (!WritePrivateProfileStrings(kSection, entries, FFileName))
+    throw ESettingsError("Could not save the settings: " + ProfileLastError());
 }
 
 void FillInputNames(std::vector<std::string>& List) {

@@ -39,8 +39,9 @@ class TSettingsStore {
   // Reads the six values from section "Common"; a missing file, section or key, or a value that
   // is not a number, gives that key's default.
   void LoadSettings();
-  // Writes the six values to section "Common", creating the file (and, for the per-user
-  // location, its folder). Throws ESettingsError when the file cannot be written.
+  // Writes the six values to section "Common" in one atomic replacement of the file, creating
+  // it (and, for the per-user location, its folder). Throws ESettingsError, with the file
+  // unchanged, when it cannot be written.
   void SaveSettings();
 
   int32_t OutputDev = 0;

@@ -1,6 +1,8 @@
 #include "platform/profile/profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -78,7 +81,10 @@ Line MakeLine(std::string text) {
 struct Document {
   std::vector<Line> lines;
   std::string eol = "\n";  // the file's own line break, kept for the lines we write
+  bool bom = false;        // the file began with a UTF-8 byte-order mark, kept on write
 };
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // Reads `fileName` into `doc`. A missing file is an empty document; any other failure is false.
 bool Load(const std::string& fileName, Document& doc, bool& exists) {
@@ -106,6 +112,11 @@ bool Load(const std::string& fileName, Document& doc, bool& exists) {
   }
   ::close(fd);
 
+  // Editors that save with a byte-order mark would otherwise hide the first section behind it.
+  if (content.starts_with(kUtf8Bom)) {
+    doc.bom = true;
+    content.erase(0, kUtf8Bom.size());
+  }
   const size_t firstBreak = content.find('\n');
   if (firstBreak != std::string::npos && firstBreak > 0 && content[firstBreak - 1] == '\r')
     doc.eol = "\r\n";
@@ -169,6 +180,71 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
+// The temporary files of a replacement are named ".NAME.tmpPID.N" beside NAME, so that the
+// next write can recognise those that a killed writer left behind.
+std::string TempPrefix(const std::string& base) {
+  return "." + base + ".tmp";
+}
+
+// Whether `name` is a temporary file of `prefix`, and which process made it.
+bool ParseTempName(std::string_view name, std::string_view prefix, pid_t& pid) {
+  if (!name.starts_with(prefix)) return false;
+  name.remove_prefix(prefix.size());
+  const size_t dot = name.find('.');
+  if (dot == 0 || dot == std::string_view::npos || dot + 1 == name.size()) return false;
+  const std::string_view digits = name.substr(0, dot), serial = name.substr(dot + 1);
+  auto allDigits = [](std::string_view s) {
+    return s.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!allDigits(digits) || !allDigits(serial) || digits.size() > 9) return false;
+  pid = pid_t(std::strtol(std::string(digits).c_str(), nullptr, 10));
+  return pid > 0;
+}
+
+// Removes the temporary files of `base` in `folder` that no running write will rename: those
+// of a process that is gone, those of this process (its writes take turns, and none is under
+// way), and any older than ten minutes (a process number used again by another program).
+void RemoveStaleTemps(const std::string& folder, const std::string& base) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  const std::string prefix = TempPrefix(base);
+  const time_t now = ::time(nullptr);
+  while (const dirent* entry = ::readdir(dir)) {
+    pid_t pid;
+    if (!ParseTempName(entry->d_name, prefix, pid)) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    const bool gone = ::kill(pid, 0) != 0 && errno == ESRCH;
+    if (gone || pid == ::getpid() || now - st.st_mtime > 600)
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+// The file a write replaces: the target of a symbolic link, else the file itself.
+std::string TargetOf(const std::string& fileName) {
+  struct stat st {};
+  char resolved[PATH_MAX];
+  if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+      ::realpath(fileName.c_str(), resolved))
+    return resolved;
+  return fileName;
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A write that changes nothing replaces nothing, but still clears what killed writers left.
+bool Unchanged(const std::string& fileName) {
+  const std::string target = TargetOf(fileName);
+  RemoveStaleTemps(Folder(target), BaseName(target));
+  return true;
+}
+
 // Replaces `fileName` by `content`: a new file in the same folder, flushed to disk, then renamed
 // over the old one, which keeps its permissions.
 bool Replace(const std::string& fileName, const std::string& content) {
@@ -187,14 +263,15 @@ bool Replace(const std::string& fileName, const std::string& content) {
     existed = true;
   }
   const std::string folder = Folder(target);
-  const size_t slash = target.rfind('/');
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string base = BaseName(target);
+
+  RemoveStaleTemps(folder, base);
 
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = folder + "/." + base + ".tmp" + std::to_string(::getpid()) + "." +
+    temp = folder + "/" + TempPrefix(base) + std::to_string(::getpid()) + "." +
            std::to_string(counter.fetch_add(1));
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
@@ -222,6 +299,7 @@ bool Replace(const std::string& fileName, const std::string& content) {
 
 std::string Join(const Document& doc) {
   std::string out;
+  if (doc.bom) out = kUtf8Bom;
   for (const Line& line : doc.lines) {
     out += line.text;
     out += doc.eol;
@@ -273,9 +351,10 @@ int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int
   return static_cast<int32_t>(value);
 }
 
-bool WritePrivateProfileString(std::string_view section, const char* key, const char* value,
-                               const std::string& fileName) {
-  section = Trim(section);
+namespace {
+
+// Refuses names and values that cannot be written as one line of the file.
+bool CheckNames(std::string_view section, const char* key, const char* value) {
   if (section.empty() || section.find(']') != std::string_view::npos || HasLineBreakOrNul(section))
     return Fail("Invalid section name \"" + std::string(section) + "\"");
   const std::string_view keyName = key ? Trim(key) : std::string_view();
@@ -284,13 +363,12 @@ bool WritePrivateProfileString(std::string_view section, const char* key, const 
     return Fail("Invalid key name \"" + std::string(keyName) + "\"");
   if (value && HasLineBreakOrNul(value))
     return Fail("A value cannot hold a line break (key \"" + std::string(keyName) + "\")");
-  if (fileName.empty()) return Fail("No file name");
+  return true;
+}
 
-  std::lock_guard guard(WriteLock);
-  Document doc;
-  bool exists;
-  if (!Load(fileName, doc, exists)) return false;
-
+// Makes one change in the document; true when a line changed.
+bool Apply(Document& doc, std::string_view section, const char* key, const char* value) {
+  const std::string_view keyName = key ? Trim(key) : std::string_view();
   auto sectionEnd = [&](size_t header) {
     size_t i = header + 1;
     while (i < doc.lines.size() && doc.lines[i].kind != Line::Section) ++i;
@@ -355,7 +433,44 @@ bool WritePrivateProfileString(std::string_view section, const char* key, const 
       changed = true;
     }
   }
-  if (!changed) return true;
+  return changed;
+}
+
+}  // namespace
+
+bool WritePrivateProfileString(std::string_view section, const char* key, const char* value,
+                               const std::string& fileName) {
+  section = Trim(section);
+  if (!CheckNames(section, key, value)) return false;
+  if (fileName.empty()) return Fail("No file name");
+
+  std::lock_guard guard(WriteLock);
+  Document doc;
+  bool exists;
+  if (!Load(fileName, doc, exists)) return false;
+  if (!Apply(doc, section, key, value)) return Unchanged(fileName);
+  return Replace(fileName, Join(doc));
+}
+
+bool WritePrivateProfileStrings(std::string_view section,
+                                const std::vector<std::pair<std::string, std::string>>& entries,
+                                const std::string& fileName) {
+  section = Trim(section);
+  for (const auto& [key, value] : entries) {
+    if (key.find('\0') != std::string::npos || value.find('\0') != std::string::npos)
+      return Fail("A key or value cannot hold a NUL character (key \"" + key + "\")");
+    if (!CheckNames(section, key.c_str(), value.c_str())) return false;
+  }
+  if (fileName.empty()) return Fail("No file name");
+
+  std::lock_guard guard(WriteLock);
+  Document doc;
+  bool exists;
+  if (!Load(fileName, doc, exists)) return false;
+  bool changed = false;
+  for (const auto& [key, value] : entries)
+    changed = Apply(doc, section, key.c_str(), value.c_str()) || changed;
+  if (!changed) return Unchanged(fileName);
   return Replace(fileName, Join(doc));
 }
 

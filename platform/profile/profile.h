@@ -2,14 +2,18 @@
 //
 // Section and key names match without regard to ASCII case, and a read value loses its
 // surrounding blanks and one pair of matching surrounding quotes. A write changes only the line
-// it concerns: other sections, keys, comments and blank lines stay as they were. Each write
-// replaces the file as a whole, through a temporary file in the same folder that is renamed over
-// it, so a crash leaves either the old file or the new one.
+// it concerns: other sections, keys, comments and blank lines stay as they were. A UTF-8
+// byte-order mark at the start of the file is read through and kept. Each write replaces the
+// file as a whole, through a temporary file in the same folder (".NAME.tmpPID.N") that is
+// flushed to disk and renamed over it, so a crash leaves either the old file or the new one;
+// the next write removes the temporary files that a killed writer left behind.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The value of `key` in `section` of `fileName`; `defaultValue` when the file, the section or
 // the key is missing. A key that is present with an empty value reads as "".
@@ -31,5 +35,12 @@ int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int
 bool WritePrivateProfileString(std::string_view section, const char* key, const char* value,
                                const std::string& fileName);
 
-// Why the last failed WritePrivateProfileString of this thread failed.
+// Sets every key of `entries` (key, value) in `section` in one replacement of the file, so a
+// reader, or a kill part way, sees all of them old or all of them new. Refuses, with the file
+// unchanged, what WritePrivateProfileString would refuse for any one of them.
+bool WritePrivateProfileStrings(std::string_view section,
+                                const std::vector<std::pair<std::string, std::string>>& entries,
+                                const std::string& fileName);
+
+// Why the last failed write of this thread failed.
 std::string ProfileLastError();

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -134,6 +137,69 @@ TEST_F(SettingsTest, LoadReadsValuesAndFallsBackPerKey) {
             "ScaleFactor=50\n");
 }
 
+TEST_F(SettingsTest, AFileWithAByteOrderMarkKeepsItsOneCommonSection) {
+  const std::string bom = "\xEF\xBB\xBF";
+  std::ofstream(dir / "needlerec.ini") << bom << "[Common]\r\nInputDev=3\r\nSampleRate=44100\r\n";
+  TSettingsStore store(exe);
+  store.LoadSettings();
+  EXPECT_EQ(store.InputDev, 3);
+  EXPECT_EQ(store.SampleRate, 44100);
+  store.SaveSettings();
+  EXPECT_EQ(Read(store.FileName()), bom +
+                                        "[Common]\r\n"
+                                        "InputDev=3\r\n"
+                                        "SampleRate=44100\r\n"
+                                        "OutputDev=0\r\n"
+                                        "LRefLevel=-16\r\n"
+                                        "RRefLevel=-16\r\n"
+                                        "ScaleFactor=1\r\n");
+}
+
+TEST_F(SettingsTest, AKillDuringTheSaveLeavesAllOldOrAllNewAndNoLitter) {
+  // Two sets of the six values; a writer alternates between them until it is killed.
+  auto setValues = [](TSettingsStore& s, int which) {
+    s.OutputDev = s.InputDev = which;
+    s.SampleRate = which ? 48000 : 44100;
+    s.LRefLevel = s.RRefLevel = which ? -12.5 : -20.0;
+    s.ScaleFactor = which ? 7 : 5;
+  };
+  TSettingsStore store(exe);
+  const std::string texts[2] = {
+      "[Common]\nOutputDev=0\nInputDev=0\nSampleRate=44100\nLRefLevel=-20\nRRefLevel=-20\n"
+      "ScaleFactor=5\n",
+      "[Common]\nOutputDev=1\nInputDev=1\nSampleRate=48000\nLRefLevel=-12.5\n"
+      "RRefLevel=-12.5\nScaleFactor=7\n"};
+  setValues(store, 0);
+  store.SaveSettings();
+  ASSERT_EQ(Read(store.FileName()), texts[0]);
+  int changed = 0;
+  for (int round = 0; round < 12; ++round) {
+    const std::string before = Read(store.FileName());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TSettingsStore writer(exe);
+      for (int i = 1;; ++i) {
+        setValues(writer, i % 2);
+        writer.SaveSettings();
+      }
+    }
+    ::usleep(useconds_t(2000 + 1500 * round));
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string after = Read(store.FileName());
+    EXPECT_TRUE(after == texts[0] || after == texts[1]) << "round " << round << ":\n" << after;
+    changed += after != before;
+  }
+  EXPECT_GT(changed, 0) << "the writer never got to save";
+
+  // The next save clears what the killed writers left.
+  store.SaveSettings();
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"needlerec.ini"});
+}
+
 TEST_F(SettingsTest, OnlyAWholeNumberIsAnInteger) {
   // Only a whole number counts; anything else gives the key's default.
   struct Case {
@@ -192,6 +258,17 @@ TEST_F(SettingsTest, SaveThatCannotWriteThrowsAndKeepsTheValues) {
   store.InputDev = 4;
   EXPECT_THROW(store.SaveSettings(), ESettingsError);
   EXPECT_EQ(store.InputDev, 4);
+
+  // The settings file's name is taken by a folder.
+  fs::create_directory(dir / "needlerec.ini");
+  TSettingsStore beside(exe);
+  try {
+    beside.SaveSettings();
+    ADD_FAILURE() << "saved into a folder";
+  } catch (const ESettingsError& e) {
+    EXPECT_NE(std::string(e.what()).find("needlerec.ini"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "needlerec.ini"));
 }
 
 class DeviceNamesTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,6 +163,66 @@ TEST_F(ProfileTest, WriteReplacesTheFileAtomically) {
   auto names = Entries();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"old-link", "test.ini"}));
+}
+
+TEST_F(ProfileTest, AByteOrderMarkHidesNoSectionAndIsKept) {
+  const std::string bom = "\xEF\xBB\xBF";
+  for (const char* eol : {"\n", "\r\n"}) {
+    const std::string n = eol;
+    Put(bom + "[Common]" + n + "InputDev=3" + n);
+    EXPECT_EQ(GetPrivateProfileString("Common", "InputDev", "", file), "3") << "eol " << n.size();
+    ASSERT_TRUE(WritePrivateProfileString("Common", "InputDev", "4", file));
+    ASSERT_TRUE(WritePrivateProfileStrings("Common", {{"SampleRate", "44100"}}, file));
+    EXPECT_EQ(Contents(), bom + "[Common]" + n + "InputDev=4" + n + "SampleRate=44100" + n);
+  }
+  // A mark alone, and a file without one, gain no mark.
+  Put(bom);
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "v", file));
+  EXPECT_EQ(Contents(), bom + "[S]\nk=v\n");
+  fs::remove(file);
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "v", file));
+  EXPECT_EQ(Contents(), "[S]\nk=v\n");
+}
+
+TEST_F(ProfileTest, SeveralKeysInOneReplacement) {
+  Put("[Common]\nB=old\n[Other]\nA=keep\n");
+  const std::string oldLink = (dir / "old-link").string();
+  ASSERT_EQ(::link(file.c_str(), oldLink.c_str()), 0);
+  ASSERT_TRUE(WritePrivateProfileStrings("Common", {{"A", "1"}, {"B", "2"}, {"C", "3"}}, file));
+  EXPECT_EQ(Contents(), "[Common]\nB=2\nA=1\nC=3\n[Other]\nA=keep\n");
+  // One replacement: the inode changed once and the old name still holds the whole old file.
+  EXPECT_EQ(GetPrivateProfileString("Common", "B", "", oldLink), "old");
+
+  // One bad entry refuses the whole write.
+  const std::string before = Contents();
+  EXPECT_FALSE(
+      WritePrivateProfileStrings("Common", {{"A", "9"}, {"B", std::string("x\0y", 3)}}, file));
+  EXPECT_FALSE(WritePrivateProfileStrings("Common", {{"A", "9"}, {"B=", "1"}}, file));
+  EXPECT_FALSE(ProfileLastError().empty());
+  EXPECT_EQ(Contents(), before);
+}
+
+TEST_F(ProfileTest, AWriteRemovesTheTemporaryFilesOfKilledWriters) {
+  Put("[S]\nk=1\n");
+  // A process number that is certainly free: a child that has been reaped.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  const std::string dead = ".test.ini.tmp" + std::to_string(child) + ".0";
+  const std::string mine = ".test.ini.tmp" + std::to_string(::getpid()) + ".7";
+  const std::string alive = ".test.ini.tmp" + std::to_string(::getppid()) + ".0";
+  const std::string foreign = ".other.ini.tmp" + std::to_string(child) + ".0";
+  const std::string lookalike = ".test.ini.tmpX.0";
+  for (const std::string& name : {dead, mine, alive, foreign, lookalike})
+    std::ofstream(dir / name) << "[S]\nk=half";
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", file));
+  auto names = Entries();
+  std::sort(names.begin(), names.end());
+  // A running writer's file, another file's and one that is not ours stay.
+  std::vector<std::string> expected = {alive, foreign, lookalike, "test.ini"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(names, expected);
 }
 
 TEST_F(ProfileTest, WriteThroughASymbolicLinkKeepsTheLink) {
