@@ -1,12 +1,115 @@
 #include "controls/dib_glyph_button.h"
 
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QTimer>
+
+#include "controls/dib_image_container.h"
+
+// A modal dialog opened from a click takes the mouse, and the container hears no leave: when
+// the dialog closes somewhere else, the button would keep its mouse-over glyph. This filter
+// on the container and its window ends the hover when the window is blocked, deactivated or
+// hidden, through the container's own leave handling (so its record of the control under the
+// mouse stays right), and once the window is free again moves the hover to where the cursor
+// really is.
+class TDIBHoverWatch : public QObject {
+ public:
+  explicit TDIBHoverWatch(TDIBGlyphButton* button) : FButton(button) {}
+
+  // Watches `container` and its window; again after a change of either.
+  void Watch(TDIBImageContainer* container) {
+    QWidget* window = container ? container->window() : nullptr;
+    if (container == FContainer && window == FWindow) return;
+    if (FContainer) FContainer->removeEventFilter(this);
+    if (FWindow && FWindow != FContainer) FWindow->removeEventFilter(this);
+    FContainer = container;
+    FWindow = window;
+    if (FContainer) FContainer->installEventFilter(this);
+    if (FWindow && FWindow != FContainer) FWindow->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::WindowBlocked:
+        // Even when a leave came first: the click that opened the dialog is followed by the
+        // container's tracking at the position of the click, which may be long stale.
+        FRecheck = true;
+        EndHover();
+        break;
+      case QEvent::WindowDeactivate:
+        EndHover();
+        break;
+      case QEvent::Hide:
+        if (watched == FContainer || watched == FWindow) EndHover();
+        break;
+      case QEvent::WindowUnblocked:
+      case QEvent::WindowActivate:
+        // Later, once the handler that opened the dialog has returned and the container has
+        // done its own tracking at the old position.
+        if (FRecheck && !FRecheckPending) {
+          FRecheckPending = true;
+          QTimer::singleShot(0, this, [this] {
+            FRecheckPending = false;
+            FRecheck = false;
+            Recheck();
+          });
+        }
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+ private:
+  void EndHover() {
+    if (!FButton->MouseInside()) return;
+    FRecheck = true;
+    Leave();
+  }
+
+  void Leave() {
+    if (!FContainer) return;
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(FContainer, &leave);
+  }
+
+  void Recheck() {
+    if (!FContainer || !FContainer->isVisible()) return;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != FContainer->window()) return;  // still blocked
+    const QPoint global = QCursor::pos();
+    const QPoint local = FContainer->mapFromGlobal(global);
+    QWidget* under = QApplication::widgetAt(global);
+    if (FContainer->rect().contains(local) && under &&
+        (under == FContainer || FContainer->isAncestorOf(under))) {
+      QMouseEvent move(QEvent::MouseMove, QPointF(local), QPointF(global), Qt::NoButton,
+                       QApplication::mouseButtons(), QApplication::keyboardModifiers());
+      QCoreApplication::sendEvent(FContainer, &move);
+    } else {
+      Leave();
+    }
+  }
+
+  TDIBGlyphButton* FButton;  // owns this watch
+  QPointer<TDIBImageContainer> FContainer;
+  QPointer<QWidget> FWindow;
+  bool FRecheck = false;  // look where the cursor is when the window is free again
+  bool FRecheckPending = false;
+};
 
 TDIBGlyphButton::TDIBGlyphButton(TComponent* AOwner)
     : TDIBControl(AOwner), FGlyph([this] {
         AdjustSize();
         Invalidate();
       }) {}
+
+TDIBGlyphButton::~TDIBGlyphButton() = default;
 
 int TDIBGlyphButton::GlyphIndex(int state, int numGlyphs) {
   if (state < bsUp || state > bsDown) throw EDIBGlyphButtonError("Unknown button state");
@@ -111,6 +214,8 @@ void TDIBGlyphButton::Paint(QPainter& Canvas) {
 
 void TDIBGlyphButton::MouseEnter() {
   TDIBControl::MouseEnter();
+  if (!FHoverWatch) FHoverWatch = std::make_unique<TDIBHoverWatch>(this);
+  FHoverWatch->Watch(Parent());
   UpdateState();
 }
 

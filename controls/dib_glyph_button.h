@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPoint>
+#include <memory>
 #include <string>
 
 #include "controls/dib_control.h"
@@ -25,9 +26,12 @@ enum TDIBButtonState {
   bsDown = 4,
 };
 
+class TDIBHoverWatch;
+
 class TDIBGlyphButton : public TDIBControl {
  public:
   explicit TDIBGlyphButton(TComponent* AOwner);
+  ~TDIBGlyphButton() override;
 
   TDIBImageList* DIBImageList() const { return FGlyph.DIBImageList(); }
   void SetDIBImageList(TDIBImageList* list) { FGlyph.SetDIBImageList(list); }
@@ -99,4 +103,8 @@ class TDIBGlyphButton : public TDIBControl {
   std::string FCaption;
   bool FHeld = false;  // the left button went down on the button and is not yet up
   int FState = bsUp;
+  // While the mouse is inside: watches the container and its window for what takes the mouse
+  // without a leave (a modal dialog, the window going inactive or hidden), and then ends the
+  // hover; when the window is free again it looks where the cursor really is.
+  std::unique_ptr<TDIBHoverWatch> FHoverWatch;
 };

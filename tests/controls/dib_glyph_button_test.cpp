@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCursor>
+#include <QDialog>
+#include <QTimer>
+
 #include "controls/dib_image_container.h"
 #include "tests/controls/dib_test_support.h"
 
@@ -105,6 +109,54 @@ TEST_F(GlyphButtonTest, FollowsTheMouseTheFocusAndItsProperties) {
   EXPECT_EQ(Shown(b), bsMouseOver);
   container->SetActiveControl(nullptr);
   EXPECT_EQ(Shown(b), bsUp);
+}
+
+// Runs the events for a while: what the window system queued and the deferred re-check.
+void Settle() {
+  for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+TEST_F(GlyphButtonTest, AModalDialogOpenedByAClickEndsTheHover) {
+  // The modal dialog takes the mouse, and no leave reaches the container; when it closes, the
+  // button shows where the cursor really is.
+  container->setWindowFlags(Qt::Window);
+  container->move(100, 100);
+  container->show();
+  TDIBGlyphButton* b = Button(5, 10);
+  const QPoint inside = Centre(b);
+  const struct {
+    const char* where;
+    QPoint cursor;  // global, while the dialog is open and after
+    int after;
+  } cases[] = {
+      {"outside the window", QPoint(20, 20), bsUp},
+      {"on the window, off the button", container->mapToGlobal(QPoint(70, 2)), bsUp},
+      {"back on the button", container->mapToGlobal(inside), bsMouseOver},
+  };
+  for (const auto& c : cases) {
+    QCursor::setPos(c.cursor);
+    Settle();
+    int during = -1;
+    b->OnClick = [&](TObject*) {
+      QDialog dialog(container);
+      QTimer::singleShot(0, &dialog, [&] {
+        during = b->State();
+        dialog.reject();
+      });
+      dialog.exec();
+    };
+    Click(*container, inside);  // as the mouse gives it, whatever the cursor
+    Settle();
+    EXPECT_EQ(during, bsUp) << c.where;
+    EXPECT_EQ(b->State(), c.after) << c.where;
+    EXPECT_EQ(Shown(b), c.after) << c.where;
+  }
+
+  // A window that is hidden under the mouse ends the hover too.
+  Move(*container, inside);
+  ASSERT_EQ(b->State(), bsMouseOver);
+  container->hide();
+  EXPECT_EQ(b->State(), bsUp);
 }
 
 TEST_F(GlyphButtonTest, ShortStripsShowTheirFallbackGlyphs) {
