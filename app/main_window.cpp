@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
+#include <cstdio>
 #include <exception>
 
 #include "app/device_dialog.h"
@@ -92,6 +94,15 @@ void TfrmMain::CreateComponents() {
 
   RecFile->SetName("RecFile");
   RecFile->GetWave()->SetFileMustExist(false);
+  // A file that had to be finished early (disk full, size limit, a failed write) ends the
+  // recording. Stopped from the main loop: the handler runs while the ring buffer's writer
+  // waits for it, and the stop waits for that writer.
+  RecFile->OnClose = [this](TObject*) {
+    if (RecFile->GetEndReason() == feNone) return;
+    QTimer::singleShot(0, this, [this] {
+      if (Recording) WaveIn->Stop();
+    });
+  };
 
   PlayFile->SetName("PlayFile");
   PlayFile->SetOutput(PlayBuffer);
@@ -329,8 +340,38 @@ void TfrmMain::DeviceStart(TObject*) {
   btnSetting->setEnabled(false);
 }
 
+std::string TfrmMain::RecordingReport() {
+  std::string report = FileEndText(RecFile->GetEndReason(), RecFile->GetWrittenMs());
+  const WAVEFORMATEX* format = WaveIn->GetPWaveFormat();
+  if (RecBuffer->DroppedBlocks() > 0 && format && format->nAvgBytesPerSec) {
+    char lost[160];
+    std::snprintf(lost, sizeof lost,
+                  "%.1f s of audio were lost in %lld dropouts: the disk did not keep up with the "
+                  "recording.",
+                  double(RecBuffer->DroppedBytes()) / format->nAvgBytesPerSec,
+                  static_cast<long long>(RecBuffer->Dropouts()));
+    report += (report.empty() ? "" : "\n") + std::string(lost);
+  }
+  return report;
+}
+
+void TfrmMain::ShowReportLater(const std::string& text) {
+  if (text.empty()) return;
+  if (FClosed) {
+    std::fprintf(stderr, "needlerec: %s\n", text.c_str());
+    return;
+  }
+  QTimer::singleShot(0, this, [this, text] {
+    if (FClosed)
+      std::fprintf(stderr, "needlerec: %s\n", text.c_str());
+    else
+      ShowMessageBox(text, "Needle Recorder");
+  });
+}
+
 void TfrmMain::DeviceStop(TObject*) {
   // (The read-out timers are switched off here.)
+  const bool recorded = Recording;
   Playing = Recording = Monitoring = false;
   for (TDIBGlyphButton* lamp : {btnPlayLED, btnRecLED, btnMoniLED}) lamp->SetEnabled(false);
   for (TDIBGlyphButton* b : {btnMoni, btnPlay, btnRec}) {
@@ -343,6 +384,8 @@ void TfrmMain::DeviceStop(TObject*) {
   PlayFile->SetFileName("");
   WaveIn->Close();
   WaveOut->Close();
+  // The file is finished now, and what went wrong can be told.
+  if (recorded) ShowReportLater(RecordingReport());
 }
 
 void TfrmMain::btnSettingClick() {

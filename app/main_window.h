@@ -95,5 +95,11 @@ class TfrmMain : public QWidget, public TComponent {
   template <typename TDevice>
   void StartDevice(TDevice* device);
 
+  // What the user is told once a recording has stopped: why it ended early, and the audio it
+  // lost; empty when nothing went wrong.
+  std::string RecordingReport();
+  // Shows a report after the handler that found it has returned; while the window closes, on
+  // standard error instead, so that nothing waits for a person.
+  void ShowReportLater(const std::string& text);
   bool FClosed = false;
 };

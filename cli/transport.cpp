@@ -29,7 +29,8 @@ class TInterruptGuard {
  public:
   TInterruptGuard() {
     gInterrupted = false;
-    for (size_t i = 0; i < std::size(kSignals); ++i) FOld[i] = std::signal(kSignals[i], OnInterrupt);
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+      FOld[i] = std::signal(kSignals[i], OnInterrupt);
   }
   ~TInterruptGuard() {
     for (size_t i = 0; i < std::size(kSignals); ++i) std::signal(kSignals[i], FOld[i]);
@@ -132,8 +133,8 @@ template <typename TDevice>
 bool RunDevice(TDevice& device, const std::atomic<bool>& stopped, std::ostream& out,
                const std::function<bool()>& ended) {
   for (;;) {
-    const bool done = RunUntil(
-        [&] { return stopped.load() || gInterrupted.load() || (ended && ended()); }, 1000);
+    const bool done =
+        RunUntil([&] { return stopped.load() || gInterrupted.load() || (ended && ended()); }, 1000);
     if (gInterrupted) return true;
     if (stopped || (ended && ended())) return false;
     if (!done) out << "position: " << device.GetPosition() << " ms\n" << std::flush;
@@ -223,11 +224,12 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     device.SetSampleRate(o.rate);
     Configure(device, ring, qmWrite, o.device);
     // The queue to the disk holds --buffer seconds, so that a disk that stalls that long loses
-    // nothing; the writer still wakes about every third of a second.
+    // nothing; the writer still wakes about five times a second, so that the file on disk is
+    // never far behind.
     const WAVEFORMATEX* format = device.GetPWaveFormat();
     const double bytesPerSecond = format ? format->nAvgBytesPerSec : 4.0 * o.rate;
     ring.SetNumBuffers(std::max(2, int32_t(std::ceil(o.buffer * bytesPerSecond / kBlockBytes))));
-    ring.SetFlushThreshold(int32_t(bytesPerSecond / 3 / kBlockBytes) + 1);
+    ring.SetFlushThreshold(int32_t(bytesPerSecond / 5 / kBlockBytes) + 1);
     if (o.seconds > 0) device.SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
     file.GetWave()->SetFileMustExist(false);
     file.SetFileName(o.file);

@@ -306,8 +306,7 @@ void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uin
   if (!FAllocated) return;
   const int32_t n = std::min(count, FSlotSize);
   const int32_t threshold = FFlushThreshold > 0 ? FFlushThreshold.load() : FNumBuffers / 2;
-  if (FQueueMode == qmWrite && FCount + 1 >= threshold && !FRunEvent->IsSet())
-    WakeWorkerLocked();
+  if (FQueueMode == qmWrite && FCount + 1 >= threshold && !FRunEvent->IsSet()) WakeWorkerLocked();
   if (FWaitIfFull) {
     while (FCount == FNumBuffers && FAllocated) {
       guard.unlock();

@@ -149,7 +149,7 @@ void TMMCustomWaveFile::Open() {
         FWave->SetPosition(FWave->GetDataSize() + 1);
       }
       FFileOpened = true;
-      FLastSizeUpdate = timeGetTime();
+      FLastSizeUpdate = FLastSync = timeGetTime();
     }
   }
   if (FFileOpened) Notify(OnOpen);
@@ -217,9 +217,12 @@ void TMMCustomWaveFile::WriteBlock(PWaveHdr lpWaveHdr) {
   if (room && !WaveIOWriteFits(FWave->GetWaveIORecord(), bytes, FSizeLimit)) reason = feSizeLimit;
   if (reason == feNone && FWave->WriteData(lpWaveHdr->lpData, bytes) <= 0)
     reason = errno == ENOSPC || errno == EDQUOT ? feDiskFull : feWriteError;
-  if (reason == feNone && timeGetTime() - FLastSizeUpdate >= SizeUpdateIntervalMs) {
-    FLastSizeUpdate = timeGetTime();
-    if (WaveIOUpdateSizes(FWave->GetWaveIORecord()) != WIOERR_NOERROR)
+  const uint32_t now = timeGetTime();
+  if (reason == feNone && now - FLastSizeUpdate >= SizeUpdateIntervalMs) {
+    const bool sync = now - FLastSync >= SyncIntervalMs;
+    FLastSizeUpdate = now;
+    if (sync) FLastSync = now;
+    if (WaveIOUpdateSizes(FWave->GetWaveIORecord(), sync) != WIOERR_NOERROR)
       reason = errno == ENOSPC || errno == EDQUOT ? feDiskFull : feWriteError;
   }
   if (reason == feNone) return;

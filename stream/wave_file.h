@@ -103,8 +103,10 @@ class TMMCustomWaveFile : public TMMCustomFile {
   int64_t GetWrittenBytes() const { return FWrittenBytes; }
   int64_t GetWrittenMs() const { return FWrittenMs; }
   // How often the sizes in the header of a file being written are brought up to date, so that
-  // the file reads correctly to about that point when the program dies before the close.
-  static constexpr uint32_t SizeUpdateIntervalMs = 1000;
+  // the file reads correctly to about that point when the program dies before the close, and
+  // how often the file is then also put on the disk, for a power cut.
+  static constexpr uint32_t SizeUpdateIntervalMs = 250;
+  static constexpr uint32_t SyncIntervalMs = 1000;
 
  protected:
   void WaveChanged();
@@ -129,6 +131,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::atomic<int64_t> FWrittenMs{0};
   // Owned by the thread that writes the file.
   uint32_t FLastSizeUpdate = 0;
+  uint32_t FLastSync = 0;
 };
 
 class TMMWaveFile : public TMMCustomWaveFile {

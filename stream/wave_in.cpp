@@ -188,12 +188,12 @@ void TMMCustomWaveIn::SetTimeFormat(TMMTimeFormats value) {
   if (FMaxRecordTime >= 0 && f && f->nAvgBytesPerSec) {
     switch (value) {
       case tfMillisecond:
-        FMaxRecordTime = int32_t(std::min<int64_t>(
-            FMaxRecordBytes * 1000 / int64_t(f->nAvgBytesPerSec), 0x7FFFFFFF));
+        FMaxRecordTime = int32_t(
+            std::min<int64_t>(FMaxRecordBytes * 1000 / int64_t(f->nAvgBytesPerSec), 0x7FFFFFFF));
         break;
       case tfSample:
-        FMaxRecordTime = int32_t(std::min<int64_t>(
-            FMaxRecordBytes / std::max<int64_t>(f->nBlockAlign, 1), 0x7FFFFFFF));
+        FMaxRecordTime = int32_t(
+            std::min<int64_t>(FMaxRecordBytes / std::max<int64_t>(f->nBlockAlign, 1), 0x7FFFFFFF));
         break;
       case tfByte:
         FMaxRecordTime = int32_t(std::min<int64_t>(FMaxRecordBytes, 0x7FFFFFFF));

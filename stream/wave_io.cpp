@@ -719,7 +719,7 @@ int WaveIOSetBuffer(PWaveIORecord record, int32_t size) {
   return record->File->SetBufferSize(size_t(size)) ? WIOERR_NOERROR : WIOERR_FILEERROR;
 }
 
-int WaveIOUpdateSizes(PWaveIORecord record) {
+int WaveIOUpdateSizes(PWaveIORecord record, bool sync) {
   if (!record) return WIOERR_BADARG;
   if (!record->IsOpen()) return WIOERR_FORMAT;
   TWaveIOFile& file = *record->File;
@@ -736,7 +736,8 @@ int WaveIOUpdateSizes(PWaveIORecord record) {
   const bool ok = file.Seek(record->DataChunk.dwDataOffset - 4) &&
                   WriteU32(file, uint32_t(dataSize)) &&
                   file.Seek(record->RiffChunk.dwDataOffset - 4) &&
-                  WriteU32(file, uint32_t(riffSize)) && file.Seek(end) && file.Sync();
+                  WriteU32(file, uint32_t(riffSize)) && file.Seek(end) &&
+                  (sync ? file.Sync() : file.Flush());
   return ok ? WIOERR_NOERROR : WIOERR_FILEERROR;
 }
 

@@ -199,10 +199,11 @@ int WaveIOSeek(PWaveIORecord record, int64_t sample);
 int64_t WaveIORead(PWaveIORecord record, void* buffer, int64_t bytes);
 int64_t WaveIOWrite(PWaveIORecord record, const void* buffer, int64_t bytes);
 int WaveIOSetBuffer(PWaveIORecord record, int32_t size);
-// Writes the RIFF and data sizes of a file being created for the data written so far and puts
-// them on the disk, leaving the position where it was, so that a file whose writer dies before
-// the close still reads up to that point. Nothing to do for a file that is read or continued.
-int WaveIOUpdateSizes(PWaveIORecord record);
+// Writes the RIFF and data sizes of a file being created for the data written so far, leaving
+// the position where it was, so that a file whose writer dies before the close still reads up
+// to that point; with `sync`, also puts the file on the disk (against a power cut). Nothing to
+// do for a file that is read or continued.
+int WaveIOUpdateSizes(PWaveIORecord record, bool sync);
 // Finishes a written file (sizes, fact, DISP and INFO chunks) and closes it.
 int WaveIOClose(PWaveIORecord record);
 int WaveIOFree(PWaveIORecord& record);

@@ -227,6 +227,52 @@ TEST_F(MainWindowTest, MonitorStopRecordStop) {
   EXPECT_LT(seconds, ran + 0.5);
 }
 
+TEST_F(MainWindowTest, AFullDiskEndsTheRecordingAndTheWindowSaysWhy) {
+  TfrmMain& w = Open();
+  const std::string file = (dir_ / "full.wav").string();
+  dialogs_->Answers.push_back(file);
+  std::atomic<bool> full{false};
+  w.RecFile->FreeSpaceQuery = [&](const std::string&) { return full ? int64_t(0) : int64_t(-1); };
+  Click(w.btnRec);
+  ASSERT_TRUE(w.Recording);
+  // Long enough for the writer's first pass, which comes when half the queue is full.
+  ASSERT_TRUE(
+      Pump([&] { return w.RecBuffer->Count() == 0 && w.WaveIn->BytesRecorded() > 300000; }));
+  full = true;
+  ASSERT_TRUE(Pump([&] { return Idle() && !dialogs_->Messages.empty(); }))
+      << "the recording stopped by itself";
+  EXPECT_FALSE(w.btnRecLED->Enabled()) << "the REC lamp is out";
+  ASSERT_EQ(dialogs_->Messages.size(), 1u);
+  EXPECT_EQ(dialogs_->Messages[0].rfind(
+                "The disk is full: the recording was stopped and saved (0:00:0", 0),
+            0u)
+      << dialogs_->Messages[0];
+  const std::string bytes = ReadFile(file);
+  ASSERT_GT(bytes.size(), 44u + 4);
+  EXPECT_EQ(Le32(bytes, 4) + 8, bytes.size());
+}
+
+TEST_F(MainWindowTest, AudioLostToASlowDiskIsToldWhenTheRecordingStops) {
+  TfrmMain& w = Open();
+  const std::string file = (dir_ / "slow.wav").string();
+  dialogs_->Answers.push_back(file);
+  // The writer stalls once for longer than the queue of about two seconds holds.
+  std::atomic<bool> stalled{false};
+  w.RecFile->FreeSpaceQuery = [&](const std::string&) {
+    if (!stalled.exchange(true)) std::this_thread::sleep_for(std::chrono::seconds(4));
+    return int64_t(-1);
+  };
+  Click(w.btnRec);
+  ASSERT_TRUE(w.Recording);
+  ASSERT_TRUE(Pump([&] { return w.RecBuffer->DroppedBlocks() > 0; }, 10000));
+  EXPECT_TRUE(dialogs_->Messages.empty()) << "nothing interrupts the recording";
+  Click(w.btnStop);
+  ASSERT_TRUE(Pump([&] { return Idle() && !dialogs_->Messages.empty(); }, 10000));
+  ASSERT_EQ(dialogs_->Messages.size(), 1u);
+  EXPECT_NE(dialogs_->Messages[0].find(" s of audio were lost in 1 dropouts"), std::string::npos)
+      << dialogs_->Messages[0];
+}
+
 TEST_F(MainWindowTest, PlayToTheEndReturnsToIdleAndTheNextPlayAsksForAFile) {
   TfrmMain& w = Open();
   const fs::path file = WriteWave("short.wav", 0.4);

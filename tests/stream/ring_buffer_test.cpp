@@ -170,27 +170,33 @@ TEST_F(RingFixture, DisabledDiscardsPushesButQueuedBytesStillReachTheSink) {
   ring_.Close();  // before the sink goes
 }
 
-TEST_F(RingFixture, TheTwentyFifthOfFiftySlotsWakesTheFlush) {
-  TMemorySink sink(nullptr);
-  ring_.SetOutput(&sink);
-  SetUpRing(qmWrite, 16, 1024, 50);
-  std::atomic<int> passes{0};
-  ring_.OnFlushQueue = [&](TObject*) { ++passes; };
-  ring_.Open();
-  ring_.Start();
-  std::vector<char> block = Pattern(1024);
-  auto push = [&] {
-    BlockHeader h = Block(block, 1024);
-    ring_.BufferReady(&h);
-  };
-  for (int i = 0; i < 24; ++i) push();
-  Sleep(50);
-  EXPECT_EQ(passes, 0) << "24 full slots do not wake the worker";
-  push();  // fills the 25th slot
-  ASSERT_TRUE(RunUntil([&] { return passes > 0; }, 5000));
-  ASSERT_TRUE(RunUntil([&] { return sink.Size() == 25u * 1024; }, 5000));
-  ring_.Stop();
-  ring_.Close();  // before the sink goes
+TEST_F(RingFixture, TheTwentyFifthOfFiftySlotsWakesTheFlushUnlessAThresholdIsSet) {
+  // {flush threshold, the slot whose push wakes the worker}
+  for (auto [threshold, wakingSlot] : {std::pair{0, 25}, std::pair{3, 3}}) {
+    SCOPED_TRACE(threshold);
+    TMemorySink sink(nullptr);
+    ring_.SetOutput(&sink);
+    SetUpRing(qmWrite, 16, 1024, 50);
+    ring_.SetFlushThreshold(threshold);
+    std::atomic<int> passes{0};
+    ring_.OnFlushQueue = [&](TObject*) { ++passes; };
+    ring_.Open();
+    ring_.Start();
+    std::vector<char> block = Pattern(1024);
+    auto push = [&] {
+      BlockHeader h = Block(block, 1024);
+      ring_.BufferReady(&h);
+    };
+    for (int i = 0; i < wakingSlot - 1; ++i) push();
+    Sleep(50);
+    EXPECT_EQ(passes, 0) << "the slots below the threshold do not wake the worker";
+    push();
+    ASSERT_TRUE(RunUntil([&] { return passes > 0; }, 5000));
+    ASSERT_TRUE(RunUntil([&] { return sink.Size() == size_t(wakingSlot) * 1024; }, 5000));
+    ring_.Stop();
+    ring_.Close();  // before the sink goes
+    ring_.SetOutput(nullptr);
+  }
 }
 
 TEST_F(RingFixture, StopWhilePlayingDropsTheQueueAndTheNextPullWaitsForANewFill) {
@@ -234,6 +240,26 @@ TEST_F(RingFixture, AFullQueueDropsWithOverflowAndALongBlockIsCutToOneSlot) {
   EXPECT_EQ(ring_.Count(), 4);
   EXPECT_EQ(ring_.BytesQueued(), 4 * 64);
   EXPECT_EQ(sink.Size(), 0u) << "a queued push is not passed on";
+  // The loss is counted: two blocks of one slot each, in one dropout.
+  EXPECT_EQ(ring_.DroppedBlocks(), 2);
+  EXPECT_EQ(ring_.DroppedBytes(), 2 * 64);
+  EXPECT_EQ(ring_.Dropouts(), 1);
+  // A push that fits ends the dropout; the next loss is a second one.
+  std::vector<char> out(64);
+  ring_.GetData(out.data(), 64);  // the first pull of a duplex queue only ends its priming
+  EXPECT_EQ(ring_.GetData(out.data(), 64), 64);
+  EXPECT_EQ(ring_.Count(), 3);
+  for (int i = 0; i < 3; ++i) {
+    BlockHeader h = Block(big, 100);
+    ring_.BufferReady(&h);
+  }
+  EXPECT_EQ(ring_.DroppedBlocks(), 4);
+  EXPECT_EQ(ring_.DroppedBytes(), 4 * 64);
+  EXPECT_EQ(ring_.Dropouts(), 2);
+  ring_.Close();
+  ring_.Open();
+  EXPECT_EQ(ring_.DroppedBlocks(), 0) << "a new run counts anew";
+  EXPECT_EQ(ring_.Dropouts(), 0);
 }
 
 TEST_F(RingFixture, AnEmptyQueueGivesTheSilenceOfTheFormat) {

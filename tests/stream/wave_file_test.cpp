@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/clock.h"
 #include "platform/mainloop/main_loop.h"
 #include "stream/dsp_thread.h"
 #include "tests/stream/test_components.h"
@@ -151,6 +152,9 @@ TEST_F(Recording, AShortDiskEndsTheRecordingWithAValidFile) {
   EXPECT_FALSE(file.FileOpened());
   EXPECT_FALSE(file.FileStarted());
   EXPECT_EQ(closes, 1);
+  EXPECT_EQ(file.GetEndReason(), feDiskFull);
+  EXPECT_EQ(file.GetWrittenBytes(), 2 * 8192);
+  EXPECT_EQ(file.GetWrittenMs(), 93);
   EXPECT_EQ(ReadFile(dir.File("short.wav")), Expected(samples.substr(0, 2 * 8192)));
   EXPECT_EQ(passedOn, samples);
   End();
@@ -166,9 +170,36 @@ TEST_F(Recording, TheSizeLimitEndsTheRecordingBeforeTheSizesWouldOverflow) {
   for (int i = 0; i < 5; ++i) Push(samples.substr(size_t(i) * 8192, 8192));
   EXPECT_FALSE(file.FileOpened());
   EXPECT_EQ(closes, 1);
+  EXPECT_EQ(file.GetEndReason(), feSizeLimit);
   const std::string written = ReadFile(dir.File("big.wav"));
   EXPECT_EQ(written, Expected(samples.substr(0, 3 * 8192)));
   EXPECT_EQ(ReadLe32(written, 4), 36u + 3 * 8192);
+}
+
+TEST_F(Recording, TheSizesOnDiskFollowTheDataWithinAQuarterSecond) {
+  const std::string samples = Samples16(2048 * 3, 2);
+  Begin("live.wav");
+  Push(samples.substr(0, 8192));
+  Sleep(TMMWaveFile::SizeUpdateIntervalMs + 50);
+  Push(samples.substr(8192, 8192));
+  // Read while the file is still open, as after a crash: the header already counts both blocks.
+  const std::string live = ReadFile(dir.File("live.wav"));
+  EXPECT_EQ(live, Expected(samples.substr(0, 2 * 8192)));
+  Push(samples.substr(2 * 8192));
+  EXPECT_EQ(file.GetEndReason(), feNone);
+  End();
+  EXPECT_EQ(ReadFile(dir.File("live.wav")), Expected(samples));
+}
+
+TEST(FileEndText, NamesTheReasonAndTheLengthSaved) {
+  EXPECT_EQ(FileEndText(feNone, 1000), "");
+  EXPECT_EQ(FileEndText(feDiskFull, 3723456),
+            "The disk is full: the recording was stopped and saved (1:02:03.4).");
+  EXPECT_EQ(FileEndText(feSizeLimit, 0),
+            "The file reached the 4 GiB limit of the WAVE format: the recording was stopped and "
+            "saved (0:00:00.0).");
+  EXPECT_EQ(FileEndText(feWriteError, 59999),
+            "The file could not be written: the recording was stopped and saved (0:00:59.9).");
 }
 
 // Pushes blocks on a worker thread of the chain, as the ring buffer does.
