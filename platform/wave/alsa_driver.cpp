@@ -510,7 +510,7 @@ std::vector<std::string> SplitAlsaDeviceNames(const std::string& list) {
   std::vector<std::string> names;
   size_t start = 0;
   while (start <= list.size()) {
-    size_t end = list.find(',', start);
+    size_t end = list.find(kAlsaDeviceSeparator, start);
     if (end == std::string::npos) end = list.size();
     std::string name = list.substr(start, end - start);
     const size_t first = name.find_first_not_of(" \t");

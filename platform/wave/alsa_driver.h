@@ -5,9 +5,11 @@
 // so that ALSA converts formats the hardware lacks), named "<card>: <device>" cut to 31
 // characters. ALSA's `null` device is never listed: it takes data at any speed. The
 // environment variable NEEDLEREC_ALSA_DEVICES, when set, replaces the whole list by its
-// comma-separated PCM names (offered for output and for input, named by the PCM name; empty:
+// PCM names separated by '|' (offered for output and for input, named by the PCM name; empty:
 // no ALSA devices), which lets tests use a configuration of their own (ALSA_CONFIG_PATH),
-// for example with `file` plugins.
+// for example with `file` plugins. ALSA names hold commas (`hw:1,0`, `plughw:CARD=X,DEV=0`)
+// and, in the `name:{...}` form of arguments, semicolons; '|' is no part of ALSA's name
+// syntax.
 //
 // Each open device runs a driver thread that owns the data flow: it writes queued blocks with
 // snd_pcm_writei and returns each one (WOM_DONE) once the device has played it, or fills them
@@ -28,7 +30,11 @@
 // the sample format, so an invalid argument means the format is not supported.
 MMRESULT AlsaErrorToResult(int error, bool settingFormat);
 
-// The PCM names of a comma-separated list, blanks trimmed, empty names and `null` left out.
+// What separates the names in NEEDLEREC_ALSA_DEVICES.
+constexpr char kAlsaDeviceSeparator = '|';
+
+// The PCM names of a list separated by kAlsaDeviceSeparator, blanks trimmed, empty names and
+// `null` left out.
 std::vector<std::string> SplitAlsaDeviceNames(const std::string& list);
 
 class TAlsaBackend : public TWaveBackend {

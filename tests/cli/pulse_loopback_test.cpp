@@ -95,7 +95,7 @@ class PulseLoopback : public ::testing::Test {
         << "\" device \"vsink.monitor\" }\n";
     cliEnv_ = env_;
     cliEnv_.push_back("ALSA_CONFIG_PATH=" + (dir_ / "asound.conf").string());
-    cliEnv_.push_back("NEEDLEREC_ALSA_DEVICES=nr_pulse,nr_pulse_mon");
+    cliEnv_.push_back("NEEDLEREC_ALSA_DEVICES=nr_pulse|nr_pulse_mon");
   }
   void TearDown() override {
     Stop(monitor_);

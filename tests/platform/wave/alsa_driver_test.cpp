@@ -14,6 +14,31 @@ namespace {
 using namespace std::chrono_literals;
 using namespace wavetest;
 
+TEST(AlsaDeviceNames, AListSplitsAtBarsOnlyAndKeepsTheCommasOfAlsaNames) {
+  struct TCase {
+    const char* List;
+    std::vector<std::string> Names;
+  };
+  const TCase cases[] = {
+      {"", {}},
+      {"hw:1,0", {"hw:1,0"}},
+      {" plughw:CARD=PCH,DEV=0 |default", {"plughw:CARD=PCH,DEV=0", "default"}},
+      {"plug:{slave.pcm \"hw:0,0\"; } | null|| \t", {"plug:{slave.pcm \"hw:0,0\"; }"}},
+      {"a|null|b|", {"a", "b"}},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(SplitAlsaDeviceNames(c.List), c.Names) << c.List;
+
+  // The device list names each one whole.
+  {
+    TScopedEnv names("NEEDLEREC_ALSA_DEVICES", "hw:1,0|plughw:CARD=PCH,DEV=0");
+    RescanWaveDevices();
+    EXPECT_EQ(FindDevice(false, "hw:1,0"), 0);
+    EXPECT_EQ(FindDevice(true, "plughw:CARD=PCH,DEV=0"), 1);
+    EXPECT_EQ(waveInGetNumDevs(), 3u);  // and the virtual input
+  }
+  RescanWaveDevices();
+}
+
 // ALSA devices from a configuration of the test's own: playback into a file and capture from
 // a file, both through the `file` plugin over a `null` slave. Only this configuration is read
 // (ALSA_CONFIG_PATH), so the machine's sound setup plays no part.
@@ -46,7 +71,7 @@ class AlsaFileDevices : public ::testing::Test {
     WriteFile(Dir.File("rec.raw"), Input);
 
     FConfig.emplace("ALSA_CONFIG_PATH", Dir.File("asound.conf"));
-    FNames.emplace("NEEDLEREC_ALSA_DEVICES", "nr_play,nr_rec,nr_missing");
+    FNames.emplace("NEEDLEREC_ALSA_DEVICES", "nr_play|nr_rec|nr_missing");
     RescanWaveDevices();
     OutId = FindDevice(false, "nr_play");
     InId = FindDevice(true, "nr_rec");
