@@ -9,7 +9,8 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName("Needle Recorder");
+  // No application display name: the window system would add it to every title, and the
+  // window's and dialogs' titles are exactly the layout's.
   InitWindowSystem();
   int status = 0;
   {

@@ -15,12 +15,14 @@
 #include <QWidget>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <exception>
 #include <mutex>
 
 #include "platform/mainloop/main_loop.h"
 
 const char* const kJapaneseGothic = "ＭＳ Ｐゴシック";
+const char* const kApplicationTitle = "Needle Recorder";
 
 namespace {
 
@@ -77,25 +79,53 @@ QWidget* ReportParent() {
 
 int gSignalPipe[2] = {-1, -1};
 
-std::atomic<bool> gSignalled{false};
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Set on the main thread when a termination signal starts the close; from then on nothing
+// waits for a person to answer a message box.
+bool gClosingOnSignal = false;
 
 void RestoreDefaultSignals() {
   for (int signal : kTerminationSignals) ::signal(signal, SIG_DFL);
 }
 
-extern "C" void OnTerminationSignal(int signal) {
-  // Only async-signal-safe work here: the event loop does the rest. A second signal, while
-  // the first one's close is still running, ends the program the default way.
-  if (gSignalled.exchange(true)) {
-    RestoreDefaultSignals();
-    raise(signal);
-    return;
-  }
+extern "C" void OnTerminationSignal(int) {
+  // Only async-signal-safe work here: the event loop does the rest. Every signal, the first
+  // and any that follow while the close runs (as `timeout` or a hurried user sends them),
+  // only asks for the close, so none cuts short the finishing of the recording and the saving
+  // of the settings. A close that hangs can still be ended with SIGKILL.
   const int savedErrno = errno;
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
   errno = savedErrno;
+}
+
+// A report while the program ends on a signal goes to the standard error output instead of a
+// message box, which nobody may be there to close.
+void ReportToStderr(const std::string& text) {
+  const std::string line = "needlerec: " + Displayable(text) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+void ShowReport(const std::string& text, const std::string& caption) {
+  if (gClosingOnSignal)
+    ReportToStderr(text);
+  else
+    Dialogs().MessageBox(ReportParent(), Displayable(text), caption);
+}
+
+// Ends the modal dialogs and message boxes that are open, so that their event loops return
+// and none holds up the close.
+void EndModalWindows() {
+  for (int i = 0; i < 32; ++i) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    modal->close();
+    // A message box without an escape button refuses to close; a hidden dialog still ends
+    // its event loop.
+    if (modal->isVisible()) modal->hide();
+  }
 }
 
 }  // namespace
@@ -144,8 +174,7 @@ void InitWindowSystem() {
       text = e.what();
     } catch (...) {
     }
-    Dialogs().MessageBox(ReportParent(), Displayable(text),
-                         QApplication::applicationDisplayName().toStdString());
+    ShowReport(text, kApplicationTitle);
   });
   SetBusyCursorHook([](bool busy) {
     if (busy)
@@ -153,9 +182,8 @@ void InitWindowSystem() {
     else
       QApplication::restoreOverrideCursor();
   });
-  SetMessageBoxHook([](const std::string& text, const std::string& caption) {
-    Dialogs().MessageBox(ReportParent(), Displayable(text), caption);
-  });
+  SetMessageBoxHook(
+      [](const std::string& text, const std::string& caption) { ShowReport(text, caption); });
 }
 
 void CloseOnTerminationSignals(QWidget* window) {
@@ -168,11 +196,20 @@ void CloseOnTerminationSignals(QWidget* window) {
     char buffer[16];
     while (read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
     }
-    if (target) target->close();
+    // A signal read while the close runs (its handlers may process events) changes nothing.
+    static bool closing = false;
+    if (closing || !target) return;
+    closing = true;
+    gClosingOnSignal = true;
+    EndModalWindows();
+    target->close();
+    // A window that refused to close goes on as before, and may show its reports again.
+    if (target && target->isVisible()) gClosingOnSignal = false;
+    closing = false;
   });
   // Without the window nobody reads the pipe: the signals end the program the default way.
   QObject::connect(notifier, &QObject::destroyed, [] { RestoreDefaultSignals(); });
-  gSignalled = false;
+  gClosingOnSignal = false;
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
   sigemptyset(&action.sa_mask);

@@ -37,8 +37,14 @@ void InitWindowSystem();
 void SetReportWindow(QWidget* window);
 
 // SIGTERM, SIGINT and SIGHUP close `window` the normal way (from Qt's event loop, not from the
-// signal handler), so a recording is finished and the settings are saved before the end.
+// signal handler), so a recording is finished and the settings are saved before the end. Open
+// modal dialogs and message boxes are ended first; further signals while the close runs are
+// absorbed, and from the signal on the error report and message boxes write to the standard
+// error output instead of waiting for a person.
 void CloseOnTerminationSignals(QWidget* window);
+
+// The caption of the error report's message boxes.
+extern const char* const kApplicationTitle;  // "Needle Recorder"
 
 // Font families of the layouts, mapped onto installed fonts.
 extern const char* const kJapaneseGothic;  // "ＭＳ Ｐゴシック"

@@ -1,0 +1,211 @@
+// The end of the program on termination signals: the real needlerec on the virtual devices,
+// signalled as `timeout` and impatient users do, and the window system's side in this process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/mainloop/main_loop.h"
+#include "platform/ui/ui.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whether `pid` has a handler of its own for `signal` (the caught mask in /proc).
+bool Catches(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("SigCgt:", 0) == 0)
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+  return false;
+}
+
+// The program, copied into a folder of its own so that its settings file lands there.
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/nr-signal-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+    fs::create_directory(dir / "runtime");
+    fs::permissions(dir / "runtime", fs::perms::owner_all);
+    fs::copy_file(NEEDLEREC_BINARY, dir / "needlerec");
+  }
+  void TearDown() override {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    fs::remove_all(dir);
+  }
+
+  // Starts the program and waits until it handles SIGTERM itself (its window is up).
+  void Start() {
+    pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int err = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(err, 2);
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      ::setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
+      ::setenv("NEEDLEREC_ALSA_DEVICES", "", 1);  // the virtual devices only
+      ::unsetenv("NEEDLEREC_QUIT_WHEN_SHOWN");
+      const std::string exe = (dir / "needlerec").string();
+      ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const auto end = Clock::now() + std::chrono::seconds(20);
+    while (!Catches(pid, SIGTERM) && Clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(Catches(pid, SIGTERM)) << "the window did not come up";
+  }
+
+  // The exit status, or none when the program is still running after the time limit.
+  std::optional<int> Wait(int seconds) {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    do {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return status;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (Clock::now() < end);
+    return std::nullopt;
+  }
+
+  fs::path dir;
+  pid_t pid = -1;
+};
+
+TEST_F(ProgramTest, TwoQuickSignalsStillSaveTheSettingsAndEndCleanly) {
+  const struct {
+    const char* name;
+    int sent[2];
+  } cases[] = {{"SIGTERM twice", {SIGTERM, SIGTERM}}, {"SIGINT then SIGTERM", {SIGINT, SIGTERM}}};
+  for (const auto& c : cases) {
+    fs::remove(dir / "needlerec.ini");
+    Start();
+    ::kill(pid, c.sent[0]);
+    ::kill(pid, c.sent[1]);
+    const std::optional<int> status = Wait(20);
+    ASSERT_TRUE(status.has_value()) << c.name << ": still running";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << c.name << ": status " << *status << "\n"
+        << ReadFile(dir / "stderr.txt");
+    const std::string ini = ReadFile(dir / "needlerec.ini");
+    for (const char* key :
+         {"OutputDev=", "InputDev=", "SampleRate=", "LRefLevel=", "RRefLevel=", "ScaleFactor="})
+      EXPECT_NE(ini.find(key), std::string::npos) << c.name << ": " << key << "\n" << ini;
+  }
+}
+
+TEST_F(ProgramTest, ASettingsFileThatIsAFolderIsReportedOnStderrAndTheProgramEnds) {
+  fs::create_directory(dir / "needlerec.ini");
+  Start();
+  ::kill(pid, SIGTERM);
+  const std::optional<int> status = Wait(20);
+  ASSERT_TRUE(status.has_value()) << "still running: a message box waits for nobody";
+  EXPECT_TRUE(WIFEXITED(*status)) << *status;
+  const std::string err = ReadFile(dir / "stderr.txt");
+  EXPECT_NE(err.find("Could not save the settings"), std::string::npos) << err;
+  EXPECT_NE(err.find("needlerec.ini"), std::string::npos) << err;
+}
+
+// ------------------------------------------------------------------ in this process
+
+class TRecordedDialogs : public TDialogs {
+ public:
+  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> SaveFile(QWidget*, const std::string&, const std::string&,
+                                      const std::string&) override {
+    return std::nullopt;
+  }
+  void MessageBox(QWidget*, const std::string& text, const std::string&) override {
+    Messages.push_back(text);
+  }
+  std::vector<std::string> Messages;
+};
+
+// A window whose close fails to save, as one with an unwritable settings file does.
+class TFailingCloseWindow : public QWidget {
+ public:
+  int Closes = 0;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    ++Closes;
+    // A further signal while the close runs.
+    std::raise(SIGTERM);
+    QApplication::processEvents();
+    try {
+      throw std::runtime_error("Could not save the settings: test.ini: Is a directory");
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+    event->accept();
+  }
+};
+
+TEST(TerminationSignalTest, ClosesOverAModalBoxOnceAndReportsOnStderr) {
+  InitWindowSystem();
+  auto dialogs = std::make_shared<TRecordedDialogs>();
+  SetDialogs(dialogs);
+  {
+    TFailingCloseWindow window;
+    window.show();
+    CloseOnTerminationSignals(&window);
+    // Before the signals, reports are message boxes.
+    HandleException(std::make_exception_ptr(std::runtime_error("shown")));
+    EXPECT_EQ(dialogs->Messages, std::vector<std::string>{"shown"});
+
+    ::testing::internal::CaptureStderr();
+    QMessageBox box(QMessageBox::Warning, "Needle Recorder", "A box nobody answers",
+                    QMessageBox::Ok, &window);
+    QTimer::singleShot(0, &box, [] {
+      std::raise(SIGTERM);
+      std::raise(SIGTERM);
+    });
+    box.exec();  // returns when the signal ends it
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (window.isVisible() && Clock::now() < end) QApplication::processEvents();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(box.isVisible());
+    EXPECT_EQ(window.Closes, 1);
+    EXPECT_EQ(dialogs->Messages.size(), 1u) << "no message box during the close";
+    EXPECT_NE(err.find("Could not save the settings: test.ini: Is a directory"), std::string::npos)
+        << err;
+  }
+  SetDialogs(nullptr);
+}
+
+}  // namespace
