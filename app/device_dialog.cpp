@@ -1,9 +1,11 @@
 #include "app/device_dialog.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <cerrno>
 #include <climits>
@@ -46,6 +48,10 @@ TfrmDevice::TfrmDevice(TfrmMain* main) : QDialog(main), FMain(main) {
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
                  Qt::WindowCloseButtonHint | Qt::WindowTitleHint);
   setFixedSize(300, 245);
+  // Centred on the screen (a dialog with a parent would otherwise be centred on it); an
+  // explicit position keeps Qt from placing it when it is shown.
+  if (QScreen* screen = main ? main->screen() : QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
   QFont font(QString::fromUtf8(kJapaneseGothic));
   font.setPixelSize(12);
   setFont(font);
