@@ -7,7 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -20,6 +25,18 @@ constexpr unsigned kBufferTimeUs = 100000;
 constexpr unsigned kPeriodTimeUs = 20000;
 // Consecutive failed transfers after which a device counts as gone.
 constexpr int kMaxConsecutiveErrors = 20;
+// How long the driver thread sleeps between looks while the control thread is busy (it is
+// woken at once when the control thread finishes).
+constexpr int kControlBusyWaitMs = 100;
+// How long a close waits for the sound server to let the pcm go before leaving the pcm to
+// its control thread.
+constexpr auto kCloseWait = std::chrono::milliseconds(1500);
+
+// NEEDLEREC_ALSA_LOG set: every error a transfer recovers from is written to standard error.
+bool LogRecoveries() {
+  static const bool log = std::getenv("NEEDLEREC_ALSA_LOG") != nullptr;
+  return log;
+}
 
 snd_pcm_format_t AlsaFormat(const WAVEFORMATEX& format) {
   return format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
@@ -57,10 +74,10 @@ struct TSwParams {
 };
 
 // Sets up an opened pcm for the format: interleaved access, the exact rate, about
-// kBufferTimeUs of buffer. Playback starts when the buffer is full (or when the driver starts
-// it because no more data is queued); both sides wake when a period can be moved.
-MMRESULT Configure(snd_pcm_t* pcm, bool input, const WAVEFORMATEX& format,
-                   snd_pcm_uframes_t& bufferSize, bool& canPause) {
+// kBufferTimeUs of buffer. The driver starts the device: playback when the buffer is full or
+// no more data is queued, capture at the start; both sides wake when a period can be moved.
+MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_uframes_t& bufferSize,
+                   bool& canPause) {
   THwParams hw;
   if (hw.Params == nullptr) return MMSYSERR_NOMEM;
   int err = snd_pcm_hw_params_any(pcm, hw.Params);
@@ -95,22 +112,167 @@ MMRESULT Configure(snd_pcm_t* pcm, bool input, const WAVEFORMATEX& format,
   if (sw.Params == nullptr) return MMSYSERR_NOMEM;
   err = snd_pcm_sw_params_current(pcm, sw.Params);
   if (err < 0) return AlsaErrorToResult(err, false);
-  snd_pcm_sw_params_set_start_threshold(pcm, sw.Params, input ? 1 : bufferSize);
+  // The device never starts by itself: a start waits for the sound server's answer, so the
+  // driver has its control thread make it.
+  snd_pcm_uframes_t boundary = 0;
+  snd_pcm_sw_params_get_boundary(sw.Params, &boundary);
+  snd_pcm_sw_params_set_start_threshold(pcm, sw.Params, boundary);
   snd_pcm_sw_params_set_avail_min(pcm, sw.Params, periodSize);
   err = snd_pcm_sw_params(pcm, sw.Params);
   if (err < 0) return AlsaErrorToResult(err, false);
   return MMSYSERR_NOERROR;
 }
 
+// The calls of a pcm that wait for the device's answer: drop, prepare, start and close wait
+// for the sound server, and a PulseAudio server that stopped answering (SIGSTOP, a hung
+// machine) never gives one. They run on a control thread of their own, one after the other,
+// so that a frozen server holds up that thread alone: the stream's callers and its driver
+// thread never wait for it. The control thread shares this object with the stream and touches
+// nothing else, so a server that wakes up after the stream has gone finds nothing freed; the
+// last owner closes the pcm and the wake-up descriptor.
+//
+// Who may call the pcm: the control thread while it is busy (an operation queued or
+// running); otherwise the holder of the stream's lock. Operations are queued only under the
+// stream's lock, so a holder of that lock who sees the control thread idle keeps it idle.
+class TPcmControl {
+ public:
+  enum TOperation { opPrepare, opDropPrepare, opStart, opClose };
+
+  TPcmControl(snd_pcm_t* pcm, int wakeFd) : FPcm(pcm), FWakeFd(wakeFd) {}
+  ~TPcmControl() {
+    if (FPcm != nullptr) snd_pcm_close(FPcm);
+    if (FWakeFd >= 0) close(FWakeFd);
+  }
+  TPcmControl(const TPcmControl&) = delete;
+  TPcmControl& operator=(const TPcmControl&) = delete;
+
+  // Starts the control thread, which keeps this object alive until it ends.
+  static bool Launch(const std::shared_ptr<TPcmControl>& control, std::thread& thread) {
+    try {
+      thread = std::thread([control] { control->Run(); });
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+
+  snd_pcm_t* Pcm() const { return FPcm; }
+  int WakeFd() const { return FWakeFd; }
+
+  // Wakes the driver thread.
+  void Wake() const {
+    const uint64_t one = 1;
+    // The counter only saturates when nobody reads it, and then the thread is awake anyway.
+    [[maybe_unused]] const ssize_t written = write(FWakeFd, &one, sizeof one);
+  }
+
+  void Submit(TOperation operation) {
+    std::lock_guard lock(FLock);
+    FOperations.push_back(operation);
+    FChanged.notify_all();
+  }
+
+  bool Busy() {
+    std::lock_guard lock(FLock);
+    return FRunning || !FOperations.empty();
+  }
+
+  // The first error of an operation since the last call, or 0.
+  int TakeFailure() {
+    std::lock_guard lock(FLock);
+    return std::exchange(FFailure, 0);
+  }
+
+  // Queues the close, then waits up to `wait` for the control thread to end: joined when it
+  // did, left to end by itself (when the server answers) when it did not.
+  void Finish(std::thread& thread, std::chrono::milliseconds wait) {
+    {
+      std::unique_lock lock(FLock);
+      FOperations.push_back(opClose);
+      FQuit = true;
+      FChanged.notify_all();
+      FChanged.wait_for(lock, wait, [this] { return FEnded; });
+      if (!FEnded) {
+        thread.detach();
+        return;
+      }
+    }
+    thread.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+      FChanged.wait(lock, [this] { return FQuit || !FOperations.empty(); });
+      if (FOperations.empty()) break;
+      const TOperation operation = FOperations.front();
+      FOperations.pop_front();
+      FRunning = true;
+      lock.unlock();
+      const int err = Perform(operation);
+      lock.lock();
+      FRunning = false;
+      if (err < 0 && FFailure == 0) FFailure = err;
+      Wake();
+      if (operation == opClose) break;
+    }
+    FOperations.clear();
+    FEnded = true;
+    FChanged.notify_all();
+  }
+
+  // Runs without the lock: only this thread touches the pcm meanwhile.
+  int Perform(TOperation operation) {
+    switch (operation) {
+      case opPrepare:
+        return snd_pcm_prepare(FPcm);
+      case opDropPrepare:
+        snd_pcm_drop(FPcm);
+        return snd_pcm_prepare(FPcm);
+      case opStart: {
+        snd_pcm_state_t state = snd_pcm_state(FPcm);
+        if (state != SND_PCM_STATE_PREPARED && state != SND_PCM_STATE_RUNNING) {
+          const int err = snd_pcm_prepare(FPcm);
+          if (err < 0) return err;
+          state = SND_PCM_STATE_PREPARED;
+        }
+        return state == SND_PCM_STATE_PREPARED ? snd_pcm_start(FPcm) : 0;
+      }
+      case opClose: {
+        snd_pcm_t* pcm = FPcm;
+        snd_pcm_drop(pcm);
+        snd_pcm_close(pcm);
+        std::lock_guard lock(FLock);
+        FPcm = nullptr;
+        return 0;
+      }
+    }
+    return 0;
+  }
+
+  snd_pcm_t* FPcm;  // set at creation; cleared by the control thread when it closes the pcm
+  const int FWakeFd;
+  std::mutex FLock;  // guards the fields below
+  std::condition_variable FChanged;
+  std::deque<TOperation> FOperations;
+  bool FRunning = false;
+  bool FQuit = false;
+  bool FEnded = false;
+  int FFailure = 0;
+};
+
 class TAlsaStream : public TWaveStream {
  public:
   TAlsaStream(bool input, uint32_t deviceId, const WAVEFORMATEX& format, const TWaveNotify& notify,
-              snd_pcm_t* pcm, snd_pcm_uframes_t bufferSize, bool canPause, int wakeFd)
+              std::shared_ptr<TPcmControl> control, std::thread controlThread,
+              snd_pcm_uframes_t bufferSize, bool canPause)
       : TWaveStream(input, deviceId, format, notify),
-        FPcm(pcm),
+        FControl(std::move(control)),
+        FControlThread(std::move(controlThread)),
+        FPcm(FControl->Pcm()),
         FBufferSize(bufferSize),
-        FCanPause(canPause),
-        FWakeFd(wakeFd) {}
+        FCanPause(canPause) {}
   ~TAlsaStream() override { Abandon(); }
 
  protected:
@@ -124,13 +286,12 @@ class TAlsaStream : public TWaveStream {
 
   void Wake() override {
     FWakeup.notify_all();
-    const uint64_t one = 1;
-    // The counter only saturates when nobody reads it, and then the thread is awake anyway.
-    [[maybe_unused]] const ssize_t written = write(FWakeFd, &one, sizeof one);
+    FControl->Wake();
   }
 
   MMRESULT OnPause() override {
-    if (FCanPause && snd_pcm_state(FPcm) == SND_PCM_STATE_RUNNING && snd_pcm_pause(FPcm, 1) == 0) {
+    if (FCanPause && !FControl->Busy() && snd_pcm_state(FPcm) == SND_PCM_STATE_RUNNING &&
+        snd_pcm_pause(FPcm, 1) == 0) {
       FHwPaused = true;
     }
     // Otherwise the thread stops writing and the device plays out what it holds.
@@ -140,27 +301,23 @@ class TAlsaStream : public TWaveStream {
   MMRESULT OnRestart() override {
     if (FHwPaused) {
       FHwPaused = false;
-      // Should the device refuse to resume, the thread's next transfer recovers it.
-      if (snd_pcm_pause(FPcm, 0) < 0) snd_pcm_prepare(FPcm);
+      // Should the device refuse to resume, it is prepared again and the thread starts it.
+      if (FControl->Busy() || snd_pcm_pause(FPcm, 0) < 0) FControl->Submit(TPcmControl::opPrepare);
     }
     return MMSYSERR_NOERROR;
   }
 
   MMRESULT OnStart() override {
-    const snd_pcm_state_t state = snd_pcm_state(FPcm);
-    if (state != SND_PCM_STATE_PREPARED && state != SND_PCM_STATE_RUNNING) {
-      const int err = snd_pcm_prepare(FPcm);
-      if (err < 0) return AlsaErrorToResult(err, false);
-    }
-    // The thread starts the capture if this start does not take.
-    snd_pcm_start(FPcm);
+    // A start that fails is seen by the thread, which recovers the device or reports it lost.
+    FControl->Submit(TPcmControl::opStart);
     return MMSYSERR_NOERROR;
   }
 
   void OnStop() override {
     // What the device has captured but the thread has not read yet belongs to the block that
-    // the stop returns.
-    if (FInput && !FQueue.empty() && FFormat.nBlockAlign > 0) {
+    // the stop returns (unless the device is busy with a control call: a server that does not
+    // answer has nothing new to read anyway).
+    if (FInput && !FQueue.empty() && FFormat.nBlockAlign > 0 && !FControl->Busy()) {
       WAVEHDR* header = FQueue.front();
       const uint32_t align = FFormat.nBlockAlign;
       const snd_pcm_sframes_t avail = snd_pcm_avail(FPcm);
@@ -188,45 +345,60 @@ class TAlsaStream : public TWaveStream {
   uint64_t SamplePosition() override { return FInput ? FFrames : FPlayed; }
 
   void ReleaseEngine() override {
-    if (FPcm != nullptr) {
-      snd_pcm_drop(FPcm);
-      snd_pcm_close(FPcm);
-      FPcm = nullptr;
-    }
-    if (FWakeFd >= 0) close(FWakeFd);
-    FWakeFd = -1;
+    // The driver thread has ended: the pcm is the control thread's alone from here.
+    if (FControlThread.joinable()) FControl->Finish(FControlThread, kCloseWait);
   }
 
  private:
   enum TStep { stProgress, stBlocked, stLost };
 
   void DropAndPrepare() {
-    snd_pcm_drop(FPcm);
-    snd_pcm_prepare(FPcm);
+    FControl->Submit(TPcmControl::opDropPrepare);
     FHwPaused = false;
   }
 
-  // An error of a transfer: xruns and suspends are recovered; a device that keeps failing or
-  // has gone returns every queued block.
+  // An error of a transfer or of a control call: xruns and suspends are recovered, and so is
+  // the input/output error of PulseAudio's plugin (it reports a stream the server let fall
+  // behind that way); a device that keeps failing or has gone returns every queued block.
   TStep Recover(int err, std::vector<WAVEHDR*>& done) {
     if (err == -EAGAIN) return stBlocked;
+    if (LogRecoveries()) {
+      std::fprintf(stderr, "ALSA %s: %s error %d (%s)\n", snd_pcm_name(FPcm),
+                   FInput ? "capture" : "playback", err, snd_strerror(err));
+    }
     if (++FErrors <= kMaxConsecutiveErrors && snd_pcm_state(FPcm) != SND_PCM_STATE_DISCONNECTED) {
       if (err == -ESTRPIPE) {
         // After a system suspend: resumed here without waiting under the lock (the library's
         // own recovery sleeps a second per try); while the device is not ready yet, the loop
         // waits without the lock and tries again.
-        int resumed = snd_pcm_resume(FPcm);
+        const int resumed = snd_pcm_resume(FPcm);
         if (resumed == -EAGAIN) return stBlocked;
-        if (resumed < 0) resumed = snd_pcm_prepare(FPcm);
-        if (resumed == 0) return stProgress;
-      } else if (err == -EPIPE || err == -EINTR) {
-        if (snd_pcm_recover(FPcm, err, 1) == 0) return stProgress;
-      } else if (err == -EBADFD) {
-        if (snd_pcm_prepare(FPcm) == 0) return stProgress;
+        if (resumed < 0) FControl->Submit(TPcmControl::opPrepare);
+        return stProgress;
+      }
+      if (err == -EINTR) return stProgress;
+      if (err == -EPIPE || err == -EBADFD || err == -EIO) {
+        // Prepared again on the control thread; the loop then starts the device.
+        FControl->Submit(TPcmControl::opPrepare);
+        return stProgress;
       }
     }
     MarkLost(WAVEDRVERR_DEVICELOST, done);
     return stLost;
+  }
+
+  // While the control thread works on the pcm the driver thread leaves it alone; a control
+  // call that failed is recovered like a failed transfer. True when the loop may go on.
+  bool ControlIdle(std::unique_lock<std::mutex>& lock, std::vector<WAVEHDR*>& done) {
+    if (FControl->Busy()) {
+      Wait(lock, kControlBusyWaitMs, false);
+      return false;
+    }
+    if (const int failed = FControl->TakeFailure(); failed < 0) {
+      Recover(failed, done);
+      return false;
+    }
+    return true;
   }
 
   // Waits until the thread is woken, the pcm can move data (`pollPcm`) or `timeoutMs` passed
@@ -238,13 +410,15 @@ class TAlsaStream : public TWaveStream {
     if (pcmCount > 0) {
       pcmCount = std::max(0, snd_pcm_poll_descriptors(FPcm, fds.data(), pcmCount));
     }
-    fds[pcmCount] = pollfd{FWakeFd, POLLIN, 0};
+    const int wakeFd = FControl->WakeFd();
+    fds[pcmCount] = pollfd{wakeFd, POLLIN, 0};
     lock.unlock();
     const int ready = poll(fds.data(), static_cast<nfds_t>(pcmCount) + 1, timeoutMs);
     uint64_t count;
-    [[maybe_unused]] const ssize_t got = read(FWakeFd, &count, sizeof count);
+    [[maybe_unused]] const ssize_t got = read(wakeFd, &count, sizeof count);
     lock.lock();
-    if (pcmCount > 0 && ready > 0) {
+    // A control call queued meanwhile owns the pcm now.
+    if (pcmCount > 0 && ready > 0 && !FControl->Busy()) {
       unsigned short revents = 0;
       snd_pcm_poll_descriptors_revents(FPcm, fds.data(), static_cast<unsigned>(pcmCount), &revents);
       // A pcm that signals readiness without letting data move would spin this loop: after a
@@ -279,7 +453,7 @@ class TAlsaStream : public TWaveStream {
         // blocks it held count as played, so they are returned.
         const int resumed = snd_pcm_resume(FPcm);
         if (resumed == -EAGAIN) break;
-        if (resumed < 0) snd_pcm_prepare(FPcm);
+        if (resumed < 0) FControl->Submit(TPcmControl::opPrepare);
         played = static_cast<int64_t>(FWritten);
         break;
       }
@@ -349,7 +523,9 @@ class TAlsaStream : public TWaveStream {
         Wait(lock, -1, false);
         continue;
       }
+      if (!ControlIdle(lock, done)) continue;
       UpdatePlayed(done);
+      if (FControl->Busy() || !done.empty()) continue;
       // Blocks go back once the device has played them, in the order they were written.
       while (!FEnds.empty() && FEnds.front() <= FPlayed) {
         MarkDone(FQueue.front(), done);
@@ -362,6 +538,12 @@ class TAlsaStream : public TWaveStream {
       if (!FPaused && FWriteIndex < FQueue.size()) {
         const TStep step = WriteSome(done);
         if (step != stBlocked) continue;
+        // A full buffer that has not started yet is started (the device never starts itself:
+        // a start waits for the sound server, which the control thread does).
+        if (snd_pcm_state(FPcm) == SND_PCM_STATE_PREPARED) {
+          FControl->Submit(TPcmControl::opStart);
+          continue;
+        }
         if (Spinning()) {
           Wait(lock, 2, false);
         } else {
@@ -376,11 +558,8 @@ class TAlsaStream : public TWaveStream {
       // Everything queued is written: make sure the device plays it, then wait for the front
       // block to finish.
       if (!FPaused && snd_pcm_state(FPcm) == SND_PCM_STATE_PREPARED) {
-        const int err = snd_pcm_start(FPcm);
-        if (err < 0) {
-          Recover(err, done);
-          continue;
-        }
+        FControl->Submit(TPcmControl::opStart);
+        continue;
       }
       if (FHwPaused || (FPaused && snd_pcm_state(FPcm) != SND_PCM_STATE_RUNNING)) {
         Wait(lock, -1, false);
@@ -413,14 +592,13 @@ class TAlsaStream : public TWaveStream {
         FQueue.pop_front();
         continue;
       }
+      if (!ControlIdle(lock, done)) continue;
       const snd_pcm_state_t state = snd_pcm_state(FPcm);
       if (state == SND_PCM_STATE_PREPARED) {
-        const int err = snd_pcm_start(FPcm);
-        if (err < 0) {
-          Recover(err, done);
-          continue;
-        }
-      } else if (state == SND_PCM_STATE_DISCONNECTED) {
+        FControl->Submit(TPcmControl::opStart);
+        continue;
+      }
+      if (state == SND_PCM_STATE_DISCONNECTED) {
         MarkLost(WAVEDRVERR_DEVICELOST, done);
         continue;
       }
@@ -456,10 +634,13 @@ class TAlsaStream : public TWaveStream {
     }
   }
 
-  snd_pcm_t* FPcm;
+  // The pcm's control thread and the pcm itself; the pcm is called only as TPcmControl says.
+  const std::shared_ptr<TPcmControl> FControl;
+  std::thread FControlThread;  // joined or left to end by ReleaseEngine
+  snd_pcm_t* const FPcm;
   const snd_pcm_uframes_t FBufferSize;
   const bool FCanPause;
-  int FWakeFd;
+  // The fields below belong to whoever holds FLock.
   bool FHwPaused = false;
   int FErrors = 0;
   int FIdleWakes = 0;
@@ -619,16 +800,19 @@ MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const W
   if (err < 0) return AlsaErrorToResult(err, false);
   snd_pcm_uframes_t bufferSize = 0;
   bool canPause = false;
-  MMRESULT result = Configure(pcm, input, format, bufferSize, canPause);
+  MMRESULT result = Configure(pcm, format, bufferSize, canPause);
   const int wakeFd = result == MMSYSERR_NOERROR ? eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
   if (result == MMSYSERR_NOERROR && wakeFd < 0) result = MMSYSERR_NOMEM;
   if (result != MMSYSERR_NOERROR) {
     snd_pcm_close(pcm);
     return result;
   }
-  // From here the stream owns the pcm and the wake-up descriptor.
-  auto created = std::make_shared<TAlsaStream>(input, deviceId, format, notify, pcm, bufferSize,
-                                               canPause, wakeFd);
+  // From here the control owns the pcm and the wake-up descriptor.
+  auto control = std::make_shared<TPcmControl>(pcm, wakeFd);
+  std::thread controlThread;
+  if (!TPcmControl::Launch(control, controlThread)) return MMSYSERR_NOMEM;
+  auto created = std::make_shared<TAlsaStream>(input, deviceId, format, notify, std::move(control),
+                                               std::move(controlThread), bufferSize, canPause);
   if (!created->StartThread()) return MMSYSERR_NOMEM;
   stream = std::move(created);
   return MMSYSERR_NOERROR;
