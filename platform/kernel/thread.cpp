@@ -3,6 +3,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -38,6 +41,38 @@ TFinishedHandles& FinishedHandles() {
 struct TExitReaper {
   ~TExitReaper() { ReapFinishedThreads(); }
 } gExitReaper;
+
+// The self-freeing threads that have started and not yet deleted themselves. A self-freeing
+// thread still runs its destructors after its owner has let it go, and those may use static
+// objects of the program (a registry of threads, say); the exit waits for these threads before
+// such objects are destroyed. Never destroyed, for the same reason as the handles.
+struct TRunningSelfFreeing {
+  std::mutex Lock;
+  std::condition_variable Ended;
+  int Count = 0;  // under Lock
+};
+
+TRunningSelfFreeing& RunningSelfFreeing() {
+  static auto* running = new TRunningSelfFreeing;
+  return *running;
+}
+
+// Set on a self-freeing thread: an exit called from it does not wait for itself.
+thread_local bool tIsSelfFreeing = false;
+
+// How long the exit waits for self-freeing threads that do not end (one that waits forever
+// must not keep the program from ending).
+constexpr auto kExitWait = std::chrono::seconds(10);
+
+void WaitForSelfFreeingThreads() {
+  {
+    auto& running = RunningSelfFreeing();
+    std::unique_lock lock(running.Lock);
+    const int own = tIsSelfFreeing ? 1 : 0;
+    running.Ended.wait_for(lock, kExitWait, [&] { return running.Count <= own; });
+  }
+  ReapFinishedThreads();
+}
 
 int NiceValue(TThreadPriority priority) {
   switch (priority) {
@@ -122,10 +157,22 @@ void TThread::Resume() {
   if (FResumed) return;
   FResumed = true;
   ++gLiveThreads;
+  FCountedSelfFreeing = FFreeOnTerminate;
+  if (FCountedSelfFreeing) {
+    {
+      std::lock_guard running(RunningSelfFreeing().Lock);
+      ++RunningSelfFreeing().Count;
+    }
+    // Registered at every such start: exit handlers run before the destructors of the static
+    // objects built before them, so the wait comes ahead of every static object this thread
+    // (or its creator, up to now) has made. A failed registration only loses that guarantee.
+    (void)std::atexit(WaitForSelfFreeingThreads);
+  }
   try {
     FHandle = std::thread([this] { Run(); });
   } catch (...) {
     --gLiveThreads;
+    if (FCountedSelfFreeing) EndSelfFreeing();
     FResumed = false;
     throw;
   }
@@ -162,10 +209,20 @@ void TThread::WaitFor() {
   if (FHandle.joinable() && FHandle.get_id() != std::this_thread::get_id()) FHandle.join();
 }
 
+void TThread::EndSelfFreeing() {
+  auto& running = RunningSelfFreeing();
+  std::lock_guard lock(running.Lock);
+  --running.Count;
+  running.Ended.notify_all();
+}
+
 void TThread::Run() {
+  bool counted;
   {
     // Resume holds the lock until the handle is stored.
     std::lock_guard gate(FStartLock);
+    counted = FCountedSelfFreeing;
+    tIsSelfFreeing = counted;
     FThreadId = GetCurrentThreadId();
     FNativeTid = static_cast<int>(gettid());
     ApplyPriority();
@@ -187,8 +244,11 @@ void TThread::Run() {
     }
     --gLiveThreads;
     delete this;
+    // Counted out only now: the destructors above are what the exit waits for.
+    if (counted) EndSelfFreeing();
     return;
   }
   FFinished = true;
   --gLiveThreads;
+  if (counted) EndSelfFreeing();
 }

@@ -39,7 +39,8 @@ class TThread {
   virtual void Terminate();
   bool Terminated() const { return FTerminated.load(); }
   // A thread that frees itself deletes its object after Execute returns; nobody may
-  // touch the object after it has signalled its end.
+  // touch the object after it has signalled its end. Set before Resume: the program's exit
+  // then waits (up to 10 s) for the thread to have deleted itself before static objects go.
   void SetFreeOnTerminate(bool value) { FFreeOnTerminate = value; }
   bool GetFreeOnTerminate() const { return FFreeOnTerminate; }
   // Applied at once when running, else when the thread starts. A priority the OS refuses
@@ -60,18 +61,22 @@ class TThread {
  private:
   void Run();
   void ApplyPriority();
+  static void EndSelfFreeing();
 
-  std::thread FHandle;
+  std::thread FHandle;  // stored under FStartLock, joined or moved out under FJoinLock
   std::mutex FStartLock;
   std::mutex FJoinLock;
-  bool FResumed = false;
-  bool FHandleStored = false;
+  bool FResumed = false;             // under FStartLock
+  bool FHandleStored = false;        // under FStartLock
+  bool FCountedSelfFreeing = false;  // under FStartLock; the thread reads it once at its start
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};
+  // The creator's, set before Resume; the thread reads it when Execute has returned.
   bool FFreeOnTerminate = false;
   std::atomic<TThreadPriority> FPriority{tpNormal};
   std::atomic<TThreadId> FThreadId{0};
   std::atomic<int> FNativeTid{0};
+  // Written by the thread when Execute ends; read by others once it has finished.
   std::exception_ptr FFatalException;
 };
 

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <stdexcept>
@@ -159,6 +161,55 @@ TEST(Thread, FreeOnTerminateThreadsDeleteThemselvesAndAreReaped) {
   // Every ended thread has listed its handle; joining them waits for their deletions too.
   ReapFinishedThreads();
   EXPECT_EQ(destroyed, kThreads);
+}
+
+// Trivially destructible, so both stay valid to the very end of the process.
+std::atomic<bool> gStaticAlive{false};
+std::atomic<bool> gStaticUsed{false};
+
+// A static object that a self-freeing thread uses while it deletes itself, as a registry of
+// threads is. Its destruction waits a while for that use, so that an exit that destroys it
+// too early is caught every time.
+struct TUsedStatic {
+  TUsedStatic() { gStaticAlive = true; }
+  ~TUsedStatic() {
+    gStaticAlive = false;
+    for (int i = 0; i < 2000 && !gStaticUsed; ++i) std::this_thread::sleep_for(1ms);
+  }
+};
+
+// Ends its Execute at once, then lingers in its destructor as the program exits and uses the
+// static object last: the process ends with code 3 when that object was already gone.
+class TLingeringThread : public TThread {
+ public:
+  explicit TLingeringThread(TEvent& executed) : TThread(true), FExecuted(executed) {
+    SetFreeOnTerminate(true);
+  }
+  ~TLingeringThread() override {
+    for (int i = 0; i < 300 && gStaticAlive; ++i) std::this_thread::sleep_for(1ms);
+    if (!gStaticAlive) _exit(3);
+    gStaticUsed = true;
+  }
+
+ protected:
+  void Execute() override { FExecuted.SetEvent(); }
+
+ private:
+  TEvent& FExecuted;
+};
+
+TEST(ThreadDeathTest, ExitWaitsForSelfFreeingThreadsBeforeStaticObjectsGo) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        static TUsedStatic used;
+        TEvent executed(true, false);
+        (new TLingeringThread(executed))->Resume();
+        executed.WaitFor(5000);
+        // The owner has let the thread go; it is still deleting itself.
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 // The nice value of the calling thread (Linux keeps one per thread).
