@@ -138,7 +138,7 @@ class TPcmControl {
  public:
   enum TOperation { opPrepare, opDropPrepare, opStart, opClose };
 
-  TPcmControl(snd_pcm_t* pcm, int wakeFd) : FPcm(pcm), FWakeFd(wakeFd) {}
+  TPcmControl(snd_pcm_t* pcm, bool input, int wakeFd) : FPcm(pcm), FInput(input), FWakeFd(wakeFd) {}
   ~TPcmControl() {
     if (FPcm != nullptr) snd_pcm_close(FPcm);
     if (FWakeFd >= 0) close(FWakeFd);
@@ -241,6 +241,13 @@ class TPcmControl {
       }
       case opClose: {
         snd_pcm_t* pcm = FPcm;
+        // A playback that still runs ends with what the device holds: a close follows the
+        // return of the last block, and a sound server's delay may have been reported short.
+        // (A reset has dropped everything already.)
+        if (!FInput && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING &&
+            snd_pcm_nonblock(pcm, 0) == 0) {
+          snd_pcm_drain(pcm);
+        }
         snd_pcm_drop(pcm);
         snd_pcm_close(pcm);
         std::lock_guard lock(FLock);
@@ -252,6 +259,7 @@ class TPcmControl {
   }
 
   snd_pcm_t* FPcm;  // set at creation; cleared by the control thread when it closes the pcm
+  const bool FInput;
   const int FWakeFd;
   std::mutex FLock;  // guards the fields below
   std::condition_variable FChanged;
@@ -808,7 +816,7 @@ MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const W
     return result;
   }
   // From here the control owns the pcm and the wake-up descriptor.
-  auto control = std::make_shared<TPcmControl>(pcm, wakeFd);
+  auto control = std::make_shared<TPcmControl>(pcm, input, wakeFd);
   std::thread controlThread;
   if (!TPcmControl::Launch(control, controlThread)) return MMSYSERR_NOMEM;
   auto created = std::make_shared<TAlsaStream>(input, deviceId, format, notify, std::move(control),

@@ -96,6 +96,8 @@ class PulseLoopback : public ::testing::Test {
     cliEnv_ = env_;
     cliEnv_.push_back("ALSA_CONFIG_PATH=" + (dir_ / "asound.conf").string());
     cliEnv_.push_back("NEEDLEREC_ALSA_DEVICES=nr_pulse|nr_pulse_mon");
+    // Errors the devices recover from appear in the logs a failure prints.
+    cliEnv_.push_back("NEEDLEREC_ALSA_LOG=1");
   }
   void TearDown() override {
     Stop(monitor_);
