@@ -38,20 +38,14 @@
 #include "stream/wave_file.h"
 #include "stream/wave_in.h"
 #include "stream/wave_out.h"
+#include "tests/support/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t Le32(const std::string& s, size_t at) {
-  return uint8_t(s[at]) | uint8_t(s[at + 1]) << 8 | uint8_t(s[at + 2]) << 16 |
-         uint32_t(uint8_t(s[at + 3])) << 24;
-}
+using testfiles::Le32;
+using testfiles::ReadFile;
 
 // Answers the file dialogs from a script and records the message boxes.
 class TScriptedDialogs : public TDialogs {

@@ -18,6 +18,9 @@
 #include <string>
 #include <thread>
 
+#include "tests/cli/cli_run.h"
+#include "tests/support/files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -26,23 +29,6 @@ using Clock = std::chrono::steady_clock;
 // The commands run with only the virtual devices, the input at `speed` times real time.
 std::string Env(int speed) {
   return "NEEDLEREC_ALSA_DEVICES= NEEDLEREC_VIRTUAL_SPEED=" + std::to_string(speed);
-}
-
-struct CliRun {
-  int status;
-  std::string out;
-};
-
-CliRun Shell(const std::string& command) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  CliRun run{-1, {}};
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
 }
 
 // A child running `command` under sh with its standard output (and error) on a pipe.
@@ -93,15 +79,8 @@ struct Child {
   }
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t Le32(const std::string& s, size_t at) {
-  return uint8_t(s[at]) | uint8_t(s[at + 1]) << 8 | uint8_t(s[at + 2]) << 16 |
-         uint32_t(uint8_t(s[at + 3])) << 24;
-}
+using testfiles::Le32;
+using testfiles::ReadFile;
 
 // The data bytes of a 44-byte-header recording, checked against its RIFF size and length.
 int64_t DataBytes(const fs::path& file) {

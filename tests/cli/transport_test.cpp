@@ -10,31 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/cli_run.h"
+#include "tests/support/files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-  int status;
-  std::string out;
-};
+using testfiles::ReadFile;
 
 CliRun Cli(const std::string& env, const std::string& args) {
-  const std::string command = env + " " NEEDLEREC_CLI " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  CliRun run{-1, {}};
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return Shell(env + " " NEEDLEREC_CLI " " + args);
 }
 
 void Put32(std::string& s, uint32_t v) {

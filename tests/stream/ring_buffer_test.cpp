@@ -9,6 +9,7 @@
 #include "platform/kernel/clock.h"
 #include "platform/mainloop/main_loop.h"
 #include "stream/wave_format.h"
+#include "tests/stream/collected_reports.h"
 #include "tests/stream/memory_components.h"
 
 namespace {
@@ -448,14 +449,7 @@ class RingBufferWorker : public ::testing::TestWithParam<int32_t> {};
 // than one write chunk is still queued when the output fails.
 TEST_P(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) {
   const int32_t slot = GetParam();
-  std::vector<std::string> reports;
-  SetExceptionHandler([&](std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& x) {
-      reports.push_back(x.what());
-    }
-  });
+  TCollectedReports reports;
   TMMRingBuffer ring(nullptr);
   TThrowingSink sink(nullptr);
   ring.SetOutput(&sink);
@@ -469,8 +463,8 @@ TEST_P(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) 
     BlockHeader h = Block(block, uint32_t(slot));
     ring.BufferReady(&h);
   }
-  ASSERT_TRUE(RunUntil([&] { return !reports.empty(); }, 5000));
-  EXPECT_EQ(reports, (std::vector<std::string>{"disk on fire"}));
+  ASSERT_TRUE(RunUntil([&] { return !reports.Texts.empty(); }, 5000));
+  EXPECT_EQ(reports.Texts, (std::vector<std::string>{"disk on fire"}));
   EXPECT_FALSE(ring.Allocated());
   ExpectNoThreadLeft();
 
@@ -483,7 +477,6 @@ TEST_P(RingBufferWorker, AnExceptionIsReportedFreesTheQueueAndTheNextOpenWorks) 
   EXPECT_EQ(sink.FBlocks, 1);
   ring.Close();
   ExpectNoThreadLeft();
-  SetExceptionHandler(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Slots, RingBufferWorker, ::testing::Values(64, 65536));

@@ -8,6 +8,7 @@
 #include "platform/kernel/clock.h"
 #include "platform/mainloop/main_loop.h"
 #include "platform/wave/fake_driver.h"
+#include "tests/stream/collected_reports.h"
 #include "tests/stream/memory_components.h"
 
 namespace {
@@ -174,14 +175,7 @@ TEST_F(WaveInTest, LimitsBeyondTwoGibibytesAreCountedInFull) {
 }
 
 TEST_F(WaveInTest, AStalledDeviceIsStoppedAndReported) {
-  std::vector<std::string> reports;
-  SetExceptionHandler([&](std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& x) {
-      reports.push_back(x.what());
-    }
-  });
+  TCollectedReports reports;
   in_->SetStallTimeout(1000);
   in_->Start();
   Record(8192);
@@ -191,11 +185,10 @@ TEST_F(WaveInTest, AStalledDeviceIsStoppedAndReported) {
     Record(8192);
   }
   EXPECT_TRUE(in_->DeviceState() & dsStarted);
-  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(reports.Texts.empty());
   // Then nothing comes back.
-  ASSERT_TRUE(RunUntil([&] { return !reports.empty(); }, 10000));
-  SetExceptionHandler(nullptr);
-  EXPECT_EQ(reports, std::vector<std::string>{kStalledText});
+  ASSERT_TRUE(RunUntil([&] { return !reports.Texts.empty(); }, 10000));
+  EXPECT_EQ(reports.Texts, std::vector<std::string>{kStalledText});
   EXPECT_TRUE(in_->Stalled());
   EXPECT_EQ(stops_, 1) << "the run ends the normal way, so its file is finished";
   EXPECT_FALSE(in_->DeviceState() & dsOpen);
