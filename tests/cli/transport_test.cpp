@@ -117,7 +117,7 @@ class AlsaFilePlugins : public Transport {
         << "pcm.nr_rec { type file slave.pcm { type null } file \"/dev/null\" infile \""
         << (dir_ / "input.raw").string() << "\" format raw }\n";
     env_ = "ALSA_CONFIG_PATH=" + (dir_ / "asound.conf").string() +
-           " NEEDLEREC_ALSA_DEVICES=nr_play,nr_rec";
+           " NEEDLEREC_ALSA_DEVICES='nr_play|nr_rec'";
   }
 };
 

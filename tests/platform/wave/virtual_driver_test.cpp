@@ -88,7 +88,7 @@ TEST_F(VirtualDevices, AlsaDevicesComeFirstAndTheMapperIsTheFirstDevice) {
 
   // Names from the environment are listed first, in order, `null` never, long ones cut.
   const std::string longName(40, 'x');
-  TScopedEnv names("NEEDLEREC_ALSA_DEVICES", " first, null ," + longName);
+  TScopedEnv names("NEEDLEREC_ALSA_DEVICES", " first| null |" + longName);
   RescanWaveDevices();
   ASSERT_EQ(waveOutGetNumDevs(), 3u);
   ASSERT_EQ(waveInGetNumDevs(), 3u);
