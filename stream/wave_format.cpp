@@ -52,8 +52,34 @@ void BuildPCMFormat(WAVEFORMATEX* format, int bits, int channels, uint32_t rate)
   format->cbSize = 0;
 }
 
+namespace {
+
+// The subformat of PCM in an extensible record: 00000001-0000-0010-8000-00AA00389B71, as stored.
+constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Extensible PCM whose samples read exactly as plain PCM does: 8 or 16 bits, all of them valid.
+bool IsExtensiblePlainPCM(const WAVEFORMATEX* format) {
+  if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE || format->cbSize < 22) return false;
+  const auto* extra = reinterpret_cast<const uint8_t*>(format) + sizeof(WAVEFORMATEX);
+  const uint16_t validBits = uint16_t(extra[0] | extra[1] << 8);
+  const uint16_t bits = format->wBitsPerSample;
+  return (bits == 8 || bits == 16) && validBits == bits &&
+         std::memcmp(extra + 6, kPcmSubFormat, sizeof kPcmSubFormat) == 0;
+}
+
+}  // namespace
+
 bool IsPCMFormat(const WAVEFORMATEX* format) {
-  return format && format->wFormatTag == WAVE_FORMAT_PCM;
+  return format && (format->wFormatTag == WAVE_FORMAT_PCM || IsExtensiblePlainPCM(format));
+}
+
+std::optional<WAVEFORMATEX> PlainPCMFormat(const WAVEFORMATEX* format) {
+  if (!IsPCMFormat(format)) return std::nullopt;
+  WAVEFORMATEX plain = *format;
+  plain.wFormatTag = WAVE_FORMAT_PCM;
+  plain.cbSize = 0;
+  return plain;
 }
 
 namespace {

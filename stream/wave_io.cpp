@@ -10,6 +10,9 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
+
+#include "stream/wave_format.h"
 
 // ---------------------------------------------------------------------------------------------
 // The buffered file
@@ -428,6 +431,15 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
     f->cbSize = uint16_t(std::min<uint32_t>(f->cbSize, formatChunkSize - sizeof(WAVEFORMATEX)));
   rec.FormatBytes.resize(sizeof(WAVEFORMATEX) + f->cbSize);
   f = rec.Format();
+  // Extensible PCM of 8 or 16 bits holds the samples of plain PCM in its layout: the chain and
+  // the devices get it as plain PCM.
+  if (f->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+    if (const std::optional<WAVEFORMATEX> plain = PlainPCMFormat(f)) {
+      const auto* bytes = reinterpret_cast<const uint8_t*>(&*plain);
+      rec.FormatBytes.assign(bytes, bytes + sizeof(WAVEFORMATEX));
+      f = rec.Format();
+    }
+  }
 
   // The data runs to the next chunk or the file's end: an unfinished recording whose sizes were
   // never patched reads in full. A file without a data chunk has no data.
@@ -733,11 +745,10 @@ int WaveIOUpdateSizes(PWaveIORecord record, bool sync) {
   const int64_t dataSize = int64_t(record->DataBytes);
   const int64_t riffSize = record->DataOffset + dataSize - record->RiffChunk.dwDataOffset;
   if (riffSize < 0 || uint64_t(riffSize) > WaveIOMaxRiffSize) return WIOERR_FILEERROR;
-  const bool ok = file.Seek(record->DataChunk.dwDataOffset - 4) &&
-                  WriteU32(file, uint32_t(dataSize)) &&
-                  file.Seek(record->RiffChunk.dwDataOffset - 4) &&
-                  WriteU32(file, uint32_t(riffSize)) && file.Seek(end) &&
-                  (sync ? file.Sync() : file.Flush());
+  const bool ok =
+      file.Seek(record->DataChunk.dwDataOffset - 4) && WriteU32(file, uint32_t(dataSize)) &&
+      file.Seek(record->RiffChunk.dwDataOffset - 4) && WriteU32(file, uint32_t(riffSize)) &&
+      file.Seek(end) && (sync ? file.Sync() : file.Flush());
   return ok ? WIOERR_NOERROR : WIOERR_FILEERROR;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "platform/kernel/clock.h"
 #include "stream/wave_format.h"
@@ -88,12 +89,14 @@ void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* Format) {
 
 void TMMWaveOut::SetLooping(bool value) {
   if (value == FLooping) return;
+  std::lock_guard guard(FLock);
   FLooping = value;
   FLoopCounter = FLoopCount;
 }
 
 void TMMWaveOut::SetLoopCount(uint16_t value) {
   if (value == FLoopCount) return;
+  std::lock_guard guard(FLock);
   FLoopCount = value;
   FLoopCounter = FLoopCount;
 }
@@ -193,9 +196,16 @@ void TMMWaveOut::Open() {
   }
   FHalting = FClosing = FResetting = FEndPosted = false;
   try {
-    if (waveOutOpen(nullptr, DriverDeviceId(), GetPWaveFormat(), 0, 0,
-                    WAVE_FORMAT_QUERY | OpenFlags()) != MMSYSERR_NOERROR)
-      DeviceError("WaveOutOpen:\n\rThe actual device can''t play this format");
+    // Only a refused format is reported as such; a device that is missing or cannot be
+    // opened gives its own reason.
+    // The driver gets extensible PCM as the plain PCM of the same layout.
+    const std::optional<WAVEFORMATEX> plain = PlainPCMFormat(GetPWaveFormat());
+    const WAVEFORMATEX* driverFormat = plain ? &*plain : GetPWaveFormat();
+    const MMRESULT query =
+        waveOutOpen(nullptr, DriverDeviceId(), driverFormat, 0, 0, WAVE_FORMAT_QUERY | OpenFlags());
+    if (query == WAVERR_BADFORMAT)
+      DeviceError("WaveOutOpen:\n\rThe actual device can't play this format");
+    if (query != MMSYSERR_NOERROR) DeviceError("WaveOutOpen:\n\r" + WaveOutErrorText(query));
     if (!FNotifyWindow)
       FNotifyWindow = std::make_unique<TMessageWindow>([this](TMessage& m) { WindowProc(m); });
     FHandle = nullptr;
@@ -214,7 +224,7 @@ void TMMWaveOut::Open() {
       DeviceError("WaveOut:\n\rCould not create thread");
     HWAVEOUT handle = nullptr;
     const MMRESULT result =
-        waveOutOpen(&handle, DriverDeviceId(), GetPWaveFormat(), uintptr_t(&DriverCallback),
+        waveOutOpen(&handle, DriverDeviceId(), driverFormat, uintptr_t(&DriverCallback),
                     uintptr_t(this), CALLBACK_FUNCTION | OpenFlags());
     if (result != MMSYSERR_NOERROR) DeviceError("WaveOutOpen:\n\r" + WaveOutErrorText(result));
     FHandle = handle;
@@ -247,6 +257,7 @@ void TMMWaveOut::Close() {
       if (result != MMSYSERR_NOERROR) DeviceError("WaveOutClose:\n\r" + WaveOutErrorText(result));
       closed =
           WaitRounds(500, FCallBackMode == cmWindow, [this] { return bool(FState & dsClosed); });
+      std::lock_guard guard(FLock);
       FWrapCount = 0;
       FWrapSize = 0;
     } else {
@@ -360,6 +371,12 @@ void TMMWaveOut::Pause() {
       }
       result = waveOutReset(FHandle);
       if (result != MMSYSERR_NOERROR) DeviceError("WaveOutReset:\n\r" + WaveOutErrorText(result));
+      // A BufferDone already running moves the block index: it finishes first, later ones see
+      // Resetting and return.
+      WaitRounds(500, false, [this] {
+        std::lock_guard guard(FLock);
+        return FInBufferDone == 0;
+      });
       std::lock_guard guard(FLock);
       FCurIndex = 0;
       FInDriver = 0;
@@ -387,9 +404,9 @@ void TMMWaveOut::Stop() {
       std::lock_guard guard(FLock);
       FHalting = true;
       FResetting = true;
+      FWrapCount = 0;
+      FWrapSize = 0;
     }
-    FWrapCount = 0;
-    FWrapSize = 0;
     const MMRESULT result = waveOutReset(FHandle);
     if (result > 0) DeviceError("WaveOutReset:\n\r" + WaveOutErrorText(result));
     FinishStop();
@@ -466,15 +483,24 @@ void TMMWaveOut::ResetDevice() {
 void TMMWaveOut::BufferLoad(PWaveHdr h, bool& MoreBuffers) {
   h->dwBufferLength = uint32_t(GetBufferSize());
   h->dwBytesRecorded = 0;
-  h->LoopActive = FLooping ? LoopFlagSet : 0;
-  if (FLooping) {
-    h->LoopsWanted = FLoopCount;
-    h->LoopsRemaining = FLoopCounter;
-    h->Looped = 0;
+  bool looping;
+  {
+    // The main thread may switch looping while the worker loads.
+    std::lock_guard guard(FLock);
+    looping = FLooping;
+    h->LoopActive = looping ? LoopFlagSet : 0;
+    if (looping) {
+      h->LoopsWanted = FLoopCount;
+      h->LoopsRemaining = FLoopCounter;
+      h->Looped = 0;
+    }
   }
   TMMCustomWaveOutComponent::BufferLoad(h, MoreBuffers);
   h->dwBufferLength = h->dwBytesRecorded;
-  if (FLooping) FLoopCounter = h->LoopsRemaining;
+  if (looping) {
+    std::lock_guard guard(FLock);
+    FLoopCounter = h->LoopsRemaining;
+  }
 }
 
 uint32_t TMMWaveOut::LoadBlock(PWaveHdr h) {

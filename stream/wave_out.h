@@ -99,29 +99,53 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   uint32_t DriverDeviceId() const { return uint32_t(FDeviceID); }
   uint32_t OpenFlags() const { return FMapped && FDeviceID >= 0 ? WAVE_MAPPED : 0; }
 
+  // Threads: the main thread makes every lifecycle call and sets the properties; the blocks
+  // the driver returns are handled by BufferDone on the worker (cmThread) or on the main
+  // thread (cmWindow); DriverCallback runs on the driver's thread.
+
+  // Properties: written by the main thread, only while the device is closed (the setters
+  // refuse a change while open), so the worker and the driver's thread read them freely once
+  // the open has handed the device over.
   int32_t FNumBuffers = 10;
   TMMDeviceId FDeviceID = 0;
   std::string FProductName;
   uint32_t FDriverVersion = 0;
   TMMCBMode FCallBackMode = cmWindow;
-  TMMTimeFormats FTimeFormat = tfByte;
-  bool FLooping = false;
-  uint16_t FLoopCount = 0;
-  bool FShowHourGlass = true;
   bool FMapped = false;
-  TThreadPriority FPriority = tpHigher;
-
-  std::atomic<TMMDeviceState> FState{dsClosed};
-  HWAVEOUT FHandle = nullptr;
-  std::unique_ptr<TMessageWindow> FNotifyWindow;
-  std::array<PWaveHdr, 500> FHeaders{};
-  int32_t FNumQueued = 0;
-  int32_t FCurIndex = 0;
-  std::atomic<int32_t> FInDriver{0};
   uint32_t FNumDevs = 0;
+  // Main thread only.
+  TMMTimeFormats FTimeFormat = tfByte;
+  bool FShowHourGlass = true;
+  TThreadPriority FPriority = tpHigher;
+  // Set by the main thread at any time, read by the worker as it loads a block.
+  std::atomic<bool> FLooping{false};
+  std::atomic<uint16_t> FLoopCount{0};
 
-  std::atomic<bool> FSourceHasMore{false};
-  int32_t FInBufferDone = 0;  // under FLock
+  // Every thread.
+  std::atomic<TMMDeviceState> FState{dsClosed};
+  // Written by the main thread in Open (before a block is queued) and in Close (after the
+  // worker and the driver have ended); read by the worker and the main thread.
+  HWAVEOUT FHandle = nullptr;
+  // Made by the main thread before the driver is opened, destroyed after it is closed; the
+  // driver's thread and the worker post to it.
+  std::unique_ptr<TMessageWindow> FNotifyWindow;
+  // Allocated by the main thread as it primes and freed by it in FinishStop, when no
+  // BufferDone runs (FInBufferDone is 0 and Halting keeps new ones out); between the two,
+  // BufferDone reads them.
+  std::array<PWaveHdr, 500> FHeaders{};
+  // Set by the main thread as it primes (the driver is paused meanwhile), cleared under FLock
+  // when the device stops; read by BufferDone.
+  int32_t FNumQueued = 0;
+  // Moved by BufferDone; set by the main thread under FLock, only while no BufferDone runs.
+  int32_t FCurIndex = 0;
+  // Blocks held by the driver: changed under FLock by the main thread, BufferDone and the
+  // driver's thread.
+  std::atomic<int32_t> FInDriver{0};
+
+  std::atomic<bool> FSourceHasMore{false};  // set where blocks are loaded
+  int32_t FInBufferDone = 0;                // under FLock
+  // Flags the main thread, BufferDone and the driver's thread set and test; the ones that
+  // decide whether a block may still go to the driver change under FLock.
   std::atomic<bool> FStopPending{false};
   std::atomic<bool> FClosePending{false};
   std::atomic<bool> FHalting{false};
@@ -129,6 +153,7 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   std::atomic<bool> FResetting{false};
   std::atomic<bool> FEndPosted{false};
 
+  // The position bookkeeping: under FLock (BufferDone updates it, GetPosition reads it).
   int64_t FPositionBase = 0;
   int64_t FLoopWrapPosition = 0;
   int64_t FLastPosition = 0;
@@ -137,6 +162,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   int32_t FLoopCounter = 0;
 
   TCriticalSection FLock;
-  TMMDeviceWorker FWorker;
-  TMMAllocator FAllocator;
+  TMMDeviceWorker FWorker;  // started and ended by the main thread
+  TMMAllocator FAllocator;  // main thread (priming and stopping)
 };

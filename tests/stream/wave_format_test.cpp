@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 namespace {
 
@@ -61,6 +63,62 @@ TEST(WaveFormat, SizeCopyAndBuild) {
   auto* c2 = CopyWaveFormat(&adpcm.f);
   EXPECT_EQ(reinterpret_cast<uint8_t*>(c2)[21], 0x5A);
   FreeWaveFormat(c2);
+}
+
+// An extensible record in memory: the plain fields, then valid bits, speaker mask, subformat.
+struct TExtensible {
+  WAVEFORMATEX f;
+  uint16_t validBits;
+  uint32_t mask;
+  uint8_t subFormat[16];
+} __attribute__((packed));
+static_assert(sizeof(TExtensible) == 40);
+
+TExtensible Extensible(uint16_t bits, uint16_t validBits, uint8_t subFormatFirst = 1,
+                       uint16_t cbSize = 22) {
+  TExtensible x{};
+  BuildPCMFormat(&x.f, bits, 2, 48000);
+  x.f.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  x.f.cbSize = cbSize;
+  x.validBits = validBits;
+  x.mask = 3;
+  const uint8_t guid[16] = {subFormatFirst, 0, 0, 0,    0, 0,    0x10, 0,
+                            0x80,           0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  std::memcpy(x.subFormat, guid, sizeof guid);
+  return x;
+}
+
+TEST(WaveFormat, ExtensiblePcmOf8Or16FullBitsIsPlainPcm) {
+  struct Case {
+    const char* what;
+    TExtensible format;
+    bool pcm;
+  } cases[] = {
+      {"16 bits", Extensible(16, 16), true},
+      {"8 bits", Extensible(8, 8), true},
+      {"24 bits", Extensible(24, 24), false},
+      {"20 of 24 bits valid", Extensible(24, 20), false},
+      {"12 of 16 bits valid", Extensible(16, 12), false},
+      {"float subformat", Extensible(32, 32, 3), false},
+      {"extra bytes cut short", Extensible(16, 16, 1, 10), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(IsPCMFormat(&c.format.f), c.pcm);
+    const std::optional<WAVEFORMATEX> plain = PlainPCMFormat(&c.format.f);
+    ASSERT_EQ(plain.has_value(), c.pcm);
+    if (!plain) continue;
+    WAVEFORMATEX expected = c.format.f;
+    expected.wFormatTag = WAVE_FORMAT_PCM;
+    expected.cbSize = 0;
+    EXPECT_EQ(std::memcmp(&*plain, &expected, sizeof expected), 0);
+  }
+  const WAVEFORMATEX pcm = Pcm(16, 1, 8000);
+  EXPECT_TRUE(IsPCMFormat(&pcm));
+  ASSERT_TRUE(PlainPCMFormat(&pcm));
+  EXPECT_EQ(PlainPCMFormat(&pcm)->nBlockAlign, 2);
+  EXPECT_FALSE(IsPCMFormat(nullptr));
+  EXPECT_FALSE(PlainPCMFormat(nullptr));
 }
 
 TEST(WaveFormat, Conversions) {

@@ -173,6 +173,34 @@ TEST_F(WaveIO, NonPcmExtraBytesAreLimitedToWhatTheChunkHolds) {
   EXPECT_EQ(record->DataBytes, 512u);
 }
 
+TEST_F(WaveIO, ExtensiblePcmOf8Or16BitsReadsAsPlainPcmOthersKeepTheirRecord) {
+  const std::string guidTail("\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 12);
+  struct Case {
+    uint16_t bits, validBits;
+    uint32_t subFormat;
+    bool plain;
+  } cases[] = {{16, 16, 1, true}, {8, 8, 1, true}, {24, 24, 1, false}, {32, 32, 3, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + " bits, subformat " + std::to_string(c.subFormat));
+    const std::string fmt = FmtBody(WAVE_FORMAT_EXTENSIBLE, 2, 48000, c.bits) + Le16(22) +
+                            Le16(c.validBits) + Le32(3) + Le32(c.subFormat) + guidTail;
+    const std::string samples(size_t(c.bits / 8) * 2 * 100, 's');
+    ASSERT_EQ(Parse(Riff(Chunk("fmt ", fmt) + Chunk("fact", Le32(100)) + Chunk("data", samples))),
+              WIOERR_NOERROR);
+    const WAVEFORMATEX* f = record->Format();
+    EXPECT_EQ(f->wFormatTag, c.plain ? WAVE_FORMAT_PCM : WAVE_FORMAT_EXTENSIBLE);
+    EXPECT_EQ(f->cbSize, c.plain ? 0 : 22);
+    EXPECT_EQ(record->FormatBytes.size(), c.plain ? 18u : 40u);
+    EXPECT_EQ(f->nChannels, 2);
+    EXPECT_EQ(f->nSamplesPerSec, 48000u);
+    EXPECT_EQ(f->wBitsPerSample, c.bits);
+    EXPECT_EQ(f->nBlockAlign, c.bits / 8 * 2);
+    EXPECT_EQ(record->TotalSamples, 100u);
+    ASSERT_EQ(WaveIOOpen(record), WIOERR_NOERROR);
+    EXPECT_EQ(ReadAll(), samples);
+  }
+}
+
 TEST_F(WaveIO, SeekAndReadStayInsideTheData) {
   const std::string samples = Samples16(300, 2);
   const std::string file = Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + Chunk("data", samples) +
