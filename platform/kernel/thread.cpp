@@ -60,9 +60,9 @@ TRunningSelfFreeing& RunningSelfFreeing() {
 // Set on a self-freeing thread: an exit called from it does not wait for itself.
 thread_local bool tIsSelfFreeing = false;
 
-// How long the exit waits for self-freeing threads that do not end (one that waits forever
-// must not keep the program from ending).
-constexpr auto kExitWait = std::chrono::seconds(10);
+// How long the exit waits for self-freeing threads. One that was told to end is done in
+// moments; one that nobody told waits forever and must not keep the program from ending.
+constexpr auto kExitWait = std::chrono::seconds(2);
 
 void WaitForSelfFreeingThreads() {
   {

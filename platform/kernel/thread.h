@@ -40,7 +40,7 @@ class TThread {
   bool Terminated() const { return FTerminated.load(); }
   // A thread that frees itself deletes its object after Execute returns; nobody may
   // touch the object after it has signalled its end. Set before Resume: the program's exit
-  // then waits (up to 10 s) for the thread to have deleted itself before static objects go.
+  // then waits (up to 2 s) for the thread to have deleted itself before static objects go.
   void SetFreeOnTerminate(bool value) { FFreeOnTerminate = value; }
   bool GetFreeOnTerminate() const { return FFreeOnTerminate; }
   // Applied at once when running, else when the thread starts. A priority the OS refuses
