@@ -31,4 +31,4 @@ bench: deps $(RELEASE)/CMakeCache.txt
 	bench/run-all $(RELEASE)
 
 clean:
-	rm -rf $(BUILD) $(RELEASE) build-asan
+	rm -rf $(BUILD) $(RELEASE) build-asan build-tsan

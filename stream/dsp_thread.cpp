@@ -9,14 +9,15 @@ namespace {
 
 // Threads register and unregister themselves while others look up the caller: a small lock
 // keeps the list consistent.
+// Never destroyed, so that a thread still ending while the program exits finds both.
 std::mutex& RegistryLock() {
-  static std::mutex lock;
-  return lock;
+  static auto* lock = new std::mutex;
+  return *lock;
 }
 
 std::vector<TMMDSPThread*>& Registry() {
-  static std::vector<TMMDSPThread*> registry;
-  return registry;
+  static auto* registry = new std::vector<TMMDSPThread*>;
+  return *registry;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "platform/kernel/clock.h"
 #include "platform/mainloop/main_loop.h"
+#include "stream/wave_format.h"
 
 namespace {
 
@@ -33,20 +34,26 @@ void TMMQueueThread::Execute() {
   TEvent* const waits[] = {FTerminate.get(), FRun.get()};
   while (!Terminated()) {
     if (WaitForMultipleEvents(waits, INFINITE) == WAIT_OBJECT_0) break;
+    // The failure is handed on outside the handler, and moved, so that this thread keeps no
+    // reference to an exception that the main thread may already be freeing.
+    std::exception_ptr failure;
     try {
       if (FRing->GetQueueMode() == qmRead)
         FRing->FillQueue();
       else
         FRing->FlushQueue();
     } catch (...) {
-      FDone->SetEvent();
-      try {
-        FRing->WorkerFailed(std::current_exception());
-      } catch (...) {
-        HandleException(std::current_exception());
-      }
-      break;
+      failure = std::current_exception();
     }
+    if (!failure) continue;
+    FDone->SetEvent();
+    try {
+      FRing->WorkerFailed(std::move(failure));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    if (failure) HandleException(std::move(failure));
+    break;
   }
   FStarted->SetEvent();
 }
@@ -84,7 +91,7 @@ void TMMRingBuffer::SetPWaveFormat(const WAVEFORMATEX* Format) {
   // not read a format that the main thread may be replacing.
   const WAVEFORMATEX* format = GetPWaveFormat();
   std::lock_guard guard(FLock);
-  FCompressed = format && format->wFormatTag != WAVE_FORMAT_PCM;
+  FCompressed = format && !IsPCMFormat(format);
   FSilence = format && format->wBitsPerSample == 8 ? 0x80 : 0;
 }
 
@@ -271,7 +278,7 @@ void TMMRingBuffer::WorkerFailed(std::exception_ptr error) {
   // A Close running in another thread right now frees the queue itself.
   std::unique_lock allocGuard(FAllocLock, std::try_to_lock);
   if (allocGuard.owns_lock()) FreeQueue();
-  HandleException(error);
+  HandleException(std::move(error));
 }
 
 // ---------------------------------------------------------------- queue

@@ -10,7 +10,7 @@ const char* const kCallbackRefusedText =
     "Windows 95";
 
 void ReportAndRequestClose(std::exception_ptr error, TMessageWindow* window) {
-  HandleException(error);
+  HandleException(std::move(error));
   if (window) PostMessage(window->Handle(), kDeviceCloseRequest, 0, 0);
 }
 
@@ -58,6 +58,9 @@ void TMMDeviceThread::Execute() {
   CreateMessageQueue();
   FEvents.Started->SetEvent();
   TEvent* const waits[] = {FEvents.Terminate.get(), FEvents.Flush.get()};
+  // The failure is handed on outside the handler, and moved, so that this thread keeps no
+  // reference to an exception that the main thread may already be freeing.
+  std::exception_ptr failure;
   try {
     while (!Terminated()) {
       TMessage msg;
@@ -74,8 +77,9 @@ void TMMDeviceThread::Execute() {
       }
     }
   } catch (...) {
-    FOnFailure(std::current_exception());
+    failure = std::current_exception();
   }
+  if (failure) FOnFailure(std::move(failure));
   FEvents.Started->SetEvent();
 }
 
@@ -86,7 +90,7 @@ bool TMMDeviceWorker::Start(TMMDSPComponent* owner, uint32_t blockMessage, TThre
   FEvents = TMMDeviceThread::TEvents{};
   auto* thread = new TMMDeviceThread(owner, FEvents, blockMessage, priority, std::move(onBlock),
                                      [this, onFailed](std::exception_ptr error) {
-                                       onFailed(error);
+                                       onFailed(std::move(error));
                                        // Marked last: until then End waits for the thread,
                                        // which still uses its device.
                                        FFailed = true;

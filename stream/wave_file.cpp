@@ -11,6 +11,7 @@
 
 #include "platform/kernel/clock.h"
 #include "stream/dsp_thread.h"
+#include "stream/wave_format.h"
 
 int64_t DiskFreeBytes(const std::string& folder) {
   struct statvfs info {};
@@ -78,7 +79,7 @@ void TMMCustomWaveFile::WaveChanged() {
 void TMMCustomWaveFile::SetPWaveFormat(const WAVEFORMATEX* Format) {
   TMMCustomFile::SetPWaveFormat(Format);
   const WAVEFORMATEX* f = GetPWaveFormat();
-  FSilenceValue = f && f->wFormatTag == WAVE_FORMAT_PCM && f->wBitsPerSample == 8 ? 128 : 0;
+  FSilenceValue = f && IsPCMFormat(f) && f->wBitsPerSample == 8 ? 128 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------

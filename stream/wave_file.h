@@ -39,7 +39,7 @@ class TMMCustomFile : public TMMDSPComponent {
   void SetEnabled(bool Value) { FEnabled = Value; }
 
  protected:
-  bool FEnabled = true;
+  std::atomic<bool> FEnabled{true};
 };
 
 class TMMCustomWaveFile : public TMMCustomFile {
@@ -123,7 +123,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   int64_t FStartPosition = 0;
   uint16_t FSilenceValue = 0;
   bool FFileOpened = false;
-  bool FFileStarted = false;
+  // Written by the main thread's lifecycle calls, read by the thread that moves the blocks.
+  std::atomic<bool> FFileStarted{false};
   bool FOverwriteExisting = true;
   uint64_t FSizeLimit = WaveIOMaxRiffSize;
   std::atomic<TMMFileEnd> FEndReason{feNone};

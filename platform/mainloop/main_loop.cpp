@@ -313,7 +313,7 @@ void HandleException(std::exception_ptr error) {
   // The handler may show a window, which only the main thread may do.
   {
     std::lock_guard lock(State().Lock);
-    State().PendingErrors.push_back(error);
+    State().PendingErrors.push_back(std::move(error));
   }
   PostToMainThread(TMessage{nullptr, kExceptionMessage, 0, 0});
 }
