@@ -185,11 +185,15 @@ TEST_F(WaveOutTest, AWrappingDriverCounterKeepsThePositionIncreasing) {
   out_->SetTimeFormat(tfSample);
   out_->Start();
   driver_->SetOutPosition(0xFFF00);
+  const int queued = driver_->QueuedOut();
+  // Each block is passed on before the device reads the position and writes the block again.
   ReturnBlock();
+  ASSERT_TRUE(RunUntil([&] { return driver_->QueuedOut() == queued; }, 5000));
   const int64_t before = out_->GetPosition();
   EXPECT_EQ(before, 0xFFF00);
   driver_->SetOutPosition(0x100);  // a 20-bit counter wrapped
   ReturnBlock();
+  ASSERT_TRUE(RunUntil([&] { return driver_->QueuedOut() == queued; }, 5000));
   const int64_t after = out_->GetPosition();
   EXPECT_GT(after, before);
   EXPECT_EQ(after, 0x100 + 0xFFFFF);
