@@ -19,6 +19,7 @@
 
 #include "platform/wave/system_driver.h"
 #include "tests/platform/wave/wave_test_util.h"
+#include "tests/support/pulse_server.h"
 
 namespace {
 
@@ -29,85 +30,32 @@ using TClock = std::chrono::steady_clock;
 // Generous for a busy machine, far below "forever": a close leaves a frozen pcm after 1.5 s.
 constexpr auto kBound = 5s;
 
-bool OnPath(const std::string& program) {
-  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& log) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-  if (FILE* out = std::fopen(log.c_str(), "w")) {
-    dup2(fileno(out), 1);
-    dup2(fileno(out), 2);
-  }
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  execvp(args[0], args.data());
-  _exit(127);
-}
-
-void End(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGCONT);
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-}
-
 class AlsaFrozenServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!OnPath("pulseaudio") || !OnPath("parec") || !OnPath("pactl"))
+    if (!TPulseServer::Available())
       GTEST_SKIP() << "pulseaudio, parec and pactl are installed by scripts/install-deps";
-    const std::string run = Dir.File("run");
-    std::filesystem::create_directories(run);
-    std::filesystem::permissions(run, std::filesystem::perms::owner_all);
-    const std::string socket = Dir.File("pulse.sock");
-    const std::vector<std::string> env = {"HOME=" + Dir.File(""), "XDG_RUNTIME_DIR=" + run,
-                                          "PULSE_SERVER=unix:" + socket};
-    Daemon = Spawn({"pulseaudio", "-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1",
-                    "--load=module-null-sink sink_name=vsink rate=44100 channels=2",
-                    "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket},
-                   env, Dir.File("pulse.log"));
-    bool up = false;
-    for (int i = 0; i < 100 && !up; ++i) {
-      std::this_thread::sleep_for(50ms);
-      up =
-          std::system(("PULSE_SERVER=unix:" + socket + " pactl info >/dev/null 2>&1").c_str()) == 0;
-    }
-    ASSERT_TRUE(up) << "the PulseAudio daemon did not come up";
-    // An idle null sink stalls the next stream; a reader kept attached prevents that.
-    Monitor = Spawn({"parec", "-d", "vsink.monitor", "--raw"}, env, "/dev/null");
-    const std::string config = "pcm.nr_pulse { type pulse server \"unix:" + socket +
-                               "\" device \"vsink\" }\n"
-                               "pcm.nr_pulse_mon { type pulse server \"unix:" +
-                               socket + "\" device \"vsink.monitor\" }\n";
-    WriteFile(Dir.File("asound.conf"), std::vector<char>(config.begin(), config.end()));
-    FConfig.emplace("ALSA_CONFIG_PATH", Dir.File("asound.conf"));
+    ASSERT_TRUE(Server.Start(Dir.File(""))) << "the PulseAudio daemon did not come up";
+    FConfig.emplace("ALSA_CONFIG_PATH", Server.AlsaConfig);
     FNames.emplace("NEEDLEREC_ALSA_DEVICES", "nr_pulse|nr_pulse_mon");
     RescanWaveDevices();
   }
   void TearDown() override {
-    if (Daemon > 0) kill(Daemon, SIGCONT);
+    Server.Thaw();
     SystemWaveDriver()->AbandonAll();
-    End(Monitor);
-    End(Daemon);
+    Server.Stop();
     FNames.reset();
     FConfig.reset();
     RescanWaveDevices();
   }
 
-  void Freeze() { ASSERT_EQ(kill(Daemon, SIGSTOP), 0); }
-  void Thaw() { kill(Daemon, SIGCONT); }
+  void Freeze() { ASSERT_TRUE(Server.Freeze()); }
+  void Thaw() { Server.Thaw(); }
 
   TTempDir Dir;
   std::optional<TScopedEnv> FConfig;
   std::optional<TScopedEnv> FNames;
-  pid_t Daemon = -1;
-  pid_t Monitor = -1;
+  TPulseServer Server;
   const WAVEFORMATEX Format = Pcm(44100, 16, 2);
 };
 
