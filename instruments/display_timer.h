@@ -1,0 +1,28 @@
+// The display timer: one 25 ms multimedia timer for the whole process that drives the decay
+// and peak-hold animation of every instrument. Each registered item fires every interval
+// rounded up to a multiple of 25 ms, on the timer's thread, in the order the items were added.
+#pragma once
+
+#include <functional>
+
+struct TDisplayTimerItem;
+
+// Runs on the timer thread with the list lock held: it must not add or remove items (suspend
+// and resume are allowed).
+using TDisplayTimerProc = std::function<void(TDisplayTimerItem* Item, void* Data)>;
+
+constexpr int kDisplayTimerPeriod = 25;  // ms
+
+// Registers an item; the first one starts the timer. Null when the timer cannot be started.
+// An interval below 25 ms counts as 25; a suspended item does not count until resumed.
+TDisplayTimerItem* DisplayTimerAdd(int Interval, bool Suspended, TDisplayTimerProc Proc,
+                                   void* Data);
+// Suspend: the item stops counting and starts again from 0 when resumed; suspensions nest.
+// Both ignore null and items that are not registered.
+void DisplayTimerSuspend(TDisplayTimerItem* Item);
+void DisplayTimerResume(TDisplayTimerItem* Item);
+// Unregisters and frees the item (ignored if it is not registered); the last one stops the
+// timer. Waits for a tick that is running. Not from inside an item's procedure.
+void DisplayTimerRemove(TDisplayTimerItem* Item);
+// The number of registered items.
+int DisplayTimerCount();
