@@ -456,11 +456,13 @@ void TMMCustomWaveIn::Start() {
     UpdateMaxRecordBytes();
     for (int32_t i = 0; i < FNumBuffers; ++i) AddBlock(FHeaders[size_t(i)]);
     FState |= dsStarted;
+    // The chain is started before the capture: a fast device returns its first blocks at once,
+    // and a file that is not started yet would drop them.
+    TMMCustomSoundComponent::Start();
     if (!IsPaused()) {
       const MMRESULT result = DriverTable.Start(FHandle);
       if (result != MMSYSERR_NOERROR) DeviceError("WaveInStart:\n\r" + ErrorText(result));
     }
-    TMMCustomSoundComponent::Start();
     StartWatchdog();
     Fire(OnStart);
   } catch (...) {

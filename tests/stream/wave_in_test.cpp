@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -76,6 +77,30 @@ TEST_F(WaveInTest, DriverCallsFollowTheLifecycle) {
   close.push_back("waveInClose");
   EXPECT_EQ(driver_->Calls(), close);
   EXPECT_EQ(sink_.Size(), 8192u);
+}
+
+// A sink that notes what the driver had been asked when the chain started it.
+class TStartWatchingSink : public TMemorySink {
+ public:
+  TStartWatchingSink(TFakeWaveDriver& driver) : TMemorySink(nullptr), FDriver(driver) {}
+  void Start() override {
+    CallsAtStart = FDriver.Calls();
+    TMemorySink::Start();
+  }
+  std::vector<std::string> CallsAtStart;
+
+ private:
+  TFakeWaveDriver& FDriver;
+};
+
+TEST_F(WaveInTest, TheChainIsStartedBeforeTheCaptureSoNoFirstBlockIsDropped) {
+  TStartWatchingSink sink(*driver_);
+  in_->SetOutput(&sink);
+  in_->Start();
+  EXPECT_EQ(std::count(sink.CallsAtStart.begin(), sink.CallsAtStart.end(), "waveInStart"), 0);
+  EXPECT_EQ(driver_->Calls().back(), "waveInStart");
+  in_->Close();
+  in_->SetOutput(&sink_);
 }
 
 TEST_F(WaveInTest, MaxRecordTimeCutsTheCrossingBlockAndStopsTheDevice) {
