@@ -29,6 +29,9 @@ NR_EMBED(nr_skin_play_button, "PlayBtnONOFF.dib")
 NR_EMBED(nr_skin_rec_button, "RecBtnOnOFF.dib")
 NR_EMBED(nr_skin_stop_button, "StopBtnONOFF.dib")
 NR_EMBED(nr_skin_picture, "Image1.dib")
+NR_EMBED(nr_skin_face_blue, "MeterFaceBlue.dib")
+NR_EMBED(nr_skin_face_orange, "MeterFaceOrange.dib")
+NR_EMBED(nr_skin_face_yellow, "MeterFaceYellow.dib")
 
 namespace {
 
@@ -54,4 +57,13 @@ std::span<const TSkinImage> SkinImages() {
 
 std::span<const uint8_t> SkinPicture() {
   return Span(nr_skin_picture, nr_skin_picture_end);
+}
+
+std::span<const TSkinImage> SkinMeterFaces() {
+  static const TSkinImage faces[] = {
+      {"MeterFaceBlue", Span(nr_skin_face_blue, nr_skin_face_blue_end)},
+      {"MeterFaceOrange", Span(nr_skin_face_orange, nr_skin_face_orange_end)},
+      {"MeterFaceYellow", Span(nr_skin_face_yellow, nr_skin_face_yellow_end)},
+  };
+  return faces;
 }

@@ -17,3 +17,7 @@ std::span<const TSkinImage> SkinImages();
 
 // The 67 x 64 picture that sits between the monitor and the stop button.
 std::span<const uint8_t> SkinPicture();
+
+// The three 190 x 110 needle meter faces, by index: 0 blue, 1 orange, 2 yellow. They carry no
+// scale: the meter draws it.
+std::span<const TSkinImage> SkinMeterFaces();

@@ -1,5 +1,6 @@
 // Draws the main window's skin: the 700 x 450 panel, the three lamp strips, the four transport
-// button strips and the small emblem picture, and writes each in the stored image form (width
+// button strips, the small emblem picture and the three 190 x 110 meter faces (blue, orange and
+// yellow), and writes each in the stored image form (width
 // and height as 16-bit little-endian numbers, then blue, green, red, alpha bytes per pixel,
 // bottom row first).
 //
@@ -645,6 +646,51 @@ QImage Emblem(const QImage& background) {
   return image;
 }
 
+// ------------------------------------------------------------------ meter faces
+
+// A needle meter's face, 190 x 110, in a light tint of `tint`: the meter draws its scale,
+// caption and needle on it, in navy, maroon and black, so the paper stays pale and quiet. A
+// gentle light from above, a fine paper grain, the shade the bezel casts on the top edge and a
+// soft vignette give it depth without a line that could be mistaken for a mark.
+QImage MeterFace(const QColor& paper, const QColor& tint, uint32_t seed) {
+  const QSize size = kMeterLeft.size();
+  QImage image(size, QImage::Format_RGB32);
+  Random random{seed};
+  for (int y = 0; y < size.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < size.width(); ++x) {
+      // Lighter at the top centre, where the lamp behind the glass sits.
+      const double dx = (x - size.width() / 2.0) / (size.width() / 2.0);
+      const double dy = (y + 20.0) / (size.height() + 20.0);
+      const double light = std::clamp(1.0 - 0.55 * (dx * dx * 0.6 + dy * dy), 0.0, 1.0);
+      const QColor base = Mix(tint, paper, light);
+      const double grain = (random.Unit() - 0.5) * 3.0;
+      line[x] = qRgb(Clamp255(base.red() + grain), Clamp255(base.green() + grain),
+                     Clamp255(base.blue() + grain));
+    }
+  }
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  // The shade of the bezel along the top and the sides.
+  QLinearGradient top(0, 0, 0, 9);
+  top.setColorAt(0, QColor(0, 0, 0, 95));
+  top.setColorAt(1, QColor(0, 0, 0, 0));
+  p.fillRect(QRectF(0, 0, size.width(), 9), top);
+  for (int side = 0; side < 2; ++side) {
+    const double x0 = side == 0 ? 0 : size.width();
+    QLinearGradient edge(x0, 0, side == 0 ? 5 : size.width() - 5, 0);
+    edge.setColorAt(0, QColor(0, 0, 0, 60));
+    edge.setColorAt(1, QColor(0, 0, 0, 0));
+    p.fillRect(QRectF(side == 0 ? 0 : size.width() - 5, 0, 5, size.height()), edge);
+  }
+  // The glass: a faint diagonal sheen over the upper left.
+  QLinearGradient sheen(QPointF(0, 0), QPointF(size.width() * 0.6, size.height()));
+  sheen.setColorAt(0, QColor(255, 255, 255, 46));
+  sheen.setColorAt(0.5, QColor(255, 255, 255, 0));
+  p.fillRect(QRectF(0, 0, size.width(), size.height()), sheen);
+  return image;
+}
+
 // ------------------------------------------------------------------ output
 
 bool WriteStored(const QImage& source, const QString& path) {
@@ -721,6 +767,9 @@ int Generate(int argc, char** argv) {
       {"RecBtnOnOFF", ButtonStrip(background, kRec, 5, rec)},
       {"StopBtnONOFF", ButtonStrip(background, kStop, 2, stop)},
       {"Image1", Emblem(background)},
+      {"MeterFaceBlue", MeterFace(QColor(236, 244, 252), QColor(170, 198, 232), 31)},
+      {"MeterFaceOrange", MeterFace(QColor(255, 238, 214), QColor(246, 180, 112), 37)},
+      {"MeterFaceYellow", MeterFace(QColor(255, 248, 214), QColor(238, 210, 120), 41)},
   };
   for (const auto& entry : images) {
     const QString base = folder + "/" + entry.name;
