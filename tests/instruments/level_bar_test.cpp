@@ -1,0 +1,296 @@
+// The level bar on a window: the spots, the unlit image and the held peak at known levels,
+// the orientations, the enabled and visible states, and direct drawing that reaches the screen
+// at most once a display frame however often the data come.
+#include "instruments/level_bar.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "stream/wave_format.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+QRgb Rgb(TColor color) {
+  return ToQColor(color).rgb();
+}
+
+// 50 frames of 16-bit stereo: the left channel at ±Left, the right one at ±Right.
+std::vector<int16_t> Stereo(int Left, int Right) {
+  std::vector<int16_t> data;
+  for (int i = 0; i < 50; ++i) {
+    const int sign = i % 2 ? -1 : 1;
+    data.push_back(int16_t(sign * Left));
+    data.push_back(int16_t(sign * Right));
+  }
+  return data;
+}
+
+// The amplitude of a level in dBFS.
+int Amplitude(double Db) {
+  return int(std::lround(32767 * std::pow(10.0, Db / 20)));
+}
+
+// A bar that counts the paint events that reach the screen.
+class TCountingLevel : public TMMLevel {
+ public:
+  using TMMLevel::TMMLevel;
+  std::atomic<int> Paints{0};
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    ++Paints;
+    TMMLevel::paintEvent(event);
+  }
+};
+
+// The left bar of the window: 200 x 8 without a bevel, spots of 2 with a gap of 1 (67 spots,
+// zones above 33 and 56), cream lit spots, silver dotted unlit ones and a red top zone.
+constexpr TColor kCream = RGB(255, 251, 240);
+
+void MakeWindowBar(TMMLevel& Bar) {
+  Bar.Bevel()->SetBevelOuter(bvNone);
+  Bar.SetBounds(0, 0, 200, 8);
+  Bar.SetSpotWidth(2);
+  Bar.SetBarColor(1, kCream);
+  Bar.SetBarColor(2, kCream);
+  Bar.SetInactiveColor(1, clSilver);
+  Bar.SetInactiveColor(2, clSilver);
+  Bar.SetInactiveColor(3, clRed);
+  Bar.SetInactiveDoted(true);
+  WAVEFORMATEX format{};
+  BuildPCMFormat(&format, 16, 2, 44100);
+  Bar.SetPWaveFormat(&format);
+  Bar.SetChannel(chLeft);
+}
+
+TEST(LevelBar, GrabAtKnownLevelsShowsTheLitSpotsTheUnlitImageAndThePeak) {
+  QWidget parent;
+  parent.resize(220, 20);
+  TCountingLevel bar(nullptr, &parent);
+  MakeWindowBar(bar);
+  bar.SetPeakDelay(50);  // held 101 ticks, about 2.5 s: long enough to be seen here
+  parent.show();
+  ASSERT_TRUE(ProcessUntil([&] { return bar.Paints > 0; }));
+  ASSERT_EQ(bar.GetNumBytes(), 200);
+
+  // -3 dBFS lights 61 spots and leaves the peak there; -10 dBFS then lights 48. The right
+  // channel is loud and must not count.
+  const std::vector<int16_t> loud = Stereo(Amplitude(-3), 32767);
+  const std::vector<int16_t> quiet = Stereo(Amplitude(-10), 32767);
+  bar.RefreshPCMData(loud.data());
+  bar.RefreshPCMData(quiet.data());
+  ASSERT_EQ(bar.GetCount(), 48);
+  ASSERT_EQ(bar.GetPeak(), 61);
+  const QImage picture = bar.Picture();
+  const fs::path artefacts = fs::path(NEEDLEREC_ARTEFACTS);
+  fs::create_directories(artefacts);
+  picture.scaled(picture.size() * 4)
+      .save(QString::fromStdString((artefacts / "level-bar-48-peak-61.png").string()));
+
+  struct Probe {
+    int X, Y;
+    TColor Color;
+    const char* What;
+  };
+  const Probe probes[] = {
+      {0, 0, kCream, "spot 1"},
+      {141, 0, kCream, "spot 48, the last lit one, left column"},
+      {142, 7, kCream, "spot 48, right column, bottom row"},
+      {143, 3, clBlack, "the gap after spot 48"},
+      {144, 0, clSilver, "spot 49, the first unlit one: a dot"},
+      {144, 1, clBlack, "spot 49: between the dots"},
+      {145, 0, clBlack, "spot 49: between the dots"},
+      {147, 2, clSilver, "spot 50: a dot"},
+      {177, 0, clRed, "spot 60, unlit in the top zone: a dot"},
+      {177, 1, clBlack, "spot 60: between the dots"},
+      {180, 1, clRed, "spot 61, the peak: solid"},
+      {181, 6, clRed, "spot 61, the peak: solid"},
+      {183, 1, clBlack, "spot 62, unlit: between the dots"},
+      {199, 7, clBlack, "the last column, the gap after spot 67"},
+  };
+  for (const Probe& p : probes)
+    EXPECT_EQ(picture.pixel(p.X, p.Y), Rgb(p.Color)) << p.What << " at " << p.X << "," << p.Y;
+  // The held peak reads as the level that lights 61 spots.
+  EXPECT_EQ(bar.GetPeakPercent(), 70);
+}
+
+TEST(LevelBar, KindDirectionAndInvertPlaceTheFirstSpot) {
+  // 31 pixels long, spots of 2 with a gap of 1: 10 spots, a margin of 1. -24.5 dBFS lights 3.
+  struct Case {
+    TMMLevelKind Kind;
+    TMMLevelDirection Direction;
+    bool Invert;
+    QPoint Lit, Unlit;  // a pixel of a lit spot and one of an unlit spot
+  };
+  const Case cases[] = {
+      {lkHorizontal, dirNormal, false, {1, 5}, {10, 5}},     // from the left
+      {lkHorizontal, dirReversed, false, {29, 5}, {20, 5}},  // from the right
+      {lkVertical, dirNormal, false, {5, 29}, {5, 20}},      // from the bottom
+      {lkVertical, dirReversed, false, {5, 1}, {5, 10}},     // from the top
+      {lkHorizontal, dirNormal, true, {19, 5}, {22, 5}},     // 10 - 3 = 7 spots
+  };
+  QWidget parent;
+  parent.resize(40, 40);
+  parent.show();
+  for (const Case& c : cases) {
+    TMMLevel bar(nullptr, &parent);
+    bar.Bevel()->SetBevelOuter(bvNone);
+    bar.SetKind(c.Kind);
+    bar.SetBounds(0, 0, c.Kind == lkHorizontal ? 31 : 10, c.Kind == lkHorizontal ? 10 : 31);
+    bar.SetSpotWidth(2);
+    bar.SetDirection(c.Direction);
+    bar.SetInvert(c.Invert);
+    bar.show();
+    ASSERT_TRUE(ProcessUntil([&] { return !bar.Picture().isNull(); }));
+    bar.UpdateValue(Amplitude(-24.5));
+    const int spots = c.Invert ? 7 : 3;
+    ASSERT_EQ(bar.GetCount(), spots) << c.Kind << c.Direction << c.Invert;
+    ASSERT_EQ(bar.GetLayout().Count, 10);
+    const QImage picture = bar.Picture();
+    EXPECT_EQ(picture.pixel(c.Lit), Rgb(clAqua)) << c.Kind << c.Direction << c.Invert;
+    EXPECT_EQ(picture.pixel(c.Unlit), Rgb(clTeal)) << c.Kind << c.Direction << c.Invert;
+  }
+}
+
+TEST(LevelBar, DisabledHiddenAndResizedBarsShowNoLevel) {
+  QWidget parent;
+  parent.resize(220, 20);
+  TMMLevel bar(nullptr, &parent);
+  MakeWindowBar(bar);
+  parent.show();
+  ASSERT_TRUE(ProcessUntil([&] { return !bar.Picture().isNull(); }));
+  const std::vector<int16_t> loud = Stereo(Amplitude(-3), 0);
+
+  bar.RefreshPCMData(loud.data());
+  ASSERT_EQ(bar.GetCount(), 61);
+  // Disabled: the level and the peak go, data are ignored, only the unlit bar shows.
+  bar.setEnabled(false);
+  EXPECT_EQ(bar.GetCount(), 0);
+  EXPECT_EQ(bar.GetPeak(), 0);
+  bar.RefreshPCMData(loud.data());
+  EXPECT_EQ(bar.GetCount(), 0);
+  EXPECT_EQ(bar.Picture().pixel(0, 0), Rgb(clSilver));
+  EXPECT_EQ(bar.Picture().pixel(0, 1), Rgb(clBlack));
+  bar.setEnabled(true);
+  bar.RefreshPCMData(loud.data());
+  EXPECT_EQ(bar.GetCount(), 61);
+  EXPECT_EQ(bar.Picture().pixel(0, 1), Rgb(kCream));
+
+  // Hidden: data are ignored.
+  bar.hide();
+  bar.ResetData();
+  bar.RefreshPCMData(loud.data());
+  EXPECT_EQ(bar.GetCount(), 0);
+  bar.show();
+
+  // A new size lays the spots out again and starts from nothing.
+  bar.RefreshPCMData(loud.data());
+  ASSERT_EQ(bar.GetCount(), 61);
+  bar.SetBounds(0, 0, 150, 8);
+  EXPECT_EQ(bar.GetLayout().Count, 50);
+  EXPECT_EQ(bar.GetCount(), 0);
+  EXPECT_EQ(bar.GetPeak(), 0);
+  EXPECT_EQ(bar.Picture().pixel(0, 1), Rgb(clBlack));
+
+  // A format the bar cannot show is refused and the old one kept.
+  WAVEFORMATEX bad{};
+  BuildPCMFormat(&bad, 24, 2, 44100);
+  EXPECT_THROW(bar.SetPWaveFormat(&bad), EMMLevelError);
+  EXPECT_EQ(bar.GetNumBytes(), 200);
+}
+
+TEST(LevelBar, HeldPeakFallsOnTheDisplayTicksWhileDataFlow) {
+  QWidget parent;
+  parent.resize(220, 20);
+  TMMLevel bar(nullptr, &parent);
+  MakeWindowBar(bar);
+  bar.SetPeakSpeed(2);
+  parent.show();
+  ASSERT_TRUE(ProcessUntil([&] { return !bar.Picture().isNull(); }));
+  const std::vector<int16_t> loud = Stereo(Amplitude(-3), 0);
+  const std::vector<int16_t> quiet = Stereo(Amplitude(-10), 0);
+  bar.RefreshPCMData(loud.data());
+  bar.RefreshPCMData(quiet.data());
+  ASSERT_EQ(bar.GetPeak(), 61);
+  // After its hold the peak falls a spot every 2 ticks, down onto the level, and the picture
+  // follows with the data.
+  std::vector<int> seen;
+  ASSERT_TRUE(ProcessUntil([&] {
+    bar.RefreshPCMData(quiet.data());
+    if (seen.empty() || seen.back() != bar.GetPeak()) seen.push_back(bar.GetPeak());
+    return bar.GetPeak() <= 48;
+  })) << "peak "
+      << bar.GetPeak();
+  EXPECT_GE(seen.size(), 3u);  // it passed through spots between 61 and 48
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_LT(seen[i], seen[i - 1]);
+  // Spot 61 is no longer drawn as a peak (a dot of the unlit top zone again).
+  EXPECT_EQ(bar.Picture().pixel(180, 1), Rgb(clBlack));
+}
+
+TEST(LevelBar, AThousandHandOversASecondReachTheScreenAtTheFrameRate) {
+  QWidget parent;
+  parent.resize(220, 20);
+  TCountingLevel bar(nullptr, &parent);
+  MakeWindowBar(bar);
+  std::atomic<int> draws{0};
+  bar.OnPaint = [&](TObject*) { ++draws; };
+  parent.show();
+  ASSERT_TRUE(ProcessUntil([&] { return bar.Paints > 0; }));
+  const int paintsBefore = bar.Paints;
+  const int drawsBefore = draws;
+
+  // About a thousand blocks a second for half a second from a delivering thread, each at a
+  // new level, while the main thread runs its events.
+  const std::vector<int16_t> loud = Stereo(Amplitude(-3), 0);
+  const std::vector<int16_t> quiet = Stereo(Amplitude(-10), 0);
+  constexpr int kHandOvers = 500;
+  std::atomic<bool> done{false};
+  QElapsedTimer elapsed;
+  elapsed.start();
+  std::thread feeder([&] {
+    for (int i = 0; i < kHandOvers; ++i) {
+      bar.RefreshPCMData(i % 2 ? quiet.data() : loud.data());
+      std::this_thread::sleep_for(1ms);
+    }
+    done = true;
+  });
+  ProcessUntil([&] { return done.load(); }, 60000);
+  feeder.join();
+  ProcessUntil([] { return false; }, 100);  // the last frame
+  const double ms = double(elapsed.elapsed());
+
+  // Every hand-over redrew the off-screen image...
+  EXPECT_GE(draws - drawsBefore, kHandOvers);
+  // ...but the screen got one paint per display frame at most (the grab adds its own).
+  const double frameMs = 1000.0 / parent.screen()->refreshRate();
+  const int paints = bar.Paints - paintsBefore;
+  EXPECT_GE(paints, 1);
+  EXPECT_LE(paints, int(ms / frameMs) + 3) << ms << " ms, " << frameMs << " ms a frame";
+  EXPECT_LT(paints, kHandOvers / 2);
+}
+
+}  // namespace
