@@ -22,6 +22,8 @@ class EMMDIBError : public EMMError {
   using EMMError::EMMError;
 };
 
+// Not locked itself: the owner control's canvas lock guards its settings and surfaces, and the
+// process-wide drawing lock is held through each drawing pass.
 class TMMDIBCanvas {
  public:
   // A 1 x 1 surface of 24 bits. `owner` names the surface in errors; it may be none.

@@ -8,7 +8,9 @@
 struct TDisplayTimerItem;
 
 // Runs on the timer thread with the list lock held: it must not add or remove items (suspend
-// and resume are allowed).
+// and resume are allowed). Since add, suspend, resume and remove take the list lock too, none
+// of them may be called while holding a lock that a procedure takes (a control's CanvasLock,
+// for one), or the two threads can wait on each other.
 using TDisplayTimerProc = std::function<void(TDisplayTimerItem* Item, void* Data)>;
 
 constexpr int kDisplayTimerPeriod = 25;  // ms

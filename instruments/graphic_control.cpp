@@ -39,7 +39,10 @@ TMMGraphicControl::~TMMGraphicControl() {
 
 void TMMGraphicControl::SetColor(TColor value) {
   if (value == FColor) return;
-  FColor = value;
+  {
+    std::lock_guard lock(FCanvasLock);
+    FColor = value;
+  }
   Invalidate();
 }
 

@@ -100,9 +100,10 @@ class TMMGraphicControl : public QWidget, public TComponent {
   // Main thread: shows the picture now or when the frame interval has passed.
   void ShowFrame();
 
-  std::unique_ptr<TMMBevel> FBevel;
+  std::unique_ptr<TMMBevel> FBevel;  // main thread
+  // Written by the main thread with FCanvasLock held; other threads read it under the lock.
   TColor FColor = clBtnFace;
-  bool FDesigning = false;
+  bool FDesigning = false;   // main thread
   QSize FKnownSize{-1, -1};  // main thread
 
   std::recursive_mutex FCanvasLock;

@@ -101,6 +101,40 @@ TEST(DibGraphicControl, PaintCycleCopiesTheSurfaceIntoTheBevel) {
   EXPECT_TRUE(bar.DIBCanvas()->Idle());
 }
 
+TEST(DibGraphicControl, BackgroundPictureIsUsedOnlyWhenSwitchedOn) {
+  QImage picture(1, 1, QImage::Format_RGB32);
+  picture.fill(qRgb(0, 128, 0));
+  TTestBar bar(nullptr);
+  bar.Bevel()->SetBevelOuter(bvNone);
+  bar.SetColor(clMaroon);
+  bar.SetBounds(0, 0, 4, 2);
+  bar.SetBackGroundDIB(picture);
+  EXPECT_FALSE(bar.UseBackGroundDIB());
+  EXPECT_EQ(bar.GetPalette(), nullptr);
+  EXPECT_EQ(bar.Picture().pixel(3, 1), Rgb(clMaroon));
+  bar.SetUseBackGroundDIB(true);
+  EXPECT_TRUE(bar.PaletteRealize());
+  EXPECT_NE(bar.GetPalette(), nullptr);
+  EXPECT_EQ(bar.Picture().pixel(3, 1), Rgb(clGreen));
+  // In design state the picture itself switches the background on and off.
+  bar.ChangeDesigning(true);
+  bar.SetBackGroundDIB(QImage());
+  EXPECT_FALSE(bar.UseBackGroundDIB());
+  EXPECT_FALSE(bar.PaletteRealize());
+  EXPECT_EQ(bar.Picture().pixel(3, 1), Rgb(clMaroon));
+  bar.SetBackGroundDIB(picture);
+  EXPECT_TRUE(bar.UseBackGroundDIB());
+  // While a layout loads the switch is held until Loaded.
+  TTestBar loading(nullptr);
+  loading.BeginLoading();
+  loading.SetBackGroundDIB(picture);
+  loading.SetUseBackGroundDIB(true);
+  EXPECT_FALSE(loading.UseBackGroundDIB());
+  loading.Loaded();
+  EXPECT_TRUE(loading.UseBackGroundDIB());
+  EXPECT_TRUE(loading.PaletteRealize());
+}
+
 TEST(DibGraphicControl, DirectDrawingFromAnotherThreadReachesTheScreenAtTheFrameRate) {
   QWidget parent;
   parent.resize(60, 20);
