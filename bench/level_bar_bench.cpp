@@ -1,0 +1,74 @@
+// The cost of one data hand-over to the window's level bar: RefreshPCMData of 50 frames of
+// 16-bit stereo (the peak, the decay, the spot count, the held peak) plus its drawing (the
+// unlit image copied, the lit and peak spots filled, the result put into the control's
+// picture). Two levels alternate so the count changes, and the bar is drawn, on every update
+// (a steady level draws as often: it re-arms the held peak each time).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QWidget>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "instruments/level_bar.h"
+
+namespace {
+
+// 50 frames of 16-bit stereo with both channels at ±10^(Db/20) of full scale.
+std::vector<int16_t> Block(double Db) {
+  const auto amplitude = int16_t(std::lround(32767.0 * std::pow(10.0, Db / 20.0)));
+  std::vector<int16_t> frames;
+  for (int i = 0; i < 50; ++i) {
+    const int16_t v = i % 2 ? int16_t(-amplitude) : amplitude;
+    frames.push_back(v);
+    frames.push_back(v);
+  }
+  return frames;
+}
+
+// The window's left bar: 200 x 8, spots of 2, dotted unlit spots; at 24 or 8 bits.
+void BM_LevelRefresh(benchmark::State& state) {
+  QWidget parent;
+  parent.resize(200, 8);
+  TMMLevel bar(nullptr, &parent);
+  bar.Bevel()->SetBevelOuter(bvNone);
+  bar.SetBounds(0, 0, 200, 8);
+  bar.SetSpotWidth(2);
+  bar.SetBarColor(1, RGB(255, 251, 240));
+  bar.SetBarColor(2, RGB(255, 251, 240));
+  bar.SetInactiveColor(1, clSilver);
+  bar.SetInactiveColor(2, clSilver);
+  bar.SetInactiveColor(3, clRed);
+  bar.SetInactiveDoted(true);
+  bar.SetBitLength(b16Bit);
+  bar.SetMode(mStereo);
+  bar.SetChannel(chLeft);
+  bar.SetBitsPerPixel(int(state.range(0)));
+  parent.show();
+  bar.Picture();  // the unlit image drawn once
+  int64_t draws = 0;
+  bar.OnPaint = [&](TObject*) { ++draws; };
+  // Without decay the count follows each block at once.
+  const std::vector<int16_t> loud = Block(-3.0), quiet = Block(-20.0);
+  bool flip = false;
+  for (auto _ : state) {
+    bar.RefreshPCMData((flip = !flip) ? loud.data() : quiet.data());
+    if (state.iterations() % 256 == 0) QCoreApplication::processEvents();
+  }
+  state.counters["draws_per_update"] =
+      benchmark::Counter(double(draws) / double(state.iterations()));
+}
+
+BENCHMARK(BM_LevelRefresh)->Arg(24)->Arg(8)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
