@@ -138,25 +138,33 @@ TEST(LevelBar, GrabAtKnownLevelsShowsTheLitSpotsTheUnlitImageAndThePeak) {
   EXPECT_EQ(bar.GetPeakPercent(), 70);
 }
 
-TEST(LevelBar, KindDirectionAndInvertPlaceTheFirstSpot) {
-  // 31 pixels long, spots of 2 with a gap of 1: 10 spots, a margin of 1. -24.5 dBFS lights 3.
+TEST(LevelBar, KindDirectionAndInvertPlaceTheSpots) {
+  // 31 pixels long, spots of 2 with a gap of 1: 10 spots, a margin of 1, zones above 5 and 8.
+  // -24.5 dBFS lights 3 spots, full scale 10.
   struct Case {
     TMMLevelKind Kind;
     TMMLevelDirection Direction;
     bool Invert;
+    double Db;
+    int Count;
     QPoint Lit, Unlit;  // a pixel of a lit spot and one of an unlit spot
   };
   const Case cases[] = {
-      {lkHorizontal, dirNormal, false, {1, 5}, {10, 5}},     // from the left
-      {lkHorizontal, dirReversed, false, {29, 5}, {20, 5}},  // from the right
-      {lkVertical, dirNormal, false, {5, 29}, {5, 20}},      // from the bottom
-      {lkVertical, dirReversed, false, {5, 1}, {5, 10}},     // from the top
-      {lkHorizontal, dirNormal, true, {19, 5}, {22, 5}},     // 10 - 3 = 7 spots
+      {lkHorizontal, dirNormal, false, -24.5, 3, {1, 5}, {10, 5}},     // from the left
+      {lkHorizontal, dirReversed, false, -24.5, 3, {29, 5}, {20, 5}},  // from the right
+      {lkVertical, dirNormal, false, -24.5, 3, {5, 29}, {5, 20}},      // from the bottom
+      {lkVertical, dirReversed, false, -24.5, 3, {5, 1}, {5, 10}},     // from the top
+      {lkHorizontal, dirNormal, true, -24.5, 7, {19, 5}, {22, 5}},     // 10 - 3 spots
+      // Symmetric: half the count, five spots around it in its zone's colour, from the right:
+      // spots 3 to 7 lit (spot 7 at x 10, in the low zone's colour), spot 1 unlit.
+      {lkHorizontal, dirSymetric, false, 0.0, 5, {10, 5}, {29, 5}},
   };
   QWidget parent;
   parent.resize(40, 40);
   parent.show();
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "kind " << c.Kind << " direction " << c.Direction << " invert " << c.Invert);
     TMMLevel bar(nullptr, &parent);
     bar.Bevel()->SetBevelOuter(bvNone);
     bar.SetKind(c.Kind);
@@ -166,13 +174,12 @@ TEST(LevelBar, KindDirectionAndInvertPlaceTheFirstSpot) {
     bar.SetInvert(c.Invert);
     bar.show();
     ASSERT_TRUE(ProcessUntil([&] { return !bar.Picture().isNull(); }));
-    bar.UpdateValue(Amplitude(-24.5));
-    const int spots = c.Invert ? 7 : 3;
-    ASSERT_EQ(bar.GetCount(), spots) << c.Kind << c.Direction << c.Invert;
+    bar.UpdateValue(Amplitude(c.Db));
     ASSERT_EQ(bar.GetLayout().Count, 10);
+    ASSERT_EQ(bar.GetCount(), c.Count);
     const QImage picture = bar.Picture();
-    EXPECT_EQ(picture.pixel(c.Lit), Rgb(clAqua)) << c.Kind << c.Direction << c.Invert;
-    EXPECT_EQ(picture.pixel(c.Unlit), Rgb(clTeal)) << c.Kind << c.Direction << c.Invert;
+    EXPECT_EQ(picture.pixel(c.Lit), Rgb(clAqua));
+    EXPECT_EQ(picture.pixel(c.Unlit), Rgb(clTeal));
   }
 }
 
