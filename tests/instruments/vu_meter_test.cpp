@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "resources/skin.h"
@@ -152,6 +155,36 @@ TEST(VUMeter, SineAtTheReferenceLevelRestsOnZero) {
   const std::vector<int16_t> quiet = Sine(-40.0);
   for (int i = 0; i < 50; ++i) meter.RefreshPCMData(quiet.data());
   EXPECT_NEAR(meter.NeedleAngle(), std::numbers::pi / 2, 1e-9);
+}
+
+// A device worker hands the data over: the needle is drawn on that thread while the main
+// thread paints the control, and the screen ends up showing where the needle came to rest.
+TEST(VUMeter, DataFromAWorkerThreadReachTheScreen) {
+  QWidget parent;
+  parent.resize(190, 110);
+  TMMMeter meter(nullptr, &parent);
+  DressAsWindow(meter, StoredImage(SkinMeterFaces()[0].Data));
+  parent.show();
+  meter.Picture();
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    const std::vector<int16_t> loud = Sine(-16.0), quiet = Sine(-30.0);
+    for (int i = 0; i < 400; ++i)
+      meter.RefreshPCMData(i < 100 && i % 2 ? quiet.data() : loud.data());
+    done = true;
+  });
+  QElapsedTimer timer;
+  timer.start();
+  while (!done && timer.elapsed() < 20000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    meter.Picture();
+  }
+  worker.join();
+  ASSERT_TRUE(done);
+  EXPECT_NEAR(meter.NeedleAngle(), VUMarkAngle(21, 90), 0.005);
+  const TMMMeterGeometry G = meter.Geometry();
+  EXPECT_TRUE(
+      Near(meter.Picture(), PointAtAngle(G, VUMarkAngle(21, 90), G.Radius - 1), qRgb(0, 0, 0)));
 }
 
 }  // namespace
