@@ -80,18 +80,6 @@ void TMMMeter::NeedleChanged() {
 
 // ------------------------------------------------------------------ settings
 
-// Runs `change` with the canvas lock held and repaints: a direct repaint on another thread
-// reads the drawing settings under that lock.
-#define NR_METER_SET(field, value)        \
-  do {                                    \
-    if ((field) == (value)) return;       \
-    {                                     \
-      std::lock_guard lock(CanvasLock()); \
-      (field) = (value);                  \
-    }                                     \
-    Invalidate();                         \
-  } while (false)
-
 void TMMMeter::SetMeterMode(TMeterMode Value) {
   if (Value == FLaw.GetMeterMode()) return;
   const bool vu = Value == mmVU;
@@ -119,7 +107,7 @@ void TMMMeter::SetRefLevel(double Value) {
 }
 
 void TMMMeter::SetShowRefLevel(bool Value) {
-  NR_METER_SET(FShowRefLevel, Value);
+  SetDrawing(FShowRefLevel, Value);
 }
 
 void TMMMeter::SetShowPeak(bool Value) {
@@ -140,7 +128,7 @@ void TMMMeter::SetScaleAngle(int Value) {
 }
 
 void TMMMeter::SetCaption(const std::string& Value) {
-  NR_METER_SET(FCaption, Value);
+  SetDrawing(FCaption, Value);
 }
 
 void TMMMeter::SetFont(const TGdiFont& Value) {
@@ -152,58 +140,56 @@ void TMMMeter::SetFont(const TGdiFont& Value) {
 }
 
 void TMMMeter::SetScale1Color(TColor Value) {
-  NR_METER_SET(FScale1Color, Value);
+  SetDrawing(FScale1Color, Value);
 }
 void TMMMeter::SetScale2Color(TColor Value) {
-  NR_METER_SET(FScale2Color, Value);
+  SetDrawing(FScale2Color, Value);
 }
 void TMMMeter::SetScale3Color(TColor Value) {
-  NR_METER_SET(FScale3Color, Value);
+  SetDrawing(FScale3Color, Value);
 }
 void TMMMeter::SetNeedleColor(TColor Value) {
-  NR_METER_SET(FNeedleColor, Value);
+  SetDrawing(FNeedleColor, Value);
 }
 void TMMMeter::SetPeakColor(TColor Value) {
-  NR_METER_SET(FPeakColor, Value);
+  SetDrawing(FPeakColor, Value);
 }
 void TMMMeter::SetNeedleOffset(int Value) {
-  NR_METER_SET(FNeedleOffset, std::max(Value, 0));
+  SetDrawing(FNeedleOffset, std::max(Value, 0));
 }
 void TMMMeter::SetNeedleWidth(int Value) {
-  NR_METER_SET(FNeedleWidth, std::max(Value, 0));
+  SetDrawing(FNeedleWidth, std::max(Value, 0));
 }
 void TMMMeter::SetScaleOrigin(TMMScaleOrigin Value) {
-  NR_METER_SET(FScaleOrigin, Value);
+  SetDrawing(FScaleOrigin, Value);
 }
 void TMMMeter::SetScaleHeight1(int Value) {
-  NR_METER_SET(FScaleHeight1, std::max(Value, 0));
+  SetDrawing(FScaleHeight1, std::max(Value, 0));
 }
 void TMMMeter::SetScaleHeight2(int Value) {
-  NR_METER_SET(FScaleHeight2, std::max(Value, 0));
+  SetDrawing(FScaleHeight2, std::max(Value, 0));
 }
 void TMMMeter::SetScaleTicks(int Value) {
-  NR_METER_SET(FScaleTicks, std::max(Value, 2));
+  SetDrawing(FScaleTicks, std::max(Value, 2));
 }
 void TMMMeter::SetScaleTicksEnlargeEvery(int Value) {
-  NR_METER_SET(FScaleTicksEnlargeEvery, std::max(Value, 1));
+  SetDrawing(FScaleTicksEnlargeEvery, std::max(Value, 1));
 }
 void TMMMeter::SetScaleTicksTextEvery(int Value) {
-  NR_METER_SET(FScaleTicksTextEvery, std::max(Value, 1));
+  SetDrawing(FScaleTicksTextEvery, std::max(Value, 1));
 }
 void TMMMeter::SetDrawScale(bool Value) {
-  NR_METER_SET(FDrawScale, Value);
+  SetDrawing(FDrawScale, Value);
 }
 void TMMMeter::SetTopSpace(int Value) {
-  NR_METER_SET(FTopSpace, Value);
+  SetDrawing(FTopSpace, Value);
 }
 void TMMMeter::SetPoint1(int Value) {
-  NR_METER_SET(FPoint1, std::clamp(Value, 1, 100));
+  SetDrawing(FPoint1, std::clamp(Value, 1, 100));
 }
 void TMMMeter::SetPoint2(int Value) {
-  NR_METER_SET(FPoint2, std::clamp(Value, 1, 100));
+  SetDrawing(FPoint2, std::clamp(Value, 1, 100));
 }
-
-#undef NR_METER_SET
 
 void TMMMeter::SetBackGroundDIB(const QImage& Value) {
   {

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "instruments/core/meter_law.h"
@@ -129,6 +130,17 @@ class TMMMeter : public TMMGraphicControl, public TMMInstrumentData {
   void DrawNeedles(const TMMMeterGeometry& G);
   // FWork onto the control's Canvas at the drawing area.
   void ShowWork();
+  // Sets a drawing setting with the canvas lock held (a direct repaint on another thread reads
+  // them under that lock) and repaints when it changed.
+  template <class T>
+  void SetDrawing(T& Field, const T& Value) {
+    if (Field == Value) return;
+    {
+      std::lock_guard lock(CanvasLock());
+      Field = Value;
+    }
+    Invalidate();
+  }
   void UpdateActive();
   void UpdateTimerItem();
 
