@@ -3,14 +3,12 @@
 // unlit image copied, the lit and peak spots filled, the result put into the control's
 // picture). Two levels alternate so the count changes, and the bar is drawn, on every update
 // (a steady level draws as often: it re-arms the held peak each time).
-#include <benchmark/benchmark.h>
-
-#include <QApplication>
 #include <QWidget>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
+#include "bench/instrument_bench.h"
 #include "instruments/level_bar.h"
 
 namespace {
@@ -30,10 +28,8 @@ std::vector<int16_t> Block(double Db) {
 // The window's left bar: 200 x 8, spots of 2, dotted unlit spots; at 24 or 8 bits.
 void BM_LevelRefresh(benchmark::State& state) {
   QWidget parent;
-  parent.resize(200, 8);
   TMMLevel bar(nullptr, &parent);
-  bar.Bevel()->SetBevelOuter(bvNone);
-  bar.SetBounds(0, 0, 200, 8);
+  FillParent(parent, bar, 200, 8);
   bar.SetSpotWidth(2);
   bar.SetBarColor(1, RGB(255, 251, 240));
   bar.SetBarColor(2, RGB(255, 251, 240));
@@ -51,13 +47,7 @@ void BM_LevelRefresh(benchmark::State& state) {
   bar.OnPaint = [&](TObject*) { ++draws; };
   // Without decay the count follows each block at once.
   const std::vector<int16_t> loud = Block(-3.0), quiet = Block(-20.0);
-  bool flip = false;
-  for (auto _ : state) {
-    bar.RefreshPCMData((flip = !flip) ? loud.data() : quiet.data());
-    if (state.iterations() % 256 == 0) QCoreApplication::processEvents();
-  }
-  state.counters["draws_per_update"] =
-      benchmark::Counter(double(draws) / double(state.iterations()));
+  RunRefreshLoop(state, bar, loud, quiet, draws);
 }
 
 BENCHMARK(BM_LevelRefresh)->Arg(24)->Arg(8)->Unit(benchmark::kMicrosecond);
@@ -65,10 +55,5 @@ BENCHMARK(BM_LevelRefresh)->Arg(24)->Arg(8)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunInstrumentBenchmarks(argc, argv);
 }

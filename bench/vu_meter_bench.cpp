@@ -2,16 +2,13 @@
 // of 16-bit stereo (the RMS, the decay, the angle) plus its drawing (the cached scale copied,
 // the needle drawn, the result put into the control's picture). Two levels alternate so the
 // needle moves, and is drawn, on every update.
-#include <benchmark/benchmark.h>
-#include <unistd.h>
-
-#include <QApplication>
 #include <QWidget>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
 #include <vector>
 
+#include "bench/instrument_bench.h"
 #include "instruments/vu_meter.h"
 
 namespace {
@@ -30,10 +27,8 @@ std::vector<int16_t> Sine(double peakDb) {
 
 void BM_MeterRefresh(benchmark::State& state) {
   QWidget parent;
-  parent.resize(190, 110);
   TMMMeter meter(nullptr, &parent);
-  meter.Bevel()->SetBevelOuter(bvNone);
-  meter.SetBounds(0, 0, 190, 110);
+  FillParent(parent, meter, 190, 110);
   meter.Law().SetBitLength(b16Bit);
   meter.Law().SetMode(mStereo);
   meter.Law().SetChannel(chLeft);
@@ -42,25 +37,14 @@ void BM_MeterRefresh(benchmark::State& state) {
   parent.show();
   meter.Picture();  // the scale drawn once into its cache
   const std::vector<int16_t> loud = Sine(-10.0), quiet = Sine(-30.0);
-  bool flip = false;
   int64_t draws = 0;
   meter.OnPostPaint = [&] { ++draws; };
-  for (auto _ : state) {
-    meter.RefreshPCMData((flip = !flip) ? loud.data() : quiet.data());
-    if (state.iterations() % 256 == 0) QCoreApplication::processEvents();
-  }
-  state.counters["draws_per_update"] =
-      benchmark::Counter(double(draws) / double(state.iterations()));
+  RunRefreshLoop(state, meter, loud, quiet, draws);
 }
 BENCHMARK(BM_MeterRefresh)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunInstrumentBenchmarks(argc, argv);
 }

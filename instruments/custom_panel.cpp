@@ -1,48 +1,18 @@
 #include "instruments/custom_panel.h"
 
-#include "platform/gdi/device_context.h"
-
 TMMCustomPanel::TMMCustomPanel(TComponent* AOwner, QWidget* AParent)
-    : QWidget(AParent), TComponent(AOwner), FBevel(std::make_unique<TMMBevel>()) {
-  setAttribute(Qt::WA_OpaquePaintEvent);
-  FBevel->OnChange = [this](TObject* sender) { BevelChanged(sender); };
-  BevelChanged(nullptr);
+    : TMMBevelledWidget(AOwner, AParent, "TMMCustomPanel") {
+  // The base constructor's bevel change ran before this class existed.
+  FitContents();
 }
 
-TMMCustomPanel::~TMMCustomPanel() {
-  Destroying();
+void TMMCustomPanel::BevelChanged() {
+  FitContents();
+  TMMBevelledWidget::BevelChanged();
 }
 
-void TMMCustomPanel::SetColor(TColor value) {
-  if (value == FColor) return;
-  FColor = value;
-  update();
-}
-
-void TMMCustomPanel::BevelChanged(TObject* /*Sender*/) {
+void TMMCustomPanel::FitContents() {
   // Child controls are laid out inside the bevel.
   const int e = BevelExtend();
   setContentsMargins(e, e, e, e);
-  Changed();
-}
-
-void TMMCustomPanel::Changed() {
-  update();
-}
-
-void TMMCustomPanel::Paint() {
-  const TRect inner = FBevel->PaintBevel(*FCanvas, ClientRect(), true);
-  FCanvas->FillRect(inner, FColor);
-}
-
-void TMMCustomPanel::paintEvent(QPaintEvent* /*event*/) {
-  TDeviceContext canvas(this);
-  FCanvas = &canvas;
-  try {
-    Paint();
-  } catch (const std::exception& e) {
-    // A paint event has no caller to hand an error to.
-    qWarning("TMMCustomPanel: %s", e.what());
-  }
-  FCanvas = nullptr;
 }

@@ -27,14 +27,13 @@ int SpotsToPercent(int Count, int Gain, int Sensitivy, bool LogAmp, int Spots) {
   return int(std::nearbyint(level * 8 / (Gain + 8) * 100));
 }
 
-TMMLevelLaw::TMMLevelLaw() {
+TMMLevelLaw::TMMLevelLaw() : TMMPcmLaw(-35) {
   RecomputeLayout();
 }
 
 void TMMLevelLaw::SetPWaveFormat(const WAVEFORMATEX* Format) {
   if (!IsInstrumentFormat(Format)) throw EMMLevelError("Invalid WaveFormat");
-  FPcm.BitLength = TMMBits(Format->wBitsPerSample / 8 - 1);
-  FPcm.Channels = Format->nChannels;
+  TakeWaveFormat(*Format);
 }
 
 void TMMLevelLaw::RefreshPCMData(const void* Data) {
@@ -121,30 +120,6 @@ void TMMLevelLaw::SetPoint2(int Value) {
   RecomputeLayout();
 }
 
-void TMMLevelLaw::SetMode(TMMMode Value) {
-  FPcm.Channels = std::clamp(int(Value) + 1, 1, 4);
-}
-
-void TMMLevelLaw::SetSamples(int Value) {
-  FSamples = std::clamp(Value, 1, kMaxSamples);
-}
-
-void TMMLevelLaw::SetGain(int Value) {
-  FGain = std::clamp(Value, -8, 32);
-}
-
-void TMMLevelLaw::SetSensitivy(int Value) {
-  FSensitivy = std::clamp(Value, -90, -9);
-}
-
 void TMMLevelLaw::SetNumPeaks(int Value) {
   FNumPeaks = std::clamp(Value, 0, 5);
-}
-
-void TMMLevelLaw::SetPeakDelay(int Value) {
-  FPeakDelay = std::clamp(Value, 0, 50);
-}
-
-void TMMLevelLaw::SetPeakSpeed(int Value) {
-  FPeakSpeed.store(std::clamp(Value, 0, 50), std::memory_order_relaxed);
 }

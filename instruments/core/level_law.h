@@ -4,17 +4,11 @@
 // use it as it is.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 
-#include "instruments/core/decay.h"
-#include "instruments/core/pcm_level.h"
-#include "instruments/core/peak_hold.h"
+#include "instruments/core/pcm_law.h"
 #include "instruments/core/spot_layout.h"
-#include "stream/instrument_data.h"
 #include "stream/mm_error.h"
-#include "stream/wave_format.h"
 
 class EMMLevelError : public EMMError {
  public:
@@ -30,16 +24,16 @@ int64_t LevelToSpots(int64_t Level, int Gain, int Sensitivy, bool LogAmp, int Sp
 // The input level, in percent of full scale, that lights Count of Spots spots; 0 for none.
 int SpotsToPercent(int Count, int Gain, int Sensitivy, bool LogAmp, int Spots);
 
-class TMMLevelLaw : public TMMInstrumentData {
+class TMMLevelLaw : public TMMPcmLaw {
  public:
   TMMLevelLaw();
 
   // Threads: everything but Tick, GetPeak and GetPeakPercent belongs to the thread that hands
   // the data over (the main thread in the window). Tick runs on the display timer's thread and
   // changes only the held peak; GetPeak may be read from any thread.
+  // OnGainOverflow is called when a level lights more spots than the bar has.
 
   void SetPWaveFormat(const WAVEFORMATEX* Format) override;
-  int32_t GetNumBytes() const override { return PcmBytes(FPcm, FSamples); }
   void RefreshPCMData(const void* Data) override;
   void ResetData() override;
 
@@ -55,9 +49,6 @@ class TMMLevelLaw : public TMMInstrumentData {
   int GetPeakPercent() const;
 
   int GetCount() const { return FCount; }  // lit spots
-  int GetPeak() const { return FPeakHold.GetPeak(); }
-  int GetPeakCounter() const { return FPeakHold.GetCounter(); }
-  int64_t GetLastLevel() const { return FLastLevel; }
   const TMMSpotLayout& GetLayout() const { return FLayout; }
 
   // The spot layout: a change recomputes it and clears the lit count and the peak, as
@@ -74,26 +65,6 @@ class TMMLevelLaw : public TMMInstrumentData {
   void SetPoint2(int Value);
   int GetPoint2() const { return FPoint2; }
 
-  void SetBitLength(TMMBits Value) { FPcm.BitLength = Value; }
-  TMMBits GetBitLength() const { return FPcm.BitLength; }
-  // mMono, mStereo, or 3 for four channels: a frame holds Mode + 1 samples.
-  void SetMode(TMMMode Value);
-  TMMMode GetMode() const { return TMMMode(FPcm.Channels - 1); }
-  void SetChannel(TMMChannel Value) { FPcm.Channel = Value; }
-  TMMChannel GetChannel() const { return FPcm.Channel; }
-  void SetDCOffsetL(int Value) { FPcm.DCOffsetL = Value; }
-  int GetDCOffsetL() const { return FPcm.DCOffsetL; }
-  void SetDCOffsetR(int Value) { FPcm.DCOffsetR = Value; }
-  int GetDCOffsetR() const { return FPcm.DCOffsetR; }
-  // At least 1, at most kMaxSamples.
-  void SetSamples(int Value);
-  int GetSamples() const { return FSamples; }
-  void SetGain(int Value);  // -8..32
-  int GetGain() const { return FGain; }
-  void SetSensitivy(int Value);  // -90..-9 dB
-  int GetSensitivy() const { return FSensitivy; }
-  void SetLogAmp(bool Value) { FLogAmp = Value; }
-  bool GetLogAmp() const { return FLogAmp; }
   void SetDirection(TMMLevelDirection Value) { FDirection = Value; }
   TMMLevelDirection GetDirection() const { return FDirection; }
   // Shows n − count instead of count.
@@ -101,36 +72,11 @@ class TMMLevelLaw : public TMMInstrumentData {
   bool GetInvert() const { return FInvert; }
   void SetNumPeaks(int Value);  // 0..5
   int GetNumPeaks() const { return FNumPeaks; }
-  void SetPeakDelay(int Value);  // 0..50
-  int GetPeakDelay() const { return FPeakDelay; }
-  void SetPeakSpeed(int Value);  // 0..50
-  int GetPeakSpeed() const { return FPeakSpeed.load(std::memory_order_relaxed); }
-  void SetDecayMode(TMMDecayMode Value) { FDecay.SetDecayMode(Value); }
-  TMMDecayMode GetDecayMode() const { return FDecay.GetDecayMode(); }
-  void SetDecay(int Value) { FDecay.SetDecay(Value); }
-  int GetDecay() const { return FDecay.GetDecay(); }
-  const TMMDecay& GetDecayLaw() const { return FDecay; }
-
-  // Frames per update are capped so that NumBytes stays well inside 32 bits.
-  static constexpr int kMaxSamples = 1 << 20;
-
-  // Called on the updating thread: a piece reached full scale; more spots than the bar has;
-  // the lit count or the peak changed.
-  std::function<void()> OnPcmOverflow;
-  std::function<void()> OnGainOverflow;
-  std::function<void()> OnChange;
 
  private:
-  TMMPcmLayout FPcm;
-  int FSamples = 50;
-  int FGain = 0;
-  int FSensitivy = -35;
-  bool FLogAmp = true;
   TMMLevelDirection FDirection = dirNormal;
   bool FInvert = false;
   int FNumPeaks = 1;
-  int FPeakDelay = 20;
-  std::atomic<int> FPeakSpeed{0};  // read by Tick on the display timer's thread
 
   int FBarLength = 200;
   int FSpotWidth = 1;
@@ -139,8 +85,5 @@ class TMMLevelLaw : public TMMInstrumentData {
   int FPoint2 = 85;
   TMMSpotLayout FLayout;
 
-  TMMDecay FDecay;
-  TMMPeakHold FPeakHold;
-  int64_t FLastLevel = 0;
   int FCount = 0;
 };

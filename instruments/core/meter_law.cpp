@@ -33,10 +33,11 @@ double RoundRefLevel(double Value) {
   return std::nearbyint(Value * 10.0) / 10.0;
 }
 
+TMMMeterLaw::TMMMeterLaw() : TMMPcmLaw(-50) {}
+
 void TMMMeterLaw::SetPWaveFormat(const WAVEFORMATEX* Format) {
   if (!IsInstrumentFormat(Format)) throw EMMMeterError("Invalid WaveFormat");
-  FPcm.BitLength = TMMBits(Format->wBitsPerSample / 8 - 1);
-  FPcm.Channels = Format->nChannels;
+  TakeWaveFormat(*Format);
 }
 
 void TMMMeterLaw::RefreshPCMData(const void* Data) {
@@ -129,28 +130,4 @@ void TMMMeterLaw::SetRefLevel(double Value) {
 
 void TMMMeterLaw::SetScaleAngle(int Value) {
   FScaleAngle = std::clamp(Value, 45, 180);
-}
-
-void TMMMeterLaw::SetMode(TMMMode Value) {
-  FPcm.Channels = std::clamp(int(Value) + 1, 1, 4);
-}
-
-void TMMMeterLaw::SetSamples(int Value) {
-  FSamples = std::clamp(Value, 1, kMaxSamples);
-}
-
-void TMMMeterLaw::SetGain(int Value) {
-  FGain = std::clamp(Value, -8, 32);
-}
-
-void TMMMeterLaw::SetSensitivy(int Value) {
-  FSensitivy = std::clamp(Value, -90, -9);
-}
-
-void TMMMeterLaw::SetPeakDelay(int Value) {
-  FPeakDelay = std::clamp(Value, 0, 50);
-}
-
-void TMMMeterLaw::SetPeakSpeed(int Value) {
-  FPeakSpeed.store(std::clamp(Value, 0, 50), std::memory_order_relaxed);
 }

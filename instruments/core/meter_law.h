@@ -7,14 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 
-#include "instruments/core/decay.h"
-#include "instruments/core/pcm_level.h"
-#include "instruments/core/peak_hold.h"
-#include "stream/instrument_data.h"
+#include "instruments/core/pcm_law.h"
 #include "stream/mm_error.h"
-#include "stream/wave_format.h"
 
 class EMMMeterError : public EMMError {
  public:
@@ -37,7 +32,7 @@ int64_t LevelToPeakScale(int64_t Level, int Sensitivy, bool LogAmp);
 // The reference level as the meter keeps it: one decimal inside -30..-10, else -16.0.
 double RoundRefLevel(double Value);
 
-class TMMMeterLaw : public TMMInstrumentData {
+class TMMMeterLaw : public TMMPcmLaw {
  public:
   // Threads: everything but Tick and GetPeak belongs to the thread that hands the data over
   // (the main thread in the window). Tick runs on the display timer's thread and changes only
@@ -47,11 +42,10 @@ class TMMMeterLaw : public TMMInstrumentData {
   static constexpr float kVUFloor = -70.0f;
   // The top of the VU scale: readings at or above it signal an overflow and rest there.
   static constexpr float kVUTop = 3.0f;
-  // Frames per update are capped so that NumBytes stays well inside 32 bits.
-  static constexpr int kMaxSamples = 1 << 20;
+
+  TMMMeterLaw();
 
   void SetPWaveFormat(const WAVEFORMATEX* Format) override;
-  int32_t GetNumBytes() const override { return PcmBytes(FPcm, FSamples); }
   void RefreshPCMData(const void* Data) override;
   void ResetData() override;
 
@@ -79,66 +73,18 @@ class TMMMeterLaw : public TMMInstrumentData {
 
   double GetAngle() const { return FAngle; }  // VU needle, radians from the left end
   int GetLevel() const { return FLevel.load(std::memory_order_relaxed); }  // peak mode
-  int GetPeak() const { return FPeakHold.GetPeak(); }
-  int GetPeakCounter() const { return FPeakHold.GetCounter(); }
-  int64_t GetLastLevel() const { return FLastLevel; }
-
-  void SetBitLength(TMMBits Value) { FPcm.BitLength = Value; }
-  TMMBits GetBitLength() const { return FPcm.BitLength; }
-  // mMono, mStereo, or 3 for four channels: a frame holds Mode + 1 samples.
-  void SetMode(TMMMode Value);
-  TMMMode GetMode() const { return TMMMode(FPcm.Channels - 1); }
-  void SetChannel(TMMChannel Value) { FPcm.Channel = Value; }
-  TMMChannel GetChannel() const { return FPcm.Channel; }
-  void SetDCOffsetL(int Value) { FPcm.DCOffsetL = Value; }
-  int GetDCOffsetL() const { return FPcm.DCOffsetL; }
-  void SetDCOffsetR(int Value) { FPcm.DCOffsetR = Value; }
-  int GetDCOffsetR() const { return FPcm.DCOffsetR; }
-  void SetSamples(int Value);  // 1..kMaxSamples
-  int GetSamples() const { return FSamples; }
-  void SetGain(int Value);  // -8..32
-  int GetGain() const { return FGain; }
-  void SetSensitivy(int Value);  // -90..-9 dB
-  int GetSensitivy() const { return FSensitivy; }
-  void SetLogAmp(bool Value) { FLogAmp = Value; }
-  bool GetLogAmp() const { return FLogAmp; }
   void SetShowPeak(bool Value) { FShowPeak.store(Value, std::memory_order_relaxed); }
   bool GetShowPeak() const { return FShowPeak.load(std::memory_order_relaxed); }
-  void SetPeakDelay(int Value);  // 0..50
-  int GetPeakDelay() const { return FPeakDelay; }
-  void SetPeakSpeed(int Value);  // 0..50
-  int GetPeakSpeed() const { return FPeakSpeed.load(std::memory_order_relaxed); }
-  void SetDecayMode(TMMDecayMode Value) { FDecay.SetDecayMode(Value); }
-  TMMDecayMode GetDecayMode() const { return FDecay.GetDecayMode(); }
-  void SetDecay(int Value) { FDecay.SetDecay(Value); }
-  int GetDecay() const { return FDecay.GetDecay(); }
-  const TMMDecay& GetDecayLaw() const { return FDecay; }
-
-  // Called on the updating thread: a piece reached full scale; the reading went past the top of
-  // the scale; the needle or the peak changed.
-  std::function<void()> OnPcmOverflow;
-  std::function<void()> OnGainOverflow;
-  std::function<void()> OnChange;
 
  private:
   bool UpdateVU(int64_t X);
   bool UpdatePeak(int64_t X);
 
-  TMMPcmLayout FPcm;
-  int FSamples = 50;
-  int FGain = 0;
-  int FSensitivy = -50;
-  bool FLogAmp = true;
   TMeterMode FMeterMode = mmPeak;
   double FRefLevel = -16.0;
   int FScaleAngle = 90;
   std::atomic<bool> FShowPeak{true};  // read by Tick on the display timer's thread
-  int FPeakDelay = 20;
-  std::atomic<int> FPeakSpeed{0};  // read by Tick on the display timer's thread
 
-  TMMDecay FDecay;
-  TMMPeakHold FPeakHold;
-  int64_t FLastLevel = 0;
   double FAngle = 0.0;
   std::atomic<int> FLevel{0};  // peak mode's displayed level; Tick lets the peak fall to it
 };

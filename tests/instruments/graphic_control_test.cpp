@@ -15,21 +15,14 @@
 #include "instruments/custom_panel.h"
 #include "instruments/dib_graphic_control.h"
 #include "instruments/dib_primitives.h"
+#include "tests/instruments/instrument_test_util.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using instrumenttest::ProcessUntil;
+using instrumenttest::Rgb;
 
 // A bar that lights its first `Lit` columns green, and counts its paint events.
 class TTestBar : public TMMDIBGraphicControl {
@@ -48,10 +41,6 @@ class TTestBar : public TMMDIBGraphicControl {
     TMMDIBGraphicControl::paintEvent(event);
   }
 };
-
-QRgb Rgb(TColor color) {
-  return ToQColor(color).rgb();
-}
 
 TEST(GraphicControl, BasePaintsTheBevelAndFillsTheInside) {
   QWidget parent;

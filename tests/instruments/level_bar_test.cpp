@@ -17,26 +17,15 @@
 #include <vector>
 
 #include "stream/wave_format.h"
+#include "tests/instruments/instrument_test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-QRgb Rgb(TColor color) {
-  return ToQColor(color).rgb();
-}
+using instrumenttest::ProcessUntil;
+using instrumenttest::Rgb;
 
 // 50 frames of 16-bit stereo: the left channel at ±Left, the right one at ±Right.
 std::vector<int16_t> Stereo(int Left, int Right) {
