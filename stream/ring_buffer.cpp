@@ -295,6 +295,10 @@ void TMMRingBuffer::WakeWorkerLocked() {
   FRunEvent->SetEvent();
 }
 
+void TMMRingBuffer::WakeIdleWriterLocked() {
+  if (FQueueMode == qmWrite && FRunEvent && !FRunEvent->IsSet()) WakeWorkerLocked();
+}
+
 void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uint32_t flags) {
   if (!FAllocated || !FEnabled) return;
   if (IsFull() && !FWaitIfFull) {
@@ -303,6 +307,12 @@ void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uin
       ++FDroppedBlocks;
       FDroppedBytes += std::min(count, FSlotSize);
       if (!FLastPushDropped.exchange(true)) ++FDropouts;
+    }
+    {
+      // A full queue always has a writer at work: one that ended its pass just as the last
+      // slots filled would otherwise never be woken again.
+      std::lock_guard guard(FLock);
+      if (FAllocated) WakeIdleWriterLocked();
     }
     Fire(OnOverlow);
     return;
@@ -316,6 +326,7 @@ void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uin
   if (FQueueMode == qmWrite && FCount + 1 >= threshold && !FRunEvent->IsSet()) WakeWorkerLocked();
   if (FWaitIfFull) {
     while (FCount == FNumBuffers && FAllocated) {
+      WakeIdleWriterLocked();
       guard.unlock();
       Sleep(1);
       guard.lock();

@@ -138,6 +138,8 @@ class TMMRingBuffer : public TMMDSPComponent {
   void FreeQueue();
   void CheckUnallocated();
   void WakeWorkerLocked();
+  // Wakes the writing worker when it is idle (qmWrite only); under FLock.
+  void WakeIdleWriterLocked();
   void TakeData(char* dest, int32_t& count, uint32_t& user, uint32_t& flags);
   void WorkerFailed(std::exception_ptr error);
   bool UsesWorker() const { return FQueueMode == qmRead || FQueueMode == qmWrite; }

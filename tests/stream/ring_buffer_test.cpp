@@ -200,6 +200,39 @@ TEST_F(RingFixture, TheTwentyFifthOfFiftySlotsWakesTheFlushUnlessAThresholdIsSet
   }
 }
 
+// The writer ends a pass just as the queue fills up behind it: the pushes that follow still
+// wake it, so a full queue does not stay full (and drop every later block) until the stop.
+TEST_F(RingFixture, AQueueThatFillsAsTheWriterEndsItsPassIsStillWritten) {
+  TMemorySink sink(nullptr);
+  ring_.SetOutput(&sink);
+  SetUpRing(qmWrite, 16, 64, 4);
+  std::vector<char> block = Pattern(64);
+  auto push = [&] {
+    BlockHeader h = Block(block, 64);
+    ring_.BufferReady(&h);
+  };
+  std::atomic<int> passEnds{0};
+  // The first pass has written everything and is about to end when the queue fills up: these
+  // pushes see the writer still at work and do not wake it.
+  ring_.OnFlushQueueEnd = [&](TObject*) {
+    if (passEnds == 0)
+      for (int i = 0; i < 4; ++i) push();
+    ++passEnds;
+  };
+  ring_.Open();
+  ring_.Start();
+  for (int i = 0; i < 2; ++i) push();  // the second one wakes the writer
+  ASSERT_TRUE(RunUntil([&] { return passEnds > 0; }, 5000));
+  Sleep(20);  // the pass has ended
+  EXPECT_TRUE(ring_.IsFull());
+  push();  // dropped, and it wakes the idle writer
+  EXPECT_EQ(ring_.DroppedBlocks(), 1);
+  EXPECT_TRUE(RunUntil([&] { return sink.Size() == 6u * 64; }, 5000))
+      << "the full queue was never written";
+  ring_.Stop();
+  ring_.Close();  // before the sink goes
+}
+
 TEST_F(RingFixture, StopWhilePlayingDropsTheQueueAndTheNextPullWaitsForANewFill) {
   TMemorySource source(nullptr, Pattern(1024 * 40));
   ring_.SetInput(&source);
