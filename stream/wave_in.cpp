@@ -285,9 +285,9 @@ void TMMCustomWaveIn::StartWatchdog() {
 }
 
 void TMMCustomWaveIn::StopWatchdog() {
+  // Taken in one step: the main thread and a worker's Stop at the record limit may both end it.
   // Returns once a running tick has returned.
-  if (FWatchdog) timeKillEvent(FWatchdog);
-  FWatchdog = 0;
+  if (const uint32_t timer = FWatchdog.exchange(0)) timeKillEvent(timer);
 }
 
 void TMMCustomWaveIn::WatchdogTick(uint32_t, uint32_t, uintptr_t instance, uintptr_t, uintptr_t) {

@@ -160,10 +160,11 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int64_t FLastPosition = 0;  // under FLock
   int32_t FWrapCount = 0;     // under FLock
   int64_t FWrapSize = 0;      // under FLock
-  // The watchdog: its timer (main thread), the time the last block came back (the delivering
-  // thread), and its report.
+  // The watchdog: its timer (started on the main thread; ended there or by a Stop that the
+  // delivering thread makes at the record limit), the time the last block came back (the
+  // delivering thread), and its report.
   uint32_t FStallTimeout = 5000;
-  uint32_t FWatchdog = 0;
+  std::atomic<uint32_t> FWatchdog{0};
   std::atomic<uint32_t> FLastDelivery{0};
   std::atomic<bool> FStallPosted{false};
   std::atomic<bool> FStalled{false};
