@@ -357,16 +357,16 @@ std::string TfrmMain::RecordingReport() {
 
 void TfrmMain::ShowReportLater(const std::string& text) {
   if (text.empty()) return;
-  if (FClosed) {
-    std::fprintf(stderr, "needlerec: %s\n", text.c_str());
-    return;
-  }
-  QTimer::singleShot(0, this, [this, text] {
+  const auto report = [this, text] {
     if (FClosed)
       std::fprintf(stderr, "needlerec: %s\n", text.c_str());
     else
       ShowMessageBox(text, "Needle Recorder");
-  });
+  };
+  if (FClosed)
+    report();
+  else
+    QTimer::singleShot(0, this, report);
 }
 
 void TfrmMain::DeviceStop(TObject*) {
