@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "bench/instrument_bench.h"
-#include "instruments/level_bar.h"
 
 namespace {
 
@@ -25,27 +24,16 @@ std::vector<int16_t> Block(double Db) {
   return frames;
 }
 
-// The window's left bar: 200 x 8, spots of 2, dotted unlit spots; at 24 or 8 bits.
+// The window's left bar, at 24 or 8 bits.
 void BM_LevelRefresh(benchmark::State& state) {
   QWidget parent;
   TMMLevel bar(nullptr, &parent);
-  FillParent(parent, bar, 200, 8);
-  bar.SetSpotWidth(2);
-  bar.SetBarColor(1, RGB(255, 251, 240));
-  bar.SetBarColor(2, RGB(255, 251, 240));
-  bar.SetInactiveColor(1, clSilver);
-  bar.SetInactiveColor(2, clSilver);
-  bar.SetInactiveColor(3, clRed);
-  bar.SetInactiveDoted(true);
-  bar.SetBitLength(b16Bit);
-  bar.SetMode(mStereo);
-  bar.SetChannel(chLeft);
+  SetUpWindowBar(parent, bar, chLeft, false);
   bar.SetBitsPerPixel(int(state.range(0)));
   parent.show();
   bar.Picture();  // the unlit image drawn once
   int64_t draws = 0;
   bar.OnPaint = [&](TObject*) { ++draws; };
-  // Without decay the count follows each block at once.
   const std::vector<int16_t> loud = Block(-3.0), quiet = Block(-20.0);
   RunRefreshLoop(state, bar, loud, quiet, draws);
 }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "bench/instrument_bench.h"
-#include "instruments/vu_meter.h"
 
 namespace {
 
@@ -28,12 +27,7 @@ std::vector<int16_t> Sine(double peakDb) {
 void BM_MeterRefresh(benchmark::State& state) {
   QWidget parent;
   TMMMeter meter(nullptr, &parent);
-  FillParent(parent, meter, 190, 110);
-  meter.Law().SetBitLength(b16Bit);
-  meter.Law().SetMode(mStereo);
-  meter.Law().SetChannel(chLeft);
-  meter.SetMeterMode(mmVU);
-  meter.SetShowRefLevel(true);
+  SetUpWindowMeter(parent, meter, chLeft);
   parent.show();
   meter.Picture();  // the scale drawn once into its cache
   const std::vector<int16_t> loud = Sine(-10.0), quiet = Sine(-30.0);

@@ -103,12 +103,12 @@ void TMMDIBGraphicControl::DrawBackGround() {
   DIB_Clear();
 }
 
-void TMMDIBGraphicControl::DrawSurface(const TRect& area) {
+void TMMDIBGraphicControl::DrawSurface(const TRect* area) {
   FDIBCanvas->DIB_InitDrawing();
   try {
     DrawBackGround();
     DrawContent();
-    FDIBCanvas->DIB_BitBlt(Canvas(), area, 0, 0);
+    if (area) FDIBCanvas->DIB_BitBlt(Canvas(), *area, 0, 0);
   } catch (...) {
     FDIBCanvas->DIB_DoneDrawing();
     throw;
@@ -118,10 +118,19 @@ void TMMDIBGraphicControl::DrawSurface(const TRect& area) {
 
 void TMMDIBGraphicControl::Paint() {
   const TRect inner = Bevel()->PaintBevel(*Canvas(), ClientRect(), true);
-  DrawSurface(inner);
+  DrawSurface(&inner);
 }
 
 void TMMDIBGraphicControl::DrawSurfaceDirect() {
   DrawDirect(
-      false, [this](void*, bool) { DrawSurface(FArea); }, nullptr);
+      false,
+      [this](void*, bool) {
+        DrawSurface(nullptr);
+        OffScreenChanged();
+      },
+      nullptr);
+}
+
+void TMMDIBGraphicControl::PresentOffScreen() {
+  FDIBCanvas->DIB_BitBlt(Canvas(), FArea, 0, 0);
 }

@@ -1,7 +1,9 @@
 // The base of the instruments that draw pixel by pixel: a TMMGraphicControl with a DIB canvas
-// sized to its drawing area. A paint (and a direct draw) runs the whole cycle: bevel, then
-// DIB_InitDrawing, the background, the instrument's content through the primitives, one block
-// copy to the control's picture, DIB_DoneDrawing. The screen only ever gets finished pictures.
+// sized to its drawing area. A paint runs the whole cycle: bevel, then DIB_InitDrawing, the
+// background, the instrument's content through the primitives, one block copy to the control's
+// picture, DIB_DoneDrawing. A direct draw (new data, a timer tick) draws the surface the same
+// way, and the block copy follows once per display frame. The screen only ever gets finished
+// pictures.
 #pragma once
 
 #include <QImage>
@@ -38,8 +40,9 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
   void Loaded() override;
 
-  // Redraws the drawing area now (steps 2 to 5 of the paint cycle through DrawDirect); for
-  // new data or a timer tick. Any thread.
+  // Redraws the surface now through DrawDirect (steps 2, 3 and 5 of the paint cycle), for new
+  // data or a timer tick; the block copy to the picture (step 4) is made when the next frame
+  // is shown. Any thread.
   void DrawSurfaceDirect();
 
  protected:
@@ -53,8 +56,11 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void Changed() override;
   // The paint cycle: bevel around the client rectangle, then the surface at InnerRect.
   void Paint() override;
-  // Steps 2 to 5 on Canvas: init, background, content, copy to `area`'s top-left, done.
-  void DrawSurface(const TRect& area);
+  // Init, background, content, then the copy to Canvas at `area`'s top-left when an area is
+  // given, and done.
+  void DrawSurface(const TRect* area);
+  // The block copy of the surface to the drawing area.
+  void PresentOffScreen() override;
 
  private:
   void BackGroundChanged();

@@ -33,14 +33,20 @@ void Put(uint8_t* p, uint32_t value) {
   }
 }
 
-// `count` pixels of one row from `p` on, in the current colour.
+// `count` pixels of one row from `p` on, in the current colour. Narrow spans (the spots of a
+// level bar are two pixels wide) are set byte by byte: a library call per span would cost more.
 void Span(uint8_t* p, int count) {
   if (count <= 0) return;
+  const uint32_t color = C.Color;
   if (C.BytesPerPixel == 1) {
-    std::memset(p, int(C.Color & 0xFF), size_t(count));
+    if (count > 16) {
+      std::memset(p, int(color & 0xFF), size_t(count));
+      return;
+    }
+    for (int i = 0; i < count; ++i) p[i] = uint8_t(color);
     return;
   }
-  const uint8_t b = uint8_t(C.Color >> 16), g = uint8_t(C.Color >> 8), r = uint8_t(C.Color);
+  const uint8_t b = uint8_t(color >> 16), g = uint8_t(color >> 8), r = uint8_t(color);
   for (int i = 0; i < count; ++i, p += 3) p[0] = b, p[1] = g, p[2] = r;
 }
 

@@ -109,17 +109,25 @@ void TMMGraphicControl::PaintPicture() {
     FPicture = QImage(size(), QImage::Format_RGB32);
     FPictureValid = false;
   }
-  if (FPictureValid || FPicture.isNull()) return;
+  if (FPicture.isNull()) return;
+  if (FPictureValid && !FOffScreenChanged) return;
   TDeviceContext canvas(&FPicture);
   FCanvas = &canvas;
   try {
-    Paint();
+    // A full paint shows the off-screen image as well.
+    if (FPictureValid) {
+      canvas.SetClipRect(ClientRect());
+      PresentOffScreen();
+    } else {
+      Paint();
+    }
   } catch (...) {
     FCanvas = nullptr;
     throw;
   }
   FCanvas = nullptr;
   FPictureValid = true;
+  FOffScreenChanged = false;
 }
 
 QImage TMMGraphicControl::Picture() {

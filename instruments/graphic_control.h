@@ -54,12 +54,14 @@ class TMMGraphicControl : public QWidget, public TComponent {
 
   // Marks the picture to be painted again (Paint) and asks for a screen update; any thread.
   void Invalidate();
-  // Paints at once into the control's picture, without waiting for a paint event, and asks
-  // for a screen update in the next display frame. Does nothing while the control is hidden or
-  // has no parent, or while a full repaint is pending (that repaint shows the new state).
-  // Canvas is bound to the picture for DrawProc, with the control's top-left as origin and the
-  // clip rectangle (0, 0, Width, Height). Safe from any thread; DrawProc runs with the canvas
-  // lock held.
+  // Paints at once, without waiting for a paint event, and asks for a screen update in the next
+  // display frame. Does nothing while the control is hidden or has no parent, or while a full
+  // repaint is pending (that repaint shows the new state). Canvas is bound to the picture for
+  // DrawProc, with the control's top-left as origin and the clip rectangle (0, 0, Width,
+  // Height). Safe from any thread; DrawProc runs with the canvas lock held.
+  // An instrument that keeps an off-screen image of its own draws that image here and calls
+  // OffScreenChanged: the image is then copied into the picture (PresentOffScreen) once, just
+  // before the frame is shown, however many times it was drawn in between.
   void DrawDirect(bool Flag, const TDrawProc& DrawProc, void* Data);
 
   // The device context bound to the control's picture during Paint and DrawDirect; null
@@ -82,6 +84,11 @@ class TMMGraphicControl : public QWidget, public TComponent {
   // Draws the whole control on Canvas: the base paints the bevel and fills the inner
   // rectangle with Color.
   virtual void Paint();
+  // From a DrawProc: the instrument's off-screen image holds new content for the screen.
+  void OffScreenChanged() { FOffScreenChanged = true; }
+  // Copies the instrument's off-screen image onto Canvas, bound to the picture: main thread,
+  // canvas lock held, only after OffScreenChanged. The base has no such image.
+  virtual void PresentOffScreen() {}
   void BevelChanged(TObject* Sender);
 
   void paintEvent(QPaintEvent* event) override;
@@ -91,7 +98,8 @@ class TMMGraphicControl : public QWidget, public TComponent {
   void changeEvent(QEvent* event) override;
 
  private:
-  // Paints the picture when it is not current. Caller holds FCanvasLock.
+  // Paints the picture when it is not current, or copies a changed off-screen image into it.
+  // Caller holds FCanvasLock.
   void PaintPicture();
   void SizeMaybeChanged();
   void UpdateDirectTarget();
@@ -109,6 +117,7 @@ class TMMGraphicControl : public QWidget, public TComponent {
   std::recursive_mutex FCanvasLock;
   QImage FPicture;                    // guarded by FCanvasLock
   bool FPictureValid = false;         // guarded by FCanvasLock
+  bool FOffScreenChanged = false;     // guarded by FCanvasLock
   TDeviceContext* FCanvas = nullptr;  // guarded by FCanvasLock
   // Visible with a parent: DrawDirect may draw. Written by the main thread.
   std::atomic<bool> FDirectTarget{false};

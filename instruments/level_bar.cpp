@@ -326,9 +326,16 @@ void TMMLevel::DrawSpots(int First, int Last, bool Lit, int Zone) {
   const TMMSpotLayout& layout = FLaw.GetLayout();
   First = std::max(First, 1);
   Last = std::min(Last, layout.Count);
+  if (First > Last) return;
   const TColor* colors = Lit ? FBarColor : FInactiveColor;
   const bool doted = Lit ? FActiveDoted : FInactiveDoted;
   TMMDIBCanvas* canvas = DIBCanvas();
+  // Consecutive spots lie one step apart, along the bar away from its start.
+  const int step = layout.SpotWidth + layout.SpotSpace;
+  const bool normal = FLaw.GetDirection() == dirNormal;
+  const int dx = FKind == lkHorizontal ? (normal ? step : -step) : 0;
+  const int dy = FKind == lkHorizontal ? 0 : (normal ? -step : step);
+  TRect r = SpotRect(First);
   int current = -1;
   for (int i = First; i <= Last; ++i) {
     const int zone = Zone >= 1 && Zone <= 3 ? Zone : SpotZone(layout, i);
@@ -336,7 +343,8 @@ void TMMLevel::DrawSpots(int First, int Last, bool Lit, int Zone) {
       canvas->DIB_SetTColor(colors[zone - 1]);
       current = zone;
     }
-    DIB_FillRectDoted(SpotRect(i), doted);
+    DIB_FillRectDoted(r, doted);
+    r = Rect(r.Left + dx, r.Top + dy, r.Right + dx, r.Bottom + dy);
   }
 }
 

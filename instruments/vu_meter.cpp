@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 #include "instruments/display_timer.h"
@@ -70,9 +71,9 @@ void TMMMeter::NeedleChanged() {
       false,
       [this](void*, bool) {
         if (FScaleCache.isNull() || FScaleCache.size() != FWork.size()) return;
-        FWork = FScaleCache.copy();
+        RestoreScale();
         DrawNeedles(Geometry());
-        ShowWork();
+        OffScreenChanged();
         if (OnPostPaint) OnPostPaint();
       },
       nullptr);
@@ -261,6 +262,7 @@ void TMMMeter::Changed() {
     if (FWork.size() != size) {
       FWork = QImage(size, QImage::Format_RGB32);
       FScaleCache = QImage(size, QImage::Format_RGB32);
+      FNeedleBox = QRect();
     }
   }
   ResetData();
@@ -283,6 +285,7 @@ void TMMMeter::Paint() {
     const QSize size(std::max(inner.Width(), 1), std::max(inner.Height(), 1));
     FWork = QImage(size, QImage::Format_RGB32);
     FScaleCache = QImage(size, QImage::Format_RGB32);
+    FNeedleBox = QRect();
   }
   const TMMMeterGeometry G = Geometry();
   DrawFace(G);
@@ -395,15 +398,34 @@ void TMMMeter::DrawCaption(TDeviceContext& dc, const TMMMeterGeometry& G) {
 
 void TMMMeter::DrawNeedles(const TMMMeterGeometry& G) {
   TDeviceContext dc(&FWork);
+  QRect box;
   auto line = [&](TColor color, TMMMeterPoint to) {
     dc.SetPen(color, FNeedleWidth);
     dc.MoveTo(G.Pivot.X, G.Pivot.Y);
     dc.LineTo(to.X, to.Y);
+    // A wide pen reaches half its width beyond the line's ends and sides.
+    const int reach = FNeedleWidth + 1;
+    box |= QRect(QPoint(std::min(G.Pivot.X, to.X), std::min(G.Pivot.Y, to.Y)),
+                 QPoint(std::max(G.Pivot.X, to.X), std::max(G.Pivot.Y, to.Y)))
+               .adjusted(-reach, -reach, reach, reach);
   };
   if (FLaw.GetMeterMode() == mmVU) {
     line(FNeedleColor, PointAtAngle(G, FAngle.load(std::memory_order_relaxed), G.Radius));
+  } else {
+    if (FLaw.GetShowPeak()) line(FPeakColor, PointAtLevel(G, FLaw.GetPeak(), G.Radius));
+    line(FNeedleColor, PointAtLevel(G, FLevel.load(std::memory_order_relaxed), G.Radius));
+  }
+  FNeedleBox = box & FWork.rect();
+}
+
+void TMMMeter::RestoreScale() {
+  if (FNeedleBox.isNull()) {
+    FWork = FScaleCache.copy();
     return;
   }
-  if (FLaw.GetShowPeak()) line(FPeakColor, PointAtLevel(G, FLaw.GetPeak(), G.Radius));
-  line(FNeedleColor, PointAtLevel(G, FLevel.load(std::memory_order_relaxed), G.Radius));
+  const int x = FNeedleBox.left(), w = FNeedleBox.width();
+  for (int y = FNeedleBox.top(); y <= FNeedleBox.bottom(); ++y)
+    std::memcpy(reinterpret_cast<QRgb*>(FWork.scanLine(y)) + x,
+                reinterpret_cast<const QRgb*>(FScaleCache.constScanLine(y)) + x,
+                size_t(w) * sizeof(QRgb));
 }

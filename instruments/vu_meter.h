@@ -1,8 +1,8 @@
 // The analog needle meter: a graphic control that measures through TMMMeterLaw and draws the
 // scale (VU from -20 to +3, or a peak scale in dB), the caption, the printed reference level
 // and the needle on a face picture. The scale is drawn once into a cached image on paint and
-// resize; every data hand-over copies that image, draws the needle over it and hands the
-// result to the control's picture, which reaches the screen at most once per display frame.
+// resize; every data hand-over puts that image back where the needle was, draws the needle over
+// it, and the result is copied to the control's picture at most once per display frame.
 #pragma once
 
 #include <QImage>
@@ -126,10 +126,14 @@ class TMMMeter : public TMMGraphicControl, public TMMInstrumentData {
   void DrawVUScale(TDeviceContext& dc, const TMMMeterGeometry& G);
   void DrawPeakScale(TDeviceContext& dc, const TMMMeterGeometry& G);
   void DrawCaption(TDeviceContext& dc, const TMMMeterGeometry& G);
-  // The needles into FWork. Caller holds CanvasLock.
+  // The needles into FWork, noting the box they cover. Caller holds CanvasLock.
   void DrawNeedles(const TMMMeterGeometry& G);
+  // Copies the scale cache into FWork where the needles were drawn last (all of it when that
+  // is not known), so FWork is the bare scale again. Caller holds CanvasLock.
+  void RestoreScale();
   // FWork onto the control's Canvas at the drawing area.
   void ShowWork();
+  void PresentOffScreen() override { ShowWork(); }
   // Sets a drawing setting with the canvas lock held (a direct repaint on another thread reads
   // them under that lock) and repaints when it changed.
   template <class T>
@@ -175,6 +179,7 @@ class TMMMeter : public TMMGraphicControl, public TMMInstrumentData {
   // The two off-screen images of the drawing area; guarded by CanvasLock.
   QImage FWork;
   QImage FScaleCache;
+  QRect FNeedleBox;  // what the needles drawn last cover in FWork; guarded by CanvasLock
   TRect FArea;  // the drawing area they were sized to; guarded by CanvasLock
 
   // What the needles show, written by the updating thread, read by whoever draws.

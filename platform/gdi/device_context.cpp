@@ -46,23 +46,35 @@ TDeviceContext::TDeviceContext(QPaintDevice* device)
     : FDevice(device),
       FImage(dynamic_cast<QImage*>(device)),
       FSize(device->width(), device->height()),
-      FPainter(device),
       FClip(0, 0, FSize.width(), FSize.height()),
       FLinePen(Qt::black, 1),
       FFillBrush(Qt::white) {
   if (!DirectPixels(FImage)) FImage = nullptr;
-  FPainter.setRenderHint(QPainter::Antialiasing, false);
   FLinePen.setCosmetic(true);
-  FPainter.setPen(FLinePen);
-  FPainter.setBrush(FFillBrush);
-  ApplyClip();
+  // Other devices (a widget while it paints) are drawn through the painter only.
+  if (!FImage) BeginPainter();
 }
 
 TDeviceContext::~TDeviceContext() {
-  FPainter.end();
+  if (FPainter.isActive()) FPainter.end();
+}
+
+void TDeviceContext::BeginPainter() {
+  FPainter.begin(FDevice);
+  FPainter.setRenderHint(QPainter::Antialiasing, false);
+  FPainter.setPen(FLinePen);
+  FPainter.setBrush(FFillBrush);
+  if (FFont) FPainter.setFont(*FFont);
+  ApplyClip();
+}
+
+QPainter& TDeviceContext::Painter() {
+  if (!FPainter.isActive()) BeginPainter();
+  return FPainter;
 }
 
 void TDeviceContext::ApplyClip() {
+  if (!FPainter.isActive()) return;
   FPainter.resetTransform();
   FPainter.setClipRect(FClip);
   FPainter.translate(FOrigin);
@@ -102,53 +114,63 @@ bool TDeviceContext::RectVisible(const TRect& rect) const {
 void TDeviceContext::SetPen(TColor color, int width, Qt::PenStyle style) {
   FLinePen = QPen(ToQColor(color), std::max(1, width), style, Qt::FlatCap, Qt::MiterJoin);
   FLinePen.setCosmetic(true);
-  FPainter.setPen(FLinePen);
+  if (FPainter.isActive()) FPainter.setPen(FLinePen);
 }
 
 void TDeviceContext::SetNullPen() {
   FLinePen = QPen(Qt::NoPen);
-  FPainter.setPen(FLinePen);
+  if (FPainter.isActive()) FPainter.setPen(FLinePen);
 }
 
 void TDeviceContext::SetBrush(TColor color) {
   FFillBrush = QBrush(ToQColor(color));
-  FPainter.setBrush(FFillBrush);
+  if (FPainter.isActive()) FPainter.setBrush(FFillBrush);
 }
 
 void TDeviceContext::SetNullBrush() {
   FFillBrush = QBrush(Qt::NoBrush);
-  FPainter.setBrush(FFillBrush);
+  if (FPainter.isActive()) FPainter.setBrush(FFillBrush);
 }
 
 void TDeviceContext::SetFont(const TGdiFont& font) {
   FFont = ToQFont(font);
   FTextColor = font.Color;
-  FPainter.setFont(*FFont);
+  if (FPainter.isActive()) FPainter.setFont(*FFont);
 }
 
 const QFont& TDeviceContext::Font() {
   if (!FFont) {
     FFont = ToQFont(TGdiFont());
-    FPainter.setFont(*FFont);
+    if (FPainter.isActive()) FPainter.setFont(*FFont);
   }
   return *FFont;
 }
 
 void TDeviceContext::ThinLine(QPoint from, QPoint to) {
   // Bresenham's steps from `from` towards `to`, leaving out `to`.
-  std::vector<QPoint> points;
-  int x = from.x(), y = from.y();
-  const int dx = std::abs(to.x() - x), dy = -std::abs(to.y() - y);
-  const int sx = x < to.x() ? 1 : -1, sy = y < to.y() ? 1 : -1;
-  int error = dx + dy;
-  points.reserve(size_t(std::max(dx, -dy)));
-  while (x != to.x() || y != to.y()) {
-    points.emplace_back(x, y);
-    const int e2 = 2 * error;
-    if (e2 >= dy) error += dy, x += sx;
-    if (e2 <= dx) error += dx, y += sy;
+  auto walk = [&](auto&& plot) {
+    int x = from.x(), y = from.y();
+    const int dx = std::abs(to.x() - x), dy = -std::abs(to.y() - y);
+    const int sx = x < to.x() ? 1 : -1, sy = y < to.y() ? 1 : -1;
+    int error = dx + dy;
+    while (x != to.x() || y != to.y()) {
+      plot(x, y);
+      const int e2 = 2 * error;
+      if (e2 >= dy) error += dy, x += sx;
+      if (e2 <= dx) error += dx, y += sy;
+    }
+  };
+  if (FImage) {
+    const QRgb value = FLinePen.color().rgb();
+    walk([&](int x, int y) {
+      const QPoint p = QPoint(x, y) + FOrigin;
+      if (FClip.contains(p)) reinterpret_cast<QRgb*>(FImage->scanLine(p.y()))[p.x()] = value;
+    });
+    return;
   }
-  if (!points.empty()) FPainter.drawPoints(points.data(), int(points.size()));
+  std::vector<QPoint> points;
+  walk([&](int x, int y) { points.emplace_back(x, y); });
+  if (!points.empty()) Painter().drawPoints(points.data(), int(points.size()));
 }
 
 void TDeviceContext::LineTo(int x, int y) {
@@ -156,7 +178,7 @@ void TDeviceContext::LineTo(int x, int y) {
   if (FLinePen.style() == Qt::SolidLine && FLinePen.width() <= 1)
     ThinLine(FPen, to);
   else if (FLinePen.style() != Qt::NoPen)
-    FPainter.drawLine(FPen, to);
+    Painter().drawLine(FPen, to);
   FPen = to;
 }
 
@@ -169,7 +191,7 @@ void TDeviceContext::Arc(const TRect& box, QPoint start, QPoint end) {
   const double a0 = angle(start);
   double span = angle(end) - a0;
   if (span <= 0) span += 360.0;
-  FPainter.drawArc(r, int(std::lround(a0 * 16)), int(std::lround(span * 16)));
+  Painter().drawArc(r, int(std::lround(a0 * 16)), int(std::lround(span * 16)));
 }
 
 void TDeviceContext::FillRect(const TRect& rect, TColor color) {
@@ -181,7 +203,7 @@ void TDeviceContext::FillRect(const TRect& rect, TColor color) {
       std::fill_n(reinterpret_cast<QRgb*>(FImage->scanLine(y)) + r.left(), r.width(), value);
     return;
   }
-  FPainter.fillRect(rect.ToQRect(), ToQColor(color));
+  Painter().fillRect(rect.ToQRect(), ToQColor(color));
 }
 
 void TDeviceContext::FrameRect(const TRect& rect, TColor color) {
@@ -194,16 +216,16 @@ void TDeviceContext::FrameRect(const TRect& rect, TColor color) {
 
 void TDeviceContext::Rectangle(const TRect& rect) {
   if (rect.IsEmpty()) return;
-  FPainter.drawRect(QRect(rect.Left, rect.Top, rect.Width() - 1, rect.Height() - 1));
+  Painter().drawRect(QRect(rect.Left, rect.Top, rect.Width() - 1, rect.Height() - 1));
 }
 
 void TDeviceContext::Ellipse(const TRect& rect) {
   if (rect.IsEmpty()) return;
-  FPainter.drawEllipse(QRect(rect.Left, rect.Top, rect.Width() - 1, rect.Height() - 1));
+  Painter().drawEllipse(QRect(rect.Left, rect.Top, rect.Width() - 1, rect.Height() - 1));
 }
 
 void TDeviceContext::Polygon(const std::vector<QPoint>& points) {
-  if (!points.empty()) FPainter.drawPolygon(points.data(), int(points.size()));
+  if (!points.empty()) Painter().drawPolygon(points.data(), int(points.size()));
 }
 
 void TDeviceContext::SetPixel(int x, int y, TColor color) {
@@ -213,19 +235,20 @@ void TDeviceContext::SetPixel(int x, int y, TColor color) {
     FImage->setPixel(p, ToQColor(color).rgb());
     return;
   }
-  FPainter.fillRect(QRect(x, y, 1, 1), ToQColor(color));
+  Painter().fillRect(QRect(x, y, 1, 1), ToQColor(color));
 }
 
 void TDeviceContext::TextOut(int x, int y, const std::string& text) {
   const QString s = QString::fromStdString(text);
   const QFontMetrics metrics(Font());
   if (FBkMode == OPAQUE)
-    FPainter.fillRect(QRect(x, y, metrics.horizontalAdvance(s), metrics.height()),
+    Painter().fillRect(QRect(x, y, metrics.horizontalAdvance(s), metrics.height()),
                       ToQColor(FBkColor));
-  const QPen saved = FPainter.pen();
-  FPainter.setPen(ToQColor(FTextColor));
-  FPainter.drawText(QPoint(x, y + metrics.ascent()), s);
-  FPainter.setPen(saved);
+  QPainter& painter = Painter();
+  const QPen saved = painter.pen();
+  painter.setPen(ToQColor(FTextColor));
+  painter.drawText(QPoint(x, y + metrics.ascent()), s);
+  painter.setPen(saved);
 }
 
 QSize TDeviceContext::TextExtent(const std::string& text) {
@@ -244,10 +267,11 @@ void TDeviceContext::BitBlt(int x, int y, int w, int h, const TDIBSection& sourc
   const int fromY = sy + (dst.top() - (y + FOrigin.y()));
   if (!FImage) {
     const QImage picture = source.ToImage();
-    FPainter.save();
-    FPainter.resetTransform();
-    FPainter.drawImage(dst.topLeft(), picture, QRect(fromX, fromY, dst.width(), dst.height()));
-    FPainter.restore();
+    QPainter& painter = Painter();
+    painter.save();
+    painter.resetTransform();
+    painter.drawImage(dst.topLeft(), picture, QRect(fromX, fromY, dst.width(), dst.height()));
+    painter.restore();
     return;
   }
   const auto& colors = source.ColorTable();
@@ -270,10 +294,11 @@ void TDeviceContext::BitBlt(int x, int y, int w, int h, const TDIBSection& sourc
 void TDeviceContext::StretchBlt(const TRect& target, const QImage& source,
                                 const TRect& sourceRect) {
   if (target.IsEmpty() || sourceRect.IsEmpty() || source.isNull()) return;
-  FPainter.save();
-  FPainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  FPainter.drawImage(target.ToQRect(), source, sourceRect.ToQRect());
-  FPainter.restore();
+  QPainter& painter = Painter();
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(target.ToQRect(), source, sourceRect.ToQRect());
+  painter.restore();
 }
 
 const TPalette* TDeviceContext::SelectPalette(const TPalette* palette, bool /*forceBackground*/) {

@@ -1,7 +1,10 @@
 // A device context: drawing with the window system's calls (origin, clip rectangle, pen, brush,
 // font, text, lines, arcs, rectangle fills, block copies) on a Qt paint device through
 // QPainter. Lines one pixel wide are set pixel by pixel, so their end points are exact: like
-// the window system's, a line does not include its last point.
+// the window system's, a line does not include its last point. On an image of 32-bit pixels,
+// fills, single pixels, thin lines and block copies write the pixels themselves, and the
+// painter is only started by the first call that needs it: a context that only does those
+// costs no painter at all.
 #pragma once
 
 #include <QFont>
@@ -105,9 +108,11 @@ class TDeviceContext {
   int RealizePalette() { return 0; }
 
   // The painter, for drawing that has no call here; its origin and clip follow the context.
-  QPainter& Painter() { return FPainter; }
+  QPainter& Painter();
 
  private:
+  // Starts the painter with the context's pen, brush, font, origin and clip.
+  void BeginPainter();
   void ApplyClip();
   const QFont& Font();
   void ThinLine(QPoint from, QPoint to);
@@ -115,7 +120,7 @@ class TDeviceContext {
   QPaintDevice* FDevice;
   QImage* FImage = nullptr;  // the device when it is an image of 32-bit pixels
   QSize FSize;
-  QPainter FPainter;
+  QPainter FPainter;  // active once BeginPainter has run
   QPoint FOrigin{0, 0};
   QRect FClip;  // device coordinates
   QPoint FPen{0, 0};

@@ -30,15 +30,22 @@ class TTestBar : public TMMDIBGraphicControl {
   using TMMDIBGraphicControl::TMMDIBGraphicControl;
   std::atomic<int> Lit{0};
   std::atomic<int> Paints{0};
+  std::atomic<int> Draws{0};     // surface passes
+  std::atomic<int> Presents{0};  // block copies of a directly drawn surface to the picture
 
  protected:
   void DrawContent() override {
+    ++Draws;
     DIBCanvas()->DIB_SetTColor(clLime);
     DIB_FillRect(Rect(0, 0, Lit, DIBCanvas()->Height()));
   }
   void paintEvent(QPaintEvent* event) override {
     ++Paints;
     TMMDIBGraphicControl::paintEvent(event);
+  }
+  void PresentOffScreen() override {
+    ++Presents;
+    TMMDIBGraphicControl::PresentOffScreen();
   }
 };
 
@@ -131,7 +138,7 @@ TEST(DibGraphicControl, DirectDrawingFromAnotherThreadReachesTheScreenAtTheFrame
   bar.SetBounds(0, 0, 52, 10);
   parent.show();
   ASSERT_TRUE(ProcessUntil([&] { return bar.Paints > 0; }));
-  const int paintsBefore = bar.Paints;
+  const int paintsBefore = bar.Paints, drawsBefore = bar.Draws;
 
   // About a thousand hand-overs a second for a third of a second, each redrawing the bar.
   std::atomic<bool> done{false};
@@ -156,6 +163,9 @@ TEST(DibGraphicControl, DirectDrawingFromAnotherThreadReachesTheScreenAtTheFrame
   // One paint per frame at most (the grab adds its own), however many hand-overs there were.
   EXPECT_LE(paints, int(double(elapsed.elapsed()) / frameMs) + 3) << elapsed.elapsed() << " ms";
   EXPECT_LT(paints, 300);
+  // The surface was drawn for every hand-over; it was copied to the picture once per paint.
+  EXPECT_GE(bar.Draws - drawsBefore, 300);
+  EXPECT_LE(bar.Presents, paints);
 }
 
 TEST(DibGraphicControl, DirectDrawingSkipsHiddenControls) {
