@@ -142,6 +142,10 @@ int64_t TWaveIOFile::Read(void* buffer, int64_t bytes) {
 bool TWaveIOFile::Write(const void* buffer, int64_t bytes) {
   if (FFd < 0 || !FWritable || bytes < 0) return false;
   if (bytes == 0) return true;
+  // After a failed write the file ends at the first byte that did not reach the disk: nothing
+  // more goes there or beyond (it would leave a hole or overwrite what did reach the disk);
+  // the sizes in the header before it can still be patched.
+  if (FWriteFailedAt >= 0 && FPos + bytes > FWriteFailedAt) return false;
   const char* in = static_cast<const char*>(buffer);
   if (!FBufDirty) {
     FBufLen = 0;  // a read cache is dropped by any write
@@ -763,10 +767,15 @@ int WaveIOClose(PWaveIORecord record) {
     if (lost) {
       // Some data never reached the disk: the sizes describe what is there, in whole frames,
       // and are still written (they overwrite bytes already on disk and need no new space).
-      int64_t onDisk = std::max<int64_t>(file.WriteFailedAt() - int64_t(record->DataOffset), 0);
+      // The data is written in order, so everything before the first failed byte is on disk:
+      // buffered data that was counted but never written is left out, and the part of a
+      // refused write that did reach the disk (a write cut short at a size limit) is kept.
+      // A failed write of the sizes in the header leaves the data as it is.
+      int64_t onDisk = file.WriteFailedAt() - int64_t(record->DataOffset);
       const int64_t align = std::max<int64_t>(record->Format()->nBlockAlign, 1);
       onDisk -= onDisk % align;
-      if (onDisk < int64_t(record->DataBytes)) {
+      if (onDisk >= 0 && onDisk != int64_t(record->DataBytes) &&
+          uint64_t(onDisk) <= WaveIOMaxRiffSize) {
         record->DataBytes = uint32_t(onDisk);
         record->TotalSamples = ClampU32(WaveIOBytesToSamples(record, onDisk));
       }

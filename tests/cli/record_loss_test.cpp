@@ -153,12 +153,14 @@ TEST_F(RecordLoss, AFileThatCannotGrowStopsTheRecordingAndSaysWhy) {
     bool mountTmpfs;  // a small file system that fills up
     const char* shellPrefix;
     const char* reason;
+    int64_t exactData;  // the data the file must hold, when it is known (else 0)
   };
   // A file-size limit (SIGXFSZ ignored) makes the system refuse the write itself.
   const Case cases[] = {
-      {"disk full", true, "", "The disk is full: the recording was stopped and saved ("},
+      {"disk full", true, "", "The disk is full: the recording was stopped and saved (", 0},
+      // 256 blocks of 512 bytes: every whole frame below the limit is kept.
       {"refused write", false, "trap '' XFSZ; ulimit -f 256; ",
-       "The file could not be written: the recording was stopped and saved ("},
+       "The file could not be written: the recording was stopped and saved (", 131072 - 44},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -180,6 +182,9 @@ TEST_F(RecordLoss, AFileThatCannotGrowStopsTheRecordingAndSaysWhy) {
     EXPECT_NE(run.out.find(c.reason), std::string::npos) << run.out;
     const int64_t data = DataBytes(file);
     EXPECT_GT(data, 100000);
+    if (c.exactData) {
+      EXPECT_EQ(data, c.exactData);
+    }
     EXPECT_EQ(RecordedBytes(run.out), data) << run.out;
     if (c.mountTmpfs) {
       umount2(mount_.c_str(), MNT_DETACH);
