@@ -1,0 +1,608 @@
+#include "stream/connector.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "instruments/display_timer.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/thread.h"
+#include "platform/mmtimer/mmtimer.h"
+#include "stream/wave_device.h"
+#include "stream/wave_format.h"
+
+namespace {
+
+constexpr uint32_t MsgStart = 45557;    // arm a connector (it is in the long parameter)
+constexpr uint32_t MsgTrigger = 45558;  // refresh a connector for another thread
+constexpr uint32_t MsgLoop = 45559;     // one cycle of the refresh loop
+constexpr int64_t kNone = std::numeric_limits<int64_t>::max();
+
+int64_t NowUs() {
+  return PerformanceCounter() * 1000000 / PerformanceFrequency();
+}
+
+// PCM the instruments take as it is: 8 or 16 bits.
+bool InstrumentPcm(const WAVEFORMATEX* f) {
+  return f && f->wFormatTag == WAVE_FORMAT_PCM && (f->wBitsPerSample == 8 || f->wBitsPerSample == 16);
+}
+
+}  // namespace
+
+// The conversion of a stream the instruments cannot take as it is into 16-bit PCM, from the
+// connector's copy buffer into a buffer of its own.
+class TMMConnector::TConverter {
+ public:
+  // The PCM format suggested for `source` (a copy to free with FreeWaveFormat), or null.
+  static WAVEFORMATEX* Suggest(const WAVEFORMATEX* /*source*/) { return nullptr; }
+  static bool CanOpen(const WAVEFORMATEX* /*source*/, const WAVEFORMATEX* /*target*/) {
+    return false;
+  }
+  static std::unique_ptr<TConverter> Open(const WAVEFORMATEX* /*source*/,
+                                          const WAVEFORMATEX* /*target*/, uint8_t* /*input*/,
+                                          uint32_t /*inputSize*/) {
+    return nullptr;
+  }
+  uint8_t* Output() { return FOutput.data(); }
+  uint32_t OutputSize() const { return uint32_t(FOutput.size()); }
+  // Converts the first `bytes` of the input; the bytes of output it gave.
+  uint32_t Convert(uint32_t /*bytes*/) { return 0; }
+
+ private:
+  std::vector<uint8_t> FOutput;
+};
+
+// What all connectors share: the registry, the hidden window that serves the three messages,
+// and the schedule of the refresh loop. Everything but the schedule belongs to the main thread.
+struct TConnectorShared {
+  std::vector<TMMConnector*> Registry;
+  std::unique_ptr<TMessageWindow> Window;
+  std::atomic<HWND> Handle{nullptr};  // the window's handle, for posting from any thread
+  int MaxSpeed = 0;
+  int ActiveLoopCount = 0;
+  bool EnterIdle = false;
+  // When the next cycle is due (microseconds; kNone: no cycle is scheduled). A cycle that comes
+  // earlier than a scheduled one moves the schedule forward.
+  std::atomic<int64_t> ScheduledAt{kNone};
+
+  static TConnectorShared& Get() {
+    static auto* shared = new TConnectorShared;
+    return *shared;
+  }
+
+  bool Registered(const TMMConnector* c) const {
+    return std::find(Registry.begin(), Registry.end(), c) != Registry.end();
+  }
+
+  void RecomputeMaxSpeed() {
+    MaxSpeed = 0;
+    for (const TMMConnector* c : Registry) MaxSpeed = std::max(MaxSpeed, c->FSpeed);
+  }
+
+  void Post(uint32_t message, TMMConnector* c) {
+    if (const HWND h = Handle.load()) PostMessage(h, message, 0, LPARAM(c));
+  }
+
+  // Asks for a cycle of the loop at `dueUs` or soon after; any thread.
+  void ScheduleLoop(int64_t dueUs) {
+    int64_t current = ScheduledAt.load();
+    do {
+      if (current <= dueUs) return;  // a cycle comes early enough
+    } while (!ScheduledAt.compare_exchange_weak(current, dueUs));
+    const int64_t waitUs = dueUs - NowUs();
+    if (waitUs <= 0 ||
+        timeSetEvent(uint32_t(std::max<int64_t>((waitUs + 999) / 1000, 1)), 0, &LoopTimerFired,
+                     0, TIME_ONESHOT) == 0)
+      Post(MsgLoop, nullptr);
+  }
+
+  static void LoopTimerFired(uint32_t, uint32_t, uintptr_t, uintptr_t, uintptr_t) {
+    Get().Post(MsgLoop, nullptr);
+  }
+
+  void Handle_(TMessage& m) {
+    auto* c = reinterpret_cast<TMMConnector*>(m.lParam);
+    switch (m.message) {
+      case MsgStart:
+        if (c && Registered(c) && c->FRunning) c->Arm();
+        break;
+      case MsgTrigger:
+        if (c && Registered(c) && c->FEnabled && c->FTriggered) {
+          try {
+            c->RefreshInstruments();
+          } catch (...) {
+            --c->FPendingTriggers;
+            throw;
+          }
+          --c->FPendingTriggers;
+        }
+        break;
+      case MsgLoop:
+        RunLoopCycle();
+        break;
+      default:
+        break;
+    }
+  }
+
+  bool LoopActive() const {
+    return ActiveLoopCount > 0 && !ApplicationTerminated() && !Registry.empty();
+  }
+
+  // One cycle: the application's messages, every armed connector's instruments, then the next
+  // cycle when the next piece is due (none while nothing is pending).
+  void RunLoopCycle() {
+    ScheduledAt = kNone;
+    for (int pass = MaxSpeed; pass < 5000; ++pass) ProcessMessages();
+    if (EnterIdle) HandleMessage();
+    if (!LoopActive()) return;
+    int64_t next = kNone;
+    // A copy: a handler may create or destroy connectors.
+    const std::vector<TMMConnector*> connectors = Registry;
+    for (TMMConnector* c : connectors) {
+      if (!Registered(c) || !c->FAutoTrigger || c->FTriggerMethod != tmMessage || !c->FEnabled ||
+          !c->FTriggered)
+        continue;
+      c->RefreshInstruments();
+      next = std::min(next, c->NextDue());
+    }
+    if (next != kNone && LoopActive()) ScheduleLoop(std::max(next, NowUs() + 1000));
+  }
+};
+
+// ------------------------------------------------------------------ construction
+
+TMMConnector::TMMConnector(TComponent* AOwner) : TMMDSPComponent(AOwner) {
+  FKindTimer = std::make_unique<TMMHiTimer>(nullptr);
+  FKindTimer->SetEnabled(false);
+  FKindTimer->SetInterval(20);
+  FKindTimer->SetOnTimer([this](TObject*) { Trigger(); });
+  timeBeginPeriod(1);
+  TConnectorShared& shared = TConnectorShared::Get();
+  if (shared.Registry.empty()) {
+    shared.Window = std::make_unique<TMessageWindow>([&shared](TMessage& m) { shared.Handle_(m); });
+    shared.Handle = shared.Window->Handle();
+  }
+  shared.Registry.push_back(this);
+  shared.RecomputeMaxSpeed();
+}
+
+TMMConnector::~TMMConnector() {
+  Destroying();
+  Stop();
+  timeEndPeriod(1);
+  TConnectorShared& shared = TConnectorShared::Get();
+  if (shared.Window) RemovePendingMessages(shared.Window->Handle(), MsgStart, MsgLoop);
+  std::erase(shared.Registry, this);
+  shared.RecomputeMaxSpeed();
+  if (shared.Registry.empty()) {
+    shared.Handle = nullptr;
+    shared.Window.reset();
+    shared.ScheduledAt = kNone;
+  } else if (shared.ActiveLoopCount > 0) {
+    // The removed messages may have held the loop's next cycle.
+    shared.ScheduleLoop(NowUs());
+  }
+  FKindTimer->SetEnabled(false);
+  FKindTimer.reset();
+  ReleaseDisplayFormat();
+}
+
+int TMMConnector::MaxSpeed() {
+  return TConnectorShared::Get().MaxSpeed;
+}
+
+int TMMConnector::ActiveLoopCount() {
+  return TConnectorShared::Get().ActiveLoopCount;
+}
+
+bool TMMConnector::EnterIdle() {
+  return TConnectorShared::Get().EnterIdle;
+}
+
+void TMMConnector::SetEnterIdle(bool Value) {
+  TConnectorShared::Get().EnterIdle = Value;
+}
+
+// ------------------------------------------------------------------ instruments
+
+void TMMConnector::SetInstrument(TMMInstrumentKind Kind, int Slot, TMMInstrumentData* Value) {
+  if (Slot < 0 || Slot >= SlotCount(Kind)) return;
+  TSlot& slot = FSlots[Kind][size_t(Slot)];
+  if (Value == slot.Data) return;
+  // The paired kinds take an instrument once.
+  if (Value && Kind != ikSpectrum)
+    for (int other = 0; other < SlotCount(Kind); ++other)
+      if (other != Slot && FSlots[Kind][size_t(other)].Data == Value) return;
+  {
+    std::lock_guard guard(FLock);
+    if (slot.Component) RemoveFreeNotification(slot.Component);
+    slot.Data = Value;
+    slot.Component = dynamic_cast<TComponent*>(Value);
+    if (slot.Component) FreeNotification(slot.Component);
+    FKindPending[Kind] = false;
+  }
+  if (Value) ApplyDisplayFormat();
+}
+
+TMMInstrumentData* TMMConnector::Instrument(TMMInstrumentKind Kind, int Slot) const {
+  if (Slot < 0 || Slot >= SlotCount(Kind)) return nullptr;
+  return FSlots[Kind][size_t(Slot)].Data;
+}
+
+void TMMConnector::Notification(TComponent* component, TOperation operation) {
+  TMMDSPComponent::Notification(component, operation);
+  if (operation != opRemove) return;
+  std::lock_guard guard(FLock);
+  for (auto& kind : FSlots)
+    for (TSlot& slot : kind)
+      if (slot.Component == component) slot = TSlot{};
+}
+
+bool TMMConnector::HasKind(int kind) const {
+  return std::any_of(FSlots[size_t(kind)].begin(), FSlots[size_t(kind)].end(),
+                     [](const TSlot& s) { return s.Data != nullptr; });
+}
+
+void TMMConnector::ResetInstruments() {
+  for (auto& kind : FSlots)
+    for (TSlot& slot : kind)
+      if (slot.Data) slot.Data->ResetData();
+}
+
+// ------------------------------------------------------------------ formats
+
+void TMMConnector::SetPWaveFormat(const WAVEFORMATEX* Format) {
+  TMMDSPComponent::SetPWaveFormat(Format);
+  ApplyDisplayFormat();
+}
+
+void TMMConnector::ReleaseDisplayFormat() {
+  if (FOwnDisplayFormat) FreeWaveFormat(FDisplayFormat);
+  FDisplayFormat = nullptr;
+  FOwnDisplayFormat = false;
+}
+
+void TMMConnector::ApplyDisplayFormat() {
+  if (!FPWaveFormat) return;
+  WAVEFORMATEX* format = nullptr;
+  bool owned = false;
+  if (FRunning) {
+    format = FDisplayFormat;
+  } else if (InstrumentPcm(FPWaveFormat)) {
+    FDirectPCM = true;
+    FConverting = false;
+    format = FPWaveFormat;
+  } else {
+    FDirectPCM = false;
+    FConverting = false;
+    if (FAutoConvert) {
+      format = TConverter::Suggest(FPWaveFormat);
+      owned = format != nullptr;
+      FConverting = format && TConverter::CanOpen(FPWaveFormat, format);
+    }
+  }
+  struct Release {
+    WAVEFORMATEX*& f;
+    bool owned;
+    ~Release() {
+      if (owned) FreeWaveFormat(f);
+    }
+  } release{format, owned};
+  if (!format || (!FDirectPCM && !FConverting)) {
+    FShowable = false;
+    return;
+  }
+  FSilenceByte = format->wBitsPerSample == 8 ? 128 : 0;
+  // An instrument that cannot show this format (a rate or a channel count it does not take)
+  // leaves the whole display at rest; the stream itself passes on unchanged.
+  bool taken = true;
+  for (auto& kind : FSlots)
+    for (TSlot& slot : kind) {
+      if (!slot.Data) continue;
+      try {
+        slot.Data->SetPWaveFormat(format);
+      } catch (const EMMError&) {
+        taken = false;
+      }
+    }
+  FShowable = taken;
+}
+
+// ------------------------------------------------------------------ lifecycle
+
+void TMMConnector::Start() {
+  TMMDSPComponent::Start();
+  if (!FPWaveFormat || FRunning) return;
+  {
+    std::lock_guard guard(FLock);
+    FConverter.reset();
+    FCopyBuffer.clear();
+    FDisplayData = nullptr;
+    FDataBytes = 0;
+    ReleaseDisplayFormat();
+    const int32_t size = std::max(GetBufferSize(), 1);
+    FDirectPCM = InstrumentPcm(FPWaveFormat);
+    FConverting = false;
+    if (FDirectPCM) {
+      FDisplayFormat = CopyWaveFormat(FPWaveFormat);
+      FOwnDisplayFormat = true;
+      FDisplayBufferSize = size;
+      FCopyBuffer.assign(size_t(size), 0);
+      FDisplayData = FCopyBuffer.data();
+    } else if (FAutoConvert) {
+      FDisplayFormat = TConverter::Suggest(FPWaveFormat);
+      FOwnDisplayFormat = FDisplayFormat != nullptr;
+      if (FDisplayFormat) {
+        FCopyBuffer.assign(size_t(size), 0);
+        FConverter =
+            TConverter::Open(FPWaveFormat, FDisplayFormat, FCopyBuffer.data(), uint32_t(size));
+      }
+      if (FConverter) {
+        FConverting = true;
+        FDisplayData = FConverter->Output();
+        FDisplayBufferSize = int32_t(FConverter->OutputSize());
+      } else {
+        FCopyBuffer.clear();
+        ReleaseDisplayFormat();
+        FDisplayBufferSize = 0;
+      }
+    }
+  }
+  ClearPending();
+  for (auto& count : FKindCount) count = 0;
+  if ((!FDirectPCM && !FConverting) || !FDisplayData) return;
+  FRunning = true;
+  TConnectorShared::Get().RecomputeMaxSpeed();
+  ApplyDisplayFormat();
+  if (FEnabled && FRealTime) TConnectorShared::Get().Post(MsgStart, this);
+}
+
+void TMMConnector::Arm() {
+  FPendingTriggers = 0;
+  FTriggered = true;
+  if (!FAutoTrigger) return;
+  if (FTriggerMethod == tmMessage) {
+    TConnectorShared& shared = TConnectorShared::Get();
+    if (!FLoopCounted) {
+      FLoopCounted = true;
+      ++shared.ActiveLoopCount;
+    }
+    shared.ScheduleLoop(NowUs());
+  } else {
+    FKindTimer->SetEnabled(true);
+  }
+}
+
+void TMMConnector::Disarm() {
+  if (!FTriggered) return;
+  FTriggered = false;
+  if (FKindTimer) FKindTimer->SetEnabled(false);
+  if (FLoopCounted) {
+    FLoopCounted = false;
+    --TConnectorShared::Get().ActiveLoopCount;
+  }
+}
+
+void TMMConnector::Stop() {
+  if (FRunning) {
+    FRunning = false;
+    Disarm();
+    FPaused = false;
+    StopPauseTimer();
+    {
+      std::lock_guard guard(FLock);
+      FConverter.reset();
+      FCopyBuffer.clear();
+      FDisplayData = nullptr;
+      FDataBytes = 0;
+    }
+    if (FRefreshOnStop) ResetInstruments();
+  }
+  TMMDSPComponent::Stop();
+}
+
+void TMMConnector::Pause() {
+  if (FRunning && !FPaused) {
+    FPaused = true;
+    FillSilence();
+    if (FRealTime) StartPauseTimer();
+  }
+  TMMDSPComponent::Pause();
+}
+
+void TMMConnector::Restart() {
+  if (FPaused) {
+    FPaused = false;
+    if (FRealTime) StopPauseTimer();
+  }
+  TMMDSPComponent::Restart();
+}
+
+void TMMConnector::Reset() {
+  if (FRunning) FillSilence();
+  TMMDSPComponent::Reset();
+}
+
+void TMMConnector::FillSilence() {
+  std::lock_guard guard(FLock);
+  if (FDisplayData && FShowable)
+    std::memset(FDisplayData, FSilenceByte, size_t(std::max(FDisplayBufferSize, 0)));
+}
+
+void TMMConnector::ClearPending() {
+  for (auto& pending : FKindPending) pending = false;
+  for (auto& pos : FKindPos) pos = 0;
+}
+
+void TMMConnector::StartPauseTimer() {
+  StopPauseTimer();
+  const int32_t size = GetBufferSize();
+  const int interval = size < 8192 ? std::max(BytesToMs(FDisplayFormat, size), 1) : 25;
+  FPauseTimer = DisplayTimerAdd(
+      interval, false,
+      [this](TDisplayTimerItem*, void*) {
+        // The instruments keep getting the silent buffer, and fall back to rest.
+        if (!FPaused) return;
+        FArrivalTime = NowUs();
+        for (int kind = 0; kind < kInstrumentKinds; ++kind)
+          if (HasKind(kind)) {
+            FKindPos[size_t(kind)] = 0;
+            FKindPending[size_t(kind)] = true;
+          }
+        if (FTriggered) TConnectorShared::Get().ScheduleLoop(NowUs());
+      },
+      nullptr);
+  if (!FPauseTimer) throw EMMOutOfTimers();
+}
+
+void TMMConnector::StopPauseTimer() {
+  for (auto& pending : FKindPending) pending = false;
+  if (!FPauseTimer) return;
+  DisplayTimerRemove(FPauseTimer);
+  FPauseTimer = nullptr;
+}
+
+// ------------------------------------------------------------------ data
+
+void TMMConnector::BufferReady(PWaveHdr lpWaveHdr) {
+  PWaveHdr shown = lpWaveHdr;
+  // A playing device puts the block it plays now beside the one it hands back.
+  if (FSynchronize && lpWaveHdr->PartnerHeader && lpWaveHdr->dwBytesRecorded != 0)
+    shown = lpWaveHdr->PartnerHeader;
+  TapData(shown->lpData, shown->dwBytesRecorded);
+  TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMConnector::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
+  TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+  TapData(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
+}
+
+void TMMConnector::TapData(const void* Data, uint32_t Size) {
+  if (!FEnabled || FPaused || !FRunning || !FShowable) return;
+  if (!FDirectPCM && !FConverting) return;
+  if (!Data || Size == 0) return;
+  FArrivalTime = NowUs();
+  {
+    std::lock_guard guard(FLock);
+    if (FCopyBuffer.empty()) return;
+    FDataBytes = std::min<uint32_t>(Size, uint32_t(FCopyBuffer.size()));
+    std::memcpy(FCopyBuffer.data(), Data, FDataBytes);
+    if (FConverting) {
+      FDataBytes = FConverter ? FConverter->Convert(FDataBytes) : 0;
+      if (FDataBytes < 1) return;
+    }
+  }
+  // A new block replaces the old one: pieces of the old one not yet shown are dropped.
+  for (int kind = 0; kind < kInstrumentKinds; ++kind)
+    if (HasKind(kind)) {
+      FKindPos[size_t(kind)] = 0;
+      FKindPending[size_t(kind)] = true;
+    }
+  if (!FRealTime) {
+    if (FAutoTrigger) RefreshInstruments();
+  } else if (FTriggered && FAutoTrigger && FTriggerMethod == tmMessage) {
+    TConnectorShared::Get().ScheduleLoop(NowUs());
+  }
+}
+
+void TMMConnector::Trigger() {
+  if (!FEnabled) return;
+  if (!FTriggered && (FRealTime || !FRunning)) return;
+  if (FAutoTrigger && FTriggerMethod != tmTimer) return;
+  if (FPendingTriggers != 0) return;
+  if (!IsMainThread()) {
+    ++FPendingTriggers;
+    TConnectorShared::Get().Post(MsgTrigger, this);
+    return;
+  }
+  RefreshInstruments();
+}
+
+void TMMConnector::RefreshInstruments() {
+  if (!FEnabled) return;
+  if (!FTriggered && (FRealTime || !FRunning)) return;
+  {
+    std::lock_guard guard(FLock);
+    if (!FDisplayData || !FDisplayFormat) return;
+    const uint32_t bytesPerSec = std::max<uint32_t>(FDisplayFormat->nAvgBytesPerSec, 1);
+    for (int kind = 0; kind < kInstrumentKinds; ++kind) {
+      const auto k = size_t(kind);
+      if (!FKindPending[k]) continue;
+      int64_t step = 0;
+      for (const TSlot& slot : FSlots[k])
+        if (slot.Data) step = std::max<int64_t>(step, slot.Data->GetNumBytes());
+      if (step <= 0) {
+        FKindPending[k] = false;
+        continue;
+      }
+      const int64_t pos = FKindPos[k];
+      if (FSynchronize) {
+        const auto due = int64_t(double(pos) * 1000000.0 / double(bytesPerSec));
+        if (NowUs() - FArrivalTime.load() < due) continue;
+      }
+      FKindPos[k] = pos + step;
+      if (pos + step > int64_t(FDataBytes)) {
+        FKindPending[k] = false;  // the block is used up for this kind
+        continue;
+      }
+      for (const TSlot& slot : FSlots[k])
+        if (slot.Data) slot.Data->RefreshPCMData(FDisplayData + pos);
+      ++FKindCount[k];
+    }
+  }
+  if (OnTrigger) OnTrigger(this);
+}
+
+int64_t TMMConnector::NextDue() const {
+  if (!FDisplayFormat) return kNone;
+  const uint32_t bytesPerSec = std::max<uint32_t>(FDisplayFormat->nAvgBytesPerSec, 1);
+  int64_t next = kNone;
+  for (int kind = 0; kind < kInstrumentKinds; ++kind) {
+    if (!FKindPending[size_t(kind)]) continue;
+    if (!FSynchronize) return NowUs();
+    next = std::min(next, FArrivalTime.load() + int64_t(double(FKindPos[size_t(kind)]) *
+                                                         1000000.0 / double(bytesPerSec)));
+  }
+  return next;
+}
+
+// ------------------------------------------------------------------ settings
+
+void TMMConnector::SetEnabled(bool Value) {
+  if (Value == FEnabled) return;
+  FEnabled = Value;
+  if (!Value) {
+    Disarm();
+    ResetInstruments();
+  } else if (FRunning && FRealTime) {
+    TConnectorShared::Get().Post(MsgStart, this);
+  }
+}
+
+void TMMConnector::SetAutoTrigger(bool Value) {
+  if (Value == FAutoTrigger) return;
+  FAutoTrigger = Value;
+  if (!Value) {
+    if (FLoopCounted) {
+      FLoopCounted = false;
+      --TConnectorShared::Get().ActiveLoopCount;
+    }
+    FKindTimer->SetEnabled(false);
+    FTriggered = false;
+  } else if (FRunning && FEnabled && FRealTime) {
+    TConnectorShared::Get().Post(MsgStart, this);
+  }
+}
+
+void TMMConnector::SetSpeed(int Value) {
+  FSpeed = std::clamp(Value, 1, 5000);
+  TConnectorShared::Get().RecomputeMaxSpeed();
+}
+
+void TMMConnector::SetRealTime(bool Value) {
+  if (Value == FRealTime) return;
+  if (FRunning) throw EMMConnectorError(kChangeWhileOpen);
+  FRealTime = Value;
+}
