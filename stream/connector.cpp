@@ -59,11 +59,15 @@ struct TConnectorShared {
   std::unique_ptr<TMessageWindow> Window;
   std::atomic<HWND> Handle{nullptr};  // the window's handle, for posting from any thread
   int MaxSpeed = 0;
-  int ActiveLoopCount = 0;
+  // Changed by Start and Stop, which a device may run on its own thread.
+  std::atomic<int> ActiveLoopCount{0};
   bool EnterIdle = false;
   // When the next cycle is due (microseconds; kNone: no cycle is scheduled). A cycle that comes
   // earlier than a scheduled one moves the schedule forward.
   std::atomic<int64_t> ScheduledAt{kNone};
+  // The least time between two cycles, and when the last one began (microseconds).
+  std::atomic<int64_t> IntervalUs{16000};
+  std::atomic<int64_t> LastCycleAt{0};
 
   static TConnectorShared& Get() {
     static auto* shared = new TConnectorShared;
@@ -83,8 +87,10 @@ struct TConnectorShared {
     if (const HWND h = Handle.load()) PostMessage(h, message, 0, LPARAM(c));
   }
 
-  // Asks for a cycle of the loop at `dueUs` or soon after; any thread.
+  // Asks for a cycle of the loop at `dueUs`, but not sooner than one interval after the last
+  // cycle began; any thread.
   void ScheduleLoop(int64_t dueUs) {
+    dueUs = std::max(dueUs, LastCycleAt.load() + IntervalUs.load());
     int64_t current = ScheduledAt.load();
     do {
       if (current <= dueUs) return;  // a cycle comes early enough
@@ -109,7 +115,7 @@ struct TConnectorShared {
       case MsgTrigger:
         if (c && Registered(c) && c->FEnabled && c->FTriggered) {
           try {
-            c->RefreshInstruments();
+            c->RefreshInstruments(false);
           } catch (...) {
             --c->FPendingTriggers;
             throw;
@@ -129,10 +135,12 @@ struct TConnectorShared {
     return ActiveLoopCount > 0 && !ApplicationTerminated() && !Registry.empty();
   }
 
-  // One cycle: the application's messages, every armed connector's instruments, then the next
-  // cycle when the next piece is due (none while nothing is pending).
+  // One cycle: the application's messages, every armed connector's instruments (each gets
+  // every piece that has come due since the last cycle, in order), then the next cycle when the
+  // next piece is due but one interval later at the soonest (none while nothing is pending).
   void RunLoopCycle() {
     ScheduledAt = kNone;
+    LastCycleAt = NowUs();
     for (int pass = MaxSpeed; pass < 5000; ++pass) ProcessMessages();
     if (EnterIdle) HandleMessage();
     if (!LoopActive()) return;
@@ -143,10 +151,10 @@ struct TConnectorShared {
       if (!Registered(c) || !c->FAutoTrigger || c->FTriggerMethod != tmMessage || !c->FEnabled ||
           !c->FTriggered)
         continue;
-      c->RefreshInstruments();
+      c->RefreshInstruments(true);
       next = std::min(next, c->NextDue());
     }
-    if (next != kNone && LoopActive()) ScheduleLoop(std::max(next, NowUs() + 1000));
+    if (next != kNone && LoopActive()) ScheduleLoop(next);
   }
 };
 
@@ -186,6 +194,10 @@ TMMConnector::~TMMConnector() {
   FKindTimer->SetEnabled(false);
   FKindTimer.reset();
   ReleaseDisplayFormat();
+}
+
+void TMMConnector::SetRefreshInterval(int Ms) {
+  TConnectorShared::Get().IntervalUs = int64_t(std::clamp(Ms, 1, 1000)) * 1000;
 }
 
 int TMMConnector::MaxSpeed() {
@@ -348,8 +360,8 @@ void TMMConnector::Start() {
         FDisplayBufferSize = 0;
       }
     }
+    ClearPending();
   }
-  ClearPending();
   for (auto& count : FKindCount) count = 0;
   if ((!FDirectPCM && !FConverting) || !FDisplayData) return;
   FRunning = true;
@@ -364,10 +376,7 @@ void TMMConnector::Arm() {
   if (!FAutoTrigger) return;
   if (FTriggerMethod == tmMessage) {
     TConnectorShared& shared = TConnectorShared::Get();
-    if (!FLoopCounted) {
-      FLoopCounted = true;
-      ++shared.ActiveLoopCount;
-    }
+    if (!FLoopCounted.exchange(true)) ++shared.ActiveLoopCount;
     shared.ScheduleLoop(NowUs());
   } else {
     FKindTimer->SetEnabled(true);
@@ -378,10 +387,7 @@ void TMMConnector::Disarm() {
   if (!FTriggered) return;
   FTriggered = false;
   if (FKindTimer) FKindTimer->SetEnabled(false);
-  if (FLoopCounted) {
-    FLoopCounted = false;
-    --TConnectorShared::Get().ActiveLoopCount;
-  }
+  if (FLoopCounted.exchange(false)) --TConnectorShared::Get().ActiveLoopCount;
 }
 
 void TMMConnector::Stop() {
@@ -430,9 +436,11 @@ void TMMConnector::FillSilence() {
     std::memset(FDisplayData, FSilenceByte, size_t(std::max(FDisplayBufferSize, 0)));
 }
 
+// FLock held (the previous block is guarded by it).
 void TMMConnector::ClearPending() {
   for (auto& pending : FKindPending) pending = false;
   for (auto& pos : FKindPos) pos = 0;
+  FPrevious.Pending.fill(false);
 }
 
 void TMMConnector::StartPauseTimer() {
@@ -483,28 +491,49 @@ void TMMConnector::TapData(const void* Data, uint32_t Size) {
   if (!FEnabled || FPaused || !FRunning || !FShowable) return;
   if (!FDirectPCM && !FConverting) return;
   if (!Data || Size == 0) return;
-  FArrivalTime = NowUs();
+  const int64_t now = NowUs();
   {
     std::lock_guard guard(FLock);
     if (FCopyBuffer.empty()) return;
+    KeepPreviousBlock(now);
+    FArrivalTime = now;
     FDataBytes = std::min<uint32_t>(Size, uint32_t(FCopyBuffer.size()));
     std::memcpy(FCopyBuffer.data(), Data, FDataBytes);
     if (FConverting) {
       FDataBytes = FConverter ? FConverter->Convert(FDataBytes) : 0;
-      if (FDataBytes < 1) return;
+      if (FDataBytes < 1) {
+        ClearPending();
+        return;
+      }
     }
+    // A new block replaces the old one: its pieces start again at the beginning.
+    for (int kind = 0; kind < kInstrumentKinds; ++kind)
+      if (HasKind(kind)) {
+        FKindPos[size_t(kind)] = 0;
+        FKindPending[size_t(kind)] = true;
+      }
   }
-  // A new block replaces the old one: pieces of the old one not yet shown are dropped.
-  for (int kind = 0; kind < kInstrumentKinds; ++kind)
-    if (HasKind(kind)) {
-      FKindPos[size_t(kind)] = 0;
-      FKindPending[size_t(kind)] = true;
-    }
   if (!FRealTime) {
-    if (FAutoTrigger) RefreshInstruments();
+    if (FAutoTrigger) RefreshInstruments(false);
   } else if (FTriggered && FAutoTrigger && FTriggerMethod == tmMessage) {
-    TConnectorShared::Get().ScheduleLoop(NowUs());
+    TConnectorShared::Get().ScheduleLoop(now);
   }
+}
+
+void TMMConnector::KeepPreviousBlock(int64_t now) {
+  FPrevious.Pending.fill(false);
+  // The refresh loop catches up once a frame: pieces of the held block that came due before
+  // this block arrived are still shown (in order, before the new block's); the rest is dropped.
+  if (!FRealTime || !FSynchronize || !FDisplayData) return;
+  bool pending = false;
+  for (int kind = 0; kind < kInstrumentKinds; ++kind) {
+    FPrevious.Pending[size_t(kind)] = FKindPending[size_t(kind)];
+    FPrevious.Pos[size_t(kind)] = FKindPos[size_t(kind)];
+    pending = pending || FPrevious.Pending[size_t(kind)];
+  }
+  if (!pending) return;
+  FPrevious.Data.assign(FDisplayData, FDisplayData + FDataBytes);
+  FPrevious.Until = now - FArrivalTime.load();
 }
 
 void TMMConnector::Trigger() {
@@ -517,39 +546,55 @@ void TMMConnector::Trigger() {
     TConnectorShared::Get().Post(MsgTrigger, this);
     return;
   }
-  RefreshInstruments();
+  RefreshInstruments(false);
 }
 
-void TMMConnector::RefreshInstruments() {
+void TMMConnector::RefreshInstruments(bool CatchUp) {
   if (!FEnabled) return;
   if (!FTriggered && (FRealTime || !FRunning)) return;
   {
     std::lock_guard guard(FLock);
     if (!FDisplayData || !FDisplayFormat) return;
-    const uint32_t bytesPerSec = std::max<uint32_t>(FDisplayFormat->nAvgBytesPerSec, 1);
+    const double usPerByte = 1000000.0 / double(std::max<uint32_t>(FDisplayFormat->nAvgBytesPerSec, 1));
+    const int64_t sinceArrival = NowUs() - FArrivalTime.load();
     for (int kind = 0; kind < kInstrumentKinds; ++kind) {
       const auto k = size_t(kind);
-      if (!FKindPending[k]) continue;
       int64_t step = 0;
       for (const TSlot& slot : FSlots[k])
         if (slot.Data) step = std::max<int64_t>(step, slot.Data->GetNumBytes());
       if (step <= 0) {
+        FPrevious.Pending[k] = false;
         FKindPending[k] = false;
         continue;
       }
-      const int64_t pos = FKindPos[k];
-      if (FSynchronize) {
-        const auto due = int64_t(double(pos) * 1000000.0 / double(bytesPerSec));
-        if (NowUs() - FArrivalTime.load() < due) continue;
+      auto show = [&](const uint8_t* data, int64_t pos) {
+        for (const TSlot& slot : FSlots[k])
+          if (slot.Data) slot.Data->RefreshPCMData(data + pos);
+        ++FKindCount[k];
+      };
+      // The rest of the block the current one replaced: what came due before it was replaced.
+      while (CatchUp && FPrevious.Pending[k]) {
+        const int64_t pos = FPrevious.Pos[k];
+        if (int64_t(double(pos) * usPerByte) > FPrevious.Until ||
+            pos + step > int64_t(FPrevious.Data.size())) {
+          FPrevious.Pending[k] = false;
+          break;
+        }
+        FPrevious.Pos[k] = pos + step;
+        show(FPrevious.Data.data(), pos);
       }
-      FKindPos[k] = pos + step;
-      if (pos + step > int64_t(FDataBytes)) {
-        FKindPending[k] = false;  // the block is used up for this kind
-        continue;
+      // One piece, or with CatchUp (pieces paced by the clock) every piece due by now.
+      while (FKindPending[k]) {
+        const int64_t pos = FKindPos[k];
+        if (FSynchronize && sinceArrival < int64_t(double(pos) * usPerByte)) break;
+        FKindPos[k] = pos + step;
+        if (pos + step > int64_t(FDataBytes)) {
+          FKindPending[k] = false;  // the block is used up for this kind
+          break;
+        }
+        show(FDisplayData, pos);
+        if (!CatchUp || !FSynchronize) break;
       }
-      for (const TSlot& slot : FSlots[k])
-        if (slot.Data) slot.Data->RefreshPCMData(FDisplayData + pos);
-      ++FKindCount[k];
     }
   }
   if (OnTrigger) OnTrigger(this);
@@ -585,10 +630,7 @@ void TMMConnector::SetAutoTrigger(bool Value) {
   if (Value == FAutoTrigger) return;
   FAutoTrigger = Value;
   if (!Value) {
-    if (FLoopCounted) {
-      FLoopCounted = false;
-      --TConnectorShared::Get().ActiveLoopCount;
-    }
+    if (FLoopCounted.exchange(false)) --TConnectorShared::Get().ActiveLoopCount;
     FKindTimer->SetEnabled(false);
     FTriggered = false;
   } else if (FRunning && FEnabled && FRealTime) {

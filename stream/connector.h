@@ -5,9 +5,10 @@
 // pace the audio plays, so that the instruments move with what is heard.
 //
 // The refresh runs on the main thread in cycles: the application's waiting events first, then
-// every armed connector's instruments, then a pause of about a millisecond, for as long as a
-// connector is armed. A cycle is only scheduled when a piece is due or new data came in: while
-// nothing plays, the loop waits instead of polling.
+// every armed connector's instruments, then a pause, for as long as a connector is armed. A cycle
+// hands each instrument every piece that has come due since the last one, in order, so cycles
+// need not come more often than the display shows frames; and a cycle is only scheduled when a
+// piece is due or new data came in: while nothing plays, the loop waits instead of polling.
 #pragma once
 
 #include <array>
@@ -117,6 +118,10 @@ class TMMConnector : public TMMDSPComponent {
   // Converting a stream the instruments cannot take as it is.
   bool Converting() const { return FConverting; }
 
+  // The least time between two cycles of the refresh loop, in ms (1..1000, default 16): the
+  // display's frame time, since the instruments reach the screen at most once a frame.
+  static void SetRefreshInterval(int Ms);
+
   // The largest Speed of all connectors, and how many are armed for the refresh loop.
   static int MaxSpeed();
   static int ActiveLoopCount();
@@ -133,9 +138,12 @@ class TMMConnector : public TMMDSPComponent {
   // Hands the format the instruments receive to all of them.
   void ApplyDisplayFormat();
   void ReleaseDisplayFormat();
-  void RefreshInstruments();
+  // Shows the pieces that are due: one per kind, or with CatchUp every one due by now.
+  void RefreshInstruments(bool CatchUp);
   void ResetInstruments();
   void FillSilence();
+  // Keeps what of the held block was still to be shown when a new one arrives. FLock held.
+  void KeepPreviousBlock(int64_t now);
   void StartPauseTimer();
   void StopPauseTimer();
   void ClearPending();
@@ -186,6 +194,14 @@ class TMMConnector : public TMMDSPComponent {
   std::array<std::atomic<int64_t>, kInstrumentKinds> FKindPos{};
   std::array<std::atomic<int>, kInstrumentKinds> FKindCount{};
   std::atomic<int64_t> FArrivalTime{0};
+  // The block the current one replaced, with the pieces of it still to be shown: those due
+  // less than Until microseconds after it arrived. Guarded by FLock.
+  struct TPreviousBlock {
+    std::vector<uint8_t> Data;
+    int64_t Until = 0;
+    std::array<int64_t, kInstrumentKinds> Pos{};
+    std::array<bool, kInstrumentKinds> Pending{};
+  } FPrevious;
   std::unique_ptr<TMMHiTimer> FKindTimer;
-  bool FLoopCounted = false;  // main thread: this connector counts in ActiveLoopCount
+  std::atomic<bool> FLoopCounted{false};  // this connector counts in ActiveLoopCount
 };

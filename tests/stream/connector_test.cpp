@@ -120,16 +120,23 @@ TEST_F(ConnectorTest, ANewBlockDropsTheRestOfTheOldOne) {
   TFakeInstrument& bar = Make(2048);
   connector_.SetLevel1(&bar);
   Start();
+  const auto first = Clock::now();
   Tap(Block(100));
   ASSERT_TRUE(RunUntil([&] { return bar.Count() >= 1; }, 5000));
+  const auto second = Clock::now();
   Tap(Block(-5000));
   ASSERT_TRUE(RunUntil([&] { return !connector_.KindPending(ikLevel); }, 5000));
-  // The new block starts again at its beginning, and the old block's later pieces never come.
   std::vector<int16_t> firsts;
   for (const auto& p : bar.Pieces) firsts.push_back(p.First);
-  ASSERT_GE(firsts.size(), 5u);
+  // The old block's pieces in order, only those due before the new block came (one every
+  // 11.6 ms), then the new block from its beginning.
   const auto restart = std::find(firsts.begin(), firsts.end(), int16_t(-5000));
   ASSERT_NE(restart, firsts.end());
+  const auto old = size_t(restart - firsts.begin());
+  const double gapMs = std::chrono::duration<double, std::milli>(second - first).count();
+  EXPECT_GE(old, 1u);
+  EXPECT_LE(old, size_t(gapMs / 11.61) + 1) << gapMs << " ms between the blocks";
+  for (size_t i = 0; i < old; ++i) EXPECT_EQ(firsts[i], 100 + int(i) * 512);
   EXPECT_EQ(std::vector<int16_t>(restart, firsts.end()),
             (std::vector<int16_t>{-5000, -5000 + 512, -5000 + 1024, -5000 + 1536}));
 }
