@@ -4,7 +4,9 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <exception>
@@ -13,9 +15,13 @@
 #include "controls/dib_glyph_button.h"
 #include "controls/dib_image_container.h"
 #include "controls/dib_image_list.h"
+#include "instruments/bevel.h"
+#include "instruments/level_bar.h"
+#include "instruments/vu_meter.h"
 #include "platform/mainloop/main_loop.h"
 #include "platform/ui/ui.h"
 #include "resources/skin.h"
+#include "stream/connector.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
 #include "stream/wave_in.h"
@@ -25,6 +31,28 @@ namespace {
 
 const char* const kCream = "#f2e6c4";
 const char* const kWaveFilter = "Wave Files(*.wav)|*.wav";
+
+// A picture that reports a click with the left button.
+class TClickablePicture : public QLabel {
+ public:
+  TClickablePicture(QWidget* parent, std::function<void()> onClick)
+      : QLabel(parent), FOnClick(std::move(onClick)) {}
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && FOnClick) FOnClick();
+  }
+
+ private:
+  std::function<void()> FOnClick;
+};
+
+// The pictures of the needle meter faces, by index: 0 blue, 1 orange, 2 yellow.
+QImage MeterFace(int index) {
+  TMemoryDIB face;
+  face.SetData(SkinMeterFaces()[size_t(index)].Data);
+  return face.Image().copy();  // a copy: the memory picture goes
+}
 
 // The name of a file without its folder.
 std::string BaseName(const std::string& path) {
@@ -67,14 +95,16 @@ void TfrmMain::CreateComponents() {
   // its chain.
   RecFile = new TMMWaveFile(this);
   RecBuffer = new TMMRingBuffer(this);
+  ConnectorIN = new TMMConnector(this);
   WaveIn = new TMMWaveIn(this);
   PlayFile = new TMMWaveFile(this);
   PlayBuffer = new TMMRingBuffer(this);
+  ConnectorOut = new TMMConnector(this);
   WaveOut = new TMMWaveOut(this);
   for (TComponent* c : Components()) c->BeginLoading();
 
   WaveIn->SetName("WaveIn");
-  WaveIn->SetOutput(RecBuffer);
+  WaveIn->SetOutput(ConnectorIN);
   WaveIn->SetBufferSize(8192);
   WaveIn->SetNumBuffers(20);
   WaveIn->SetCallBackMode(cmThread);
@@ -85,6 +115,12 @@ void TfrmMain::CreateComponents() {
   WaveIn->SetTimeFormat(tfMillisecond);
   WaveIn->OnStart = [this](TObject* s) { DeviceStart(s); };
   WaveIn->OnStop = [this](TObject* s) { DeviceStop(s); };
+
+  // The taps feed the same instruments (CreateInstruments attaches them).
+  ConnectorIN->SetName("ConnectorIN");
+  ConnectorIN->SetOutput(RecBuffer);
+  ConnectorOut->SetName("ConnectorOut");
+  TMMConnector::SetEnterIdle(false);
 
   RecBuffer->SetName("RecBuffer");
   RecBuffer->SetOutput(RecFile);
@@ -114,6 +150,7 @@ void TfrmMain::CreateComponents() {
   PlayBuffer->SetQueueMode(qmRead);
 
   WaveOut->SetName("WaveOut");
+  WaveOut->SetOutput(ConnectorOut);
   WaveOut->SetBufferSize(8192);
   WaveOut->SetNumBuffers(20);
   WaveOut->SetCallBackMode(cmThread);
@@ -195,6 +232,93 @@ void TfrmMain::CreateControls() {
   btnSetting = new QPushButton("Setting", DIBImageContainer1);
   btnSetting->setGeometry(536, 213, 121, 25);
   QObject::connect(btnSetting, &QPushButton::clicked, this, [this] { btnSettingClick(); });
+
+  CreateInstruments();
+}
+
+void TfrmMain::CreateInstruments() {
+  // The instruments are children of the background; the connectors, which go first at the
+  // end, hand them data until then.
+  auto meter = [this](int left, TMMChannel channel) {
+    auto* m = new TMMMeter(nullptr, DIBImageContainer1);
+    m->Bevel()->SetBevelOuter(bvNone);
+    m->SetBounds(left, 41, 190, 110);
+    m->Law().SetChannel(channel);
+    m->Law().SetMode(mStereo);
+    m->Law().SetBitLength(b16Bit);
+    m->SetMeterMode(mmVU);
+    m->SetRefLevel(-16.0);
+    m->SetShowRefLevel(true);
+    m->Law().SetSamples(1000);
+    m->Law().SetDecayMode(dmExponential);
+    m->Law().SetDecay(7);
+    m->SetShowPeak(false);
+    m->SetCaption("VU");
+    TGdiFont font;
+    font.Bold = true;
+    font.Color = clBlack;
+    m->SetFont(font);
+    m->SetTopSpace(20);
+    m->SetScale1Color(clNavy);
+    m->SetScale3Color(clMaroon);
+    m->SetNeedleColor(clBlack);
+    return m;
+  };
+  MMMeter1 = meter(53, chLeft);
+  MMMeter2 = meter(286, chRight);
+
+  auto bar = [this](int top, TMMChannel channel, TColor color) {
+    auto* b = new TMMLevel(nullptr, DIBImageContainer1);
+    b->Bevel()->SetBevelOuter(bvNone);
+    b->SetBounds(72, top, 200, 8);
+    b->SetChannel(channel);
+    b->SetMode(mStereo);
+    b->SetBitLength(b16Bit);
+    b->SetSpotWidth(2);
+    b->SetBarColor(1, color);
+    b->SetBarColor(2, color);
+    b->SetInactiveColor(1, clSilver);
+    b->SetInactiveColor(2, clSilver);
+    b->SetInactiveColor(3, clRed);
+    b->SetInactiveDoted(true);
+    b->SetDecayMode(dmStepUp);
+    b->SetDecay(8);
+    return b;
+  };
+  MMLevel1 = bar(241, chLeft, RGB(255, 251, 240));
+  MMLevel2 = bar(262, chRight, clWhite);
+  Label1 = AddLabel("L", 56, 240, "white");
+  Label2 = AddLabel("R", 56, 260, "white");
+  for (QLabel* l : {Label1, Label2}) {
+    QFont bold = l->font();
+    bold.setBold(true);
+    l->setFont(bold);
+    l->setStyleSheet("color: white; background: black;");
+    l->adjustSize();
+  }
+
+  for (TMMConnector* c : {ConnectorIN, ConnectorOut}) {
+    c->SetLevel1(MMLevel1);
+    c->SetLevel2(MMLevel2);
+    c->SetMeter1(MMMeter1);
+    c->SetMeter2(MMMeter2);
+  }
+
+  for (int i = 0; i < 3; ++i) {
+    auto* picture = new TClickablePicture(DIBImageContainer1, [this, i] { MeterFaceClick(i); });
+    // The whole face; the 12 x 12 corner of it shows.
+    picture->setPixmap(QPixmap::fromImage(MeterFace(i)));
+    picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture->setGeometry(454 + 15 * i, 3, 12, 12);
+    picture->setCursor(Qt::PointingHandCursor);
+    MeterFacePct[i] = picture;
+  }
+}
+
+void TfrmMain::MeterFaceClick(int index) {
+  const QImage face = MeterFacePct[index]->pixmap().toImage();
+  MMMeter1->SetBackGroundDIB(face);
+  MMMeter2->SetBackGroundDIB(face);
 }
 
 // ------------------------------------------------------------------ start and end
@@ -217,7 +341,12 @@ void TfrmMain::FormCreate() {
   if (Settings.OutputDev >= int32_t(OutputNames.size())) Settings.OutputDev = 0;
   WaveOut->SetDeviceID(Settings.OutputDev);
   ShowDeviceNames();
-  // (The needle meters get their first face here.)
+  // The instruments reach the screen once a frame: the connectors need not hand them data
+  // more often.
+  const QScreen* screen = this->screen();
+  const double rate = screen ? screen->refreshRate() : 60.0;
+  TMMConnector::SetRefreshInterval(rate >= 1.0 ? int(1000.0 / rate) : 16);
+  MeterFaceClick(0);
 }
 
 void TfrmMain::ShowDeviceNames() {

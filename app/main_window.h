@@ -13,6 +13,9 @@
 
 class QLabel;
 class QPushButton;
+class TMMConnector;
+class TMMLevel;
+class TMMMeter;
 class TDIBGlyphButton;
 class TDIBImageContainer;
 class TDIBImageList;
@@ -38,6 +41,8 @@ class TfrmMain : public QWidget, public TComponent {
   void btnSettingClick();
   void DeviceStart(TObject* Sender);
   void DeviceStop(TObject* Sender);
+  // Both meters take the face that the picture `index` holds (0 blue, 1 orange, 2 yellow).
+  void MeterFaceClick(int index);
 
   // The suggested name of a recording made now: local date and time, "yyyymmddhhnnss.wav".
   static std::string DatedFileName();
@@ -56,6 +61,9 @@ class TfrmMain : public QWidget, public TComponent {
   TMMWaveFile* PlayFile;
   TMMRingBuffer* PlayBuffer;
   TMMWaveOut* WaveOut;
+  // The taps of both chains: they show what passes on the instruments.
+  TMMConnector* ConnectorIN;
+  TMMConnector* ConnectorOut;
 
   // The controls.
   TDIBImageList* ImageList;
@@ -78,6 +86,14 @@ class TfrmMain : public QWidget, public TComponent {
   QLabel* Label8;
   QLabel* Label9;
   QPushButton* btnSetting;
+  TMMMeter* MMMeter1;
+  TMMMeter* MMMeter2;
+  TMMLevel* MMLevel1;
+  TMMLevel* MMLevel2;
+  QLabel* Label1;
+  QLabel* Label2;
+  // The three face pictures beside METER FACE: blue, orange, yellow.
+  QLabel* MeterFacePct[3];
   // The settings dialog while it is open.
   QPointer<TfrmDevice> frmDevice;
 
@@ -90,6 +106,7 @@ class TfrmMain : public QWidget, public TComponent {
  private:
   void CreateComponents();
   void CreateControls();
+  void CreateInstruments();
   QLabel* AddLabel(const char* text, int left, int top, const char* color);
   // Starts a device; when it fails, the window goes back to Idle and the error is reported.
   template <typename TDevice>
