@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "instruments/display_timer.h"
+#include "platform/acm/acm.h"
 #include "platform/kernel/clock.h"
 #include "platform/kernel/thread.h"
 #include "platform/mmtimer/mmtimer.h"
@@ -30,26 +31,71 @@ bool InstrumentPcm(const WAVEFORMATEX* f) {
 }  // namespace
 
 // The conversion of a stream the instruments cannot take as it is into 16-bit PCM, from the
-// connector's copy buffer into a buffer of its own.
+// connector's copy buffer into a buffer of its own, through the audio compression manager.
 class TMMConnector::TConverter {
  public:
-  // The PCM format suggested for `source` (a copy to free with FreeWaveFormat), or null.
-  static WAVEFORMATEX* Suggest(const WAVEFORMATEX* /*source*/) { return nullptr; }
-  static bool CanOpen(const WAVEFORMATEX* /*source*/, const WAVEFORMATEX* /*target*/) {
-    return false;
+  ~TConverter() {
+    acmStreamUnprepareHeader(FStream, &FHeader, 0);
+    acmStreamClose(FStream, 0);
   }
-  static std::unique_ptr<TConverter> Open(const WAVEFORMATEX* /*source*/,
-                                          const WAVEFORMATEX* /*target*/, uint8_t* /*input*/,
-                                          uint32_t /*inputSize*/) {
-    return nullptr;
+
+  // The PCM format suggested for `source` (a copy to free with FreeWaveFormat), or null.
+  static WAVEFORMATEX* Suggest(const WAVEFORMATEX* source) {
+    WAVEFORMATEX suggested{};
+    suggested.wFormatTag = WAVE_FORMAT_PCM;
+    if (acmFormatSuggest(nullptr, source, &suggested, sizeof suggested,
+                         ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
+      return nullptr;
+    if (!CanOpen(source, &suggested)) return nullptr;
+    return CopyWaveFormat(&suggested);
+  }
+  static bool CanOpen(const WAVEFORMATEX* source, const WAVEFORMATEX* target) {
+    return acmStreamOpen(nullptr, nullptr, source, target, nullptr, 0, 0,
+                         ACM_STREAMOPENF_QUERY) == MMSYSERR_NOERROR;
+  }
+  // A converter reading `inputSize` bytes at `input`; null when it cannot be opened.
+  static std::unique_ptr<TConverter> Open(const WAVEFORMATEX* source, const WAVEFORMATEX* target,
+                                          uint8_t* input, uint32_t inputSize) {
+    HACMSTREAM stream = nullptr;
+    if (acmStreamOpen(&stream, nullptr, source, target, nullptr, 0, 0, 0) != MMSYSERR_NOERROR)
+      return nullptr;
+    uint32_t outputSize = 0;
+    if (acmStreamSize(stream, inputSize, &outputSize, ACM_STREAMSIZEF_SOURCE) !=
+            MMSYSERR_NOERROR ||
+        outputSize == 0) {
+      acmStreamClose(stream, 0);
+      return nullptr;
+    }
+    std::unique_ptr<TConverter> converter(new TConverter(stream, input, inputSize, outputSize));
+    if (acmStreamPrepareHeader(stream, &converter->FHeader, 0) != MMSYSERR_NOERROR)
+      return nullptr;  // the destructor closes the stream
+    return converter;
   }
   uint8_t* Output() { return FOutput.data(); }
   uint32_t OutputSize() const { return uint32_t(FOutput.size()); }
-  // Converts the first `bytes` of the input; the bytes of output it gave.
-  uint32_t Convert(uint32_t /*bytes*/) { return 0; }
+  // Converts the first `bytes` of the input; the bytes of output it gave (0 on failure).
+  uint32_t Convert(uint32_t bytes) {
+    FHeader.cbSrcLength = std::min(bytes, FInputSize);
+    FHeader.cbDstLength = uint32_t(FOutput.size());
+    if (acmStreamConvert(FStream, &FHeader, ACM_STREAMCONVERTF_BLOCKALIGN) != MMSYSERR_NOERROR)
+      return 0;
+    return FHeader.cbDstLengthUsed;
+  }
 
  private:
+  TConverter(HACMSTREAM stream, uint8_t* input, uint32_t inputSize, uint32_t outputSize)
+      : FStream(stream), FInputSize(inputSize), FOutput(outputSize) {
+    FHeader.cbStruct = sizeof FHeader;
+    FHeader.pbSrc = input;
+    FHeader.cbSrcLength = inputSize;
+    FHeader.pbDst = FOutput.data();
+    FHeader.cbDstLength = outputSize;
+  }
+
+  HACMSTREAM FStream;
+  uint32_t FInputSize;
   std::vector<uint8_t> FOutput;
+  ACMSTREAMHEADER FHeader{};
 };
 
 // What all connectors share: the registry, the hidden window that serves the three messages,

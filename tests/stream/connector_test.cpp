@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -296,6 +298,119 @@ TEST_F(ConnectorTest, AFormatAnInstrumentRefusesLeavesTheDisplayAtRestAndTheStre
   Delay(60, true);
   EXPECT_EQ(bar.Count(), 0u);
   EXPECT_EQ(sink_.FBlocks, 1);
+}
+
+// One G.711 A-law byte for a 16-bit sample (the encoder that the expansion inverts).
+uint8_t ALaw(int16_t pcm) {
+  int magnitude = pcm < 0 ? std::min(-int(pcm), 32767) : pcm;
+  const uint8_t sign = pcm < 0 ? 0x00 : 0x80;
+  magnitude >>= 3;  // 13 significant bits
+  int segment = 0;
+  while (segment < 7 && magnitude >= (32 << segment)) ++segment;
+  const int mantissa = segment == 0 ? (magnitude >> 1) & 0x0F : (magnitude >> segment) & 0x0F;
+  return uint8_t((sign | (segment << 4) | mantissa) ^ 0x55);
+}
+
+// The RMS in dBFS of the left channel of each piece of 16-bit stereo it is handed.
+class TRmsInstrument : public TMMInstrumentData {
+ public:
+  void SetPWaveFormat(const WAVEFORMATEX* Format) override { Bits = Format->wBitsPerSample; }
+  int32_t GetNumBytes() const override { return 4000; }
+  void RefreshPCMData(const void* Data) override {
+    const auto* s = static_cast<const int16_t*>(Data);
+    double sum = 0;
+    for (int i = 0; i < 1000; ++i) sum += double(s[2 * i]) * s[2 * i];
+    Db.push_back(10.0 * std::log10(sum / 1000.0 / (32768.0 * 32768.0)));
+  }
+  void ResetData() override {}
+  std::vector<double> Db;
+  int Bits = 0;
+};
+
+// A 997 Hz sine at -12 dBFS, 2048 stereo frames, written in each of the formats real files
+// carry, shows the same level on an instrument as its 16-bit PCM form; a format nobody can
+// convert passes on unchanged and the instrument stays at rest.
+TEST(ConnectorConversion, FilesInOtherFormatsShowTheLevelsOfTheSameSoundIn16BitPcm) {
+  constexpr int kFrames = 2048;
+  std::vector<double> sine(kFrames);
+  for (int i = 0; i < kFrames; ++i)
+    sine[size_t(i)] = std::pow(10.0, -12.0 / 20.0) * std::sin(2 * 3.14159265358979 * 997.0 * i / 44100.0);
+  struct Case {
+    const char* name;
+    uint16_t tag;
+    uint16_t bits;
+    std::function<void(double, std::vector<uint8_t>&)> put;  // one sample
+  };
+  auto little = [](int64_t v, int bytes, std::vector<uint8_t>& out) {
+    for (int b = 0; b < bytes; ++b) out.push_back(uint8_t(v >> (8 * b)));
+  };
+  const Case cases[] = {
+      {"16-bit PCM", WAVE_FORMAT_PCM, 16,
+       [&](double x, auto& out) { little(std::lround(x * 32767), 2, out); }},
+      {"24-bit PCM", WAVE_FORMAT_PCM, 24,
+       [&](double x, auto& out) { little(std::lround(x * 8388607), 3, out); }},
+      {"32-bit float", WAVE_FORMAT_IEEE_FLOAT, 32,
+       [&](double x, auto& out) {
+         const float f = float(x);
+         uint32_t bits;
+         std::memcpy(&bits, &f, 4);
+         little(bits, 4, out);
+       }},
+      {"A-law", WAVE_FORMAT_ALAW, 8,
+       [&](double x, auto& out) { out.push_back(ALaw(int16_t(std::lround(x * 32767)))); }},
+      {"ADPCM, which nothing converts", 2, 4, nullptr},
+  };
+  double reference = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WAVEFORMATEX f{};
+    f.wFormatTag = c.tag;
+    f.nChannels = 2;
+    f.nSamplesPerSec = 44100;
+    f.wBitsPerSample = c.bits;
+    f.nBlockAlign = uint16_t(std::max(2 * c.bits / 8, 1));
+    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
+    std::vector<uint8_t> data;
+    for (int i = 0; i < kFrames; ++i)
+      for (int ch = 0; ch < 2; ++ch) {
+        if (c.put)
+          c.put(sine[size_t(i)], data);
+        else
+          data.push_back(uint8_t(i * 7 + ch));
+      }
+    TMemorySink sink(nullptr);
+    TRmsInstrument meter;
+    {
+      TMMConnector connector(nullptr);
+      connector.SetPWaveFormat(&f);
+      connector.SetOutput(&sink);
+      connector.SetBufferSize(int32_t(data.size()));
+      connector.SetMeter1(&meter);
+      connector.Open();
+      connector.Start();
+      BlockHeader h{};
+      h.lpData = reinterpret_cast<char*>(data.data());
+      h.dwBytesRecorded = uint32_t(data.size());
+      if (!c.put) {
+        EXPECT_FALSE(connector.Running()) << "nothing to show";
+        connector.BufferReady(&h);
+        Delay(60, true);
+        EXPECT_TRUE(meter.Db.empty());
+        EXPECT_TRUE(sink.Bytes() == std::vector<char>(data.begin(), data.end()))
+            << "the block passes on unchanged";
+        continue;
+      }
+      ASSERT_TRUE(RunUntil([&] { return connector.Triggered(); }, 5000));
+      EXPECT_EQ(meter.Bits, 16);
+      connector.BufferReady(&h);
+      ASSERT_TRUE(RunUntil([&] { return meter.Db.size() >= 2; }, 5000));
+      connector.Stop();
+    }
+    if (c.tag == WAVE_FORMAT_PCM && c.bits == 16) reference = meter.Db[0];
+    EXPECT_NEAR(meter.Db[0], reference, 0.1);
+    EXPECT_NEAR(meter.Db[1], reference, 0.1);
+    EXPECT_NEAR(reference, -15.0, 0.1) << "a sine's RMS lies 3 dB under its peak";
+  }
 }
 
 }  // namespace
