@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/wave/sample_format.h"
+
 namespace {
 
 // alsa-lib reports failed opens on standard error; the driver reports through result codes.
@@ -38,8 +40,31 @@ bool LogRecoveries() {
   return log;
 }
 
+// The ALSA sample format of a format the devices may be asked for, or SND_PCM_FORMAT_UNKNOWN.
+// Whether a device takes it is the device's answer.
 snd_pcm_format_t AlsaFormat(const WAVEFORMATEX& format) {
-  return format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+  if (!IsDeviceSampleFormat(format)) return SND_PCM_FORMAT_UNKNOWN;
+  switch (SampleEncoding(format)) {
+    case seUnsigned8:
+      return SND_PCM_FORMAT_U8;
+    case seSigned16:
+      return SND_PCM_FORMAT_S16_LE;
+    case seSigned24:
+      return SND_PCM_FORMAT_S24_3LE;
+    case seSigned32:
+      return SND_PCM_FORMAT_S32_LE;
+    case seFloat32:
+      return SND_PCM_FORMAT_FLOAT_LE;
+    case seFloat64:
+      return SND_PCM_FORMAT_FLOAT64_LE;
+    case seALaw:
+      return SND_PCM_FORMAT_A_LAW;
+    case seMuLaw:
+      return SND_PCM_FORMAT_MU_LAW;
+    case seNone:
+      break;
+  }
+  return SND_PCM_FORMAT_UNKNOWN;
 }
 
 snd_pcm_stream_t AlsaStream(bool input) {
@@ -76,14 +101,14 @@ struct TSwParams {
 // Sets up an opened pcm for the format: interleaved access, the exact rate, about
 // kBufferTimeUs of buffer. The driver starts the device: playback when the buffer is full or
 // no more data is queued, capture at the start; both sides wake when a period can be moved.
-MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_uframes_t& bufferSize,
-                   bool& canPause) {
+MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t sampleFormat,
+                   snd_pcm_uframes_t& bufferSize, bool& canPause) {
   THwParams hw;
   if (hw.Params == nullptr) return MMSYSERR_NOMEM;
   int err = snd_pcm_hw_params_any(pcm, hw.Params);
   if (err < 0) return AlsaErrorToResult(err, false);
   if (snd_pcm_hw_params_set_access(pcm, hw.Params, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-      snd_pcm_hw_params_set_format(pcm, hw.Params, AlsaFormat(format)) < 0 ||
+      snd_pcm_hw_params_set_format(pcm, hw.Params, sampleFormat) < 0 ||
       snd_pcm_hw_params_set_channels(pcm, hw.Params, format.nChannels) < 0) {
     return WAVERR_BADFORMAT;
   }
@@ -776,7 +801,8 @@ bool TAlsaBackend::PcmName(bool input, size_t index, std::string& name) const {
 }
 
 MMRESULT TAlsaBackend::Query(bool input, size_t index, const WAVEFORMATEX& format) {
-  if (!IsSupportedPcmFormat(format)) return WAVERR_BADFORMAT;
+  const snd_pcm_format_t sampleFormat = AlsaFormat(format);
+  if (sampleFormat == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
   std::string name;
   if (!PcmName(input, index, name)) return MMSYSERR_BADDEVICEID;
   snd_pcm_t* pcm = nullptr;
@@ -789,7 +815,7 @@ MMRESULT TAlsaBackend::Query(bool input, size_t index, const WAVEFORMATEX& forma
   } else if ((err = snd_pcm_hw_params_any(pcm, hw.Params)) < 0) {
     result = AlsaErrorToResult(err, false);
   } else if (snd_pcm_hw_params_test_access(pcm, hw.Params, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-             snd_pcm_hw_params_test_format(pcm, hw.Params, AlsaFormat(format)) < 0 ||
+             snd_pcm_hw_params_test_format(pcm, hw.Params, sampleFormat) < 0 ||
              snd_pcm_hw_params_test_channels(pcm, hw.Params, format.nChannels) < 0 ||
              snd_pcm_hw_params_test_rate(pcm, hw.Params, format.nSamplesPerSec, 0) < 0) {
     result = WAVERR_BADFORMAT;
@@ -800,7 +826,8 @@ MMRESULT TAlsaBackend::Query(bool input, size_t index, const WAVEFORMATEX& forma
 
 MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const WAVEFORMATEX& format,
                             const TWaveNotify& notify, std::shared_ptr<TWaveStream>& stream) {
-  if (!IsSupportedPcmFormat(format)) return WAVERR_BADFORMAT;
+  const snd_pcm_format_t sampleFormat = AlsaFormat(format);
+  if (sampleFormat == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
   std::string name;
   if (!PcmName(input, index, name)) return MMSYSERR_BADDEVICEID;
   snd_pcm_t* pcm = nullptr;
@@ -808,7 +835,7 @@ MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const W
   if (err < 0) return AlsaErrorToResult(err, false);
   snd_pcm_uframes_t bufferSize = 0;
   bool canPause = false;
-  MMRESULT result = Configure(pcm, format, bufferSize, canPause);
+  MMRESULT result = Configure(pcm, format, sampleFormat, bufferSize, canPause);
   const int wakeFd = result == MMSYSERR_NOERROR ? eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
   if (result == MMSYSERR_NOERROR && wakeFd < 0) result = MMSYSERR_NOMEM;
   if (result != MMSYSERR_NOERROR) {

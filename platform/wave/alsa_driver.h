@@ -11,6 +11,10 @@
 // and, in the `name:{...}` form of arguments, semicolons; '|' is no part of ALSA's name
 // syntax.
 //
+// Formats: PCM of 8, 16, 24 (3 bytes) and 32 bits, 32- and 64-bit IEEE float, A-law and
+// mu-law, plain or extensible, with 1, 2 or 4 channels at 4000 to 100000 Hz, where the ALSA
+// device takes that sample format; otherwise WAVERR_BADFORMAT.
+//
 // Each open device runs a driver thread that owns the data flow: it writes queued blocks with
 // snd_pcm_writei and returns each one (WOM_DONE) once the device has played it, or fills them
 // with snd_pcm_readi and returns each full one (WIM_DATA). The position is counted by the

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <numbers>
 
+#include "platform/wave/sample_format.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -343,14 +345,24 @@ std::string TVirtualBackend::ProductName(bool input, size_t /*index*/) const {
   return input ? "Virtual input" : "Virtual output";
 }
 
-MMRESULT TVirtualBackend::Query(bool /*input*/, size_t /*index*/, const WAVEFORMATEX& format) {
-  return IsSupportedPcmFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+namespace {
+
+// The output takes every sample format the devices know (it only paces and copies frames); the
+// input produces 8- or 16-bit PCM.
+bool Takes(bool input, const WAVEFORMATEX& format) {
+  return input ? IsSupportedPcmFormat(format) : IsDeviceSampleFormat(format);
+}
+
+}  // namespace
+
+MMRESULT TVirtualBackend::Query(bool input, size_t /*index*/, const WAVEFORMATEX& format) {
+  return Takes(input, format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
 }
 
 MMRESULT TVirtualBackend::Open(bool input, size_t /*index*/, uint32_t deviceId,
                                const WAVEFORMATEX& format, const TWaveNotify& notify,
                                std::shared_ptr<TWaveStream>& stream) {
-  if (!IsSupportedPcmFormat(format)) return WAVERR_BADFORMAT;
+  if (!Takes(input, format)) return WAVERR_BADFORMAT;
   const double speed = VirtualSpeed();
   std::shared_ptr<TWaveStream> result;
   if (input) {

@@ -1,7 +1,9 @@
 // The built-in virtual devices, listed after the sound cards so that a machine without sound
 // hardware still monitors, records and plays:
 // - "Virtual output" consumes blocks at the real-time pace of their format and, when the
-//   environment variable NEEDLEREC_VIRTUAL_OUTPUT names a file, appends the PCM it played to it.
+//   environment variable NEEDLEREC_VIRTUAL_OUTPUT names a file, appends the samples it played
+//   to it. It takes every sample format an ALSA device may take (24- and 32-bit PCM, float,
+//   A-law, mu-law, plain or extensible).
 // - "Virtual input" produces a stereo test programme at real-time pace (left and right differ
 //   and their levels change over a few seconds), or, when NEEDLEREC_VIRTUAL_INPUT names a PCM
 //   WAVE file, that file's samples, converted to the requested format and looped.

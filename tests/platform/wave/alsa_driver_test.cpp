@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <thread>
 
@@ -62,6 +63,11 @@ class AlsaFileDevices : public ::testing::Test {
         Dir.File("rec.raw") +
         "\"\n"
         "  format raw\n"
+        "}\n"
+        // Integer samples only: the linear plugin converts them to its slave's 16 bits.
+        "pcm.nr_int {\n"
+        "  type linear\n"
+        "  slave { pcm { type null } format S16_LE }\n"
         "}\n";
     WriteFile(Dir.File("asound.conf"), std::vector<char>(config.begin(), config.end()));
     // Longer than any recording: past its end the plugin repeats the last period.
@@ -71,7 +77,7 @@ class AlsaFileDevices : public ::testing::Test {
     WriteFile(Dir.File("rec.raw"), Input);
 
     FConfig.emplace("ALSA_CONFIG_PATH", Dir.File("asound.conf"));
-    FNames.emplace("NEEDLEREC_ALSA_DEVICES", "nr_play|nr_rec|nr_missing");
+    FNames.emplace("NEEDLEREC_ALSA_DEVICES", "nr_play|nr_rec|nr_missing|nr_int");
     RescanWaveDevices();
     OutId = FindDevice(false, "nr_play");
     InId = FindDevice(true, "nr_rec");
@@ -193,9 +199,87 @@ TEST_F(AlsaFileDevices, ADeviceMissingFromTheConfigurationFailsWithAResultCode) 
       MMSYSERR_NODRIVER);
   EXPECT_EQ(handle, nullptr);
   EXPECT_TRUE(Rec.Messages().empty());
-  // A format the device cannot take is refused before ALSA is asked.
-  const WAVEFORMATEX wide = Pcm(44100, 24, 2);
-  EXPECT_EQ(waveOutOpen(nullptr, OutId, &wide, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+  // A format no device can take is refused before ALSA is asked.
+  const WAVEFORMATEX odd = Pcm(44100, 12, 2);
+  EXPECT_EQ(waveOutOpen(nullptr, OutId, &odd, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+}
+
+// A format record of another sample format, plain or extensible.
+struct TWideFormat {
+  const char* Name;
+  uint16_t Tag;
+  uint16_t Bits;
+  uint16_t Channels;
+  uint16_t ValidBits;  // extensible only
+  GUID SubFormat;      // extensible only
+  bool IntegerSamples;
+
+  WAVEFORMATEXTENSIBLE Record() const {
+    WAVEFORMATEXTENSIBLE record{};
+    record.Format = Pcm(44100, Bits, Channels);
+    record.Format.wFormatTag = Tag;
+    if (Tag == WAVEFORMATEXTENSIBLE::kFormatTag) {
+      record.Format.cbSize = WAVEFORMATEXTENSIBLE::kExtraBytes;
+      record.Samples.wValidBitsPerSample = ValidBits;
+      record.dwChannelMask = Channels == 2 ? 3 : 4;
+      record.SubFormat = SubFormat;
+    }
+    return record;
+  }
+};
+
+TEST_F(AlsaFileDevices, WiderFormatsPlayByteForByteWhereTheDeviceTakesThemAndAreRefusedElsewhere) {
+  constexpr uint16_t kExt = WAVEFORMATEXTENSIBLE::kFormatTag;
+  const GUID none{};
+  const TWideFormat formats[] = {
+      {"24-bit", WAVE_FORMAT_PCM, 24, 2, 0, none, true},
+      {"32-bit", WAVE_FORMAT_PCM, 32, 1, 0, none, true},
+      {"float", WAVE_FORMAT_IEEE_FLOAT, 32, 2, 0, none, false},
+      {"double", WAVE_FORMAT_IEEE_FLOAT, 64, 2, 0, none, false},
+      {"A-law", WAVE_FORMAT_ALAW, 8, 1, 0, none, false},
+      {"mu-law", WAVE_FORMAT_MULAW, 8, 2, 0, none, false},
+      {"extensible 20 of 24 bits", kExt, 24, 2, 20, KSDATAFORMAT_SUBTYPE_PCM, true},
+      {"extensible float", kExt, 32, 2, 32, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, false},
+  };
+  const int integerOnly = FindDevice(false, "nr_int");
+  ASSERT_EQ(integerOnly, 3);
+  for (const TWideFormat& wide : formats) {
+    SCOPED_TRACE(wide.Name);
+    const WAVEFORMATEXTENSIBLE record = wide.Record();
+    const WAVEFORMATEX* format = &record.Format;
+    std::remove(Dir.File("play.raw").c_str());
+
+    // Three blocks of whole frames in every one of these formats.
+    TBlocks blocks(3, 4800);
+    FillPattern(blocks);
+    TRecorder rec;
+    HWAVEOUT handle = nullptr;
+    ASSERT_EQ(waveOutOpen(nullptr, OutId, format, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    ASSERT_EQ(
+        waveOutOpen(&handle, OutId, format, rec.Function(), rec.Instance(), CALLBACK_FUNCTION),
+        MMSYSERR_NOERROR);
+    for (size_t i = 0; i < blocks.Size(); ++i) {
+      ASSERT_EQ(waveOutPrepareHeader(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+      ASSERT_EQ(waveOutWrite(handle, blocks[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_TRUE(rec.WaitFor(WOM_DONE, blocks.Size()));
+    EXPECT_EQ(Position(handle, TIME_SAMPLES), 3 * 4800u / format->nBlockAlign);
+    ASSERT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(ReadFile(Dir.File("play.raw")), blocks.Concatenated());
+
+    // A device without this sample format refuses it, asked or opened, and sends nothing.
+    const MMRESULT expected = wide.IntegerSamples ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+    EXPECT_EQ(waveOutOpen(nullptr, integerOnly, format, 0, 0, WAVE_FORMAT_QUERY), expected);
+    TRecorder refused;
+    handle = nullptr;
+    EXPECT_EQ(waveOutOpen(&handle, integerOnly, format, refused.Function(), refused.Instance(),
+                          CALLBACK_FUNCTION),
+              expected);
+    if (handle != nullptr) {
+      EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(refused.Count(WOM_OPEN), wide.IntegerSamples ? 1u : 0u);
+  }
 }
 
 }  // namespace

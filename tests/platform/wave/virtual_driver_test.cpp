@@ -104,33 +104,54 @@ TEST_F(VirtualDevices, AlsaDevicesComeFirstAndTheMapperIsTheFirstDevice) {
 }
 
 TEST_F(VirtualDevices, FormatQueryOnlyAnswers) {
+  // The output takes the wider sample formats too; the input produces 8 or 16 bits.
   struct TCase {
     WAVEFORMATEX Format;
-    MMRESULT Expected;
+    MMRESULT ExpectedOut;
+    MMRESULT ExpectedIn;
   };
-  WAVEFORMATEX notPcm = Pcm(44100, 16, 2);
-  notPcm.wFormatTag = 3;
+  constexpr MMRESULT ok = MMSYSERR_NOERROR;
+  constexpr MMRESULT bad = WAVERR_BADFORMAT;
+  WAVEFORMATEX halfFloat = Pcm(44100, 16, 2);
+  halfFloat.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
   WAVEFORMATEX badAlign = Pcm(44100, 16, 2);
   badAlign.nBlockAlign = 2;
+  WAVEFORMATEX floats = Pcm(48000, 32, 2);
+  floats.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+  WAVEFORMATEX alaw = Pcm(8000, 8, 1);
+  alaw.wFormatTag = WAVE_FORMAT_ALAW;
   const TCase cases[] = {
-      {Pcm(44100, 16, 2), MMSYSERR_NOERROR},  {Pcm(4000, 8, 1), MMSYSERR_NOERROR},
-      {Pcm(100000, 16, 4), MMSYSERR_NOERROR}, {Pcm(3999, 16, 2), WAVERR_BADFORMAT},
-      {Pcm(100001, 16, 2), WAVERR_BADFORMAT}, {Pcm(44100, 24, 2), WAVERR_BADFORMAT},
-      {Pcm(44100, 16, 3), WAVERR_BADFORMAT},  {notPcm, WAVERR_BADFORMAT},
-      {badAlign, WAVERR_BADFORMAT},
+      {Pcm(44100, 16, 2), ok, ok},
+      {Pcm(4000, 8, 1), ok, ok},
+      {Pcm(100000, 16, 4), ok, ok},
+      {Pcm(3999, 16, 2), bad, bad},
+      {Pcm(100001, 16, 2), bad, bad},
+      {Pcm(44100, 24, 2), ok, bad},
+      {Pcm(44100, 12, 2), bad, bad},
+      {Pcm(44100, 16, 3), bad, bad},
+      {halfFloat, bad, bad},
+      {badAlign, bad, bad},
+      {floats, ok, bad},
+      {alaw, ok, bad},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.Format.nSamplesPerSec << " Hz, " << c.Format.wBitsPerSample
-                                    << " bits, " << c.Format.nChannels << " channels");
+    SCOPED_TRACE(testing::Message()
+                 << c.Format.wFormatTag << ": " << c.Format.nSamplesPerSec << " Hz, "
+                 << c.Format.wBitsPerSample << " bits, " << c.Format.nChannels << " channels");
     EXPECT_EQ(waveOutOpen(nullptr, OutId, &c.Format, Rec.Function(), Rec.Instance(),
                           CALLBACK_FUNCTION | WAVE_FORMAT_QUERY),
-              c.Expected);
+              c.ExpectedOut);
     EXPECT_EQ(waveInOpen(nullptr, InId, &c.Format, Rec.Function(), Rec.Instance(),
                          CALLBACK_FUNCTION | WAVE_FORMAT_QUERY),
-              c.Expected);
-    if (c.Expected != MMSYSERR_NOERROR) {
+              c.ExpectedIn);
+    if (c.ExpectedOut != MMSYSERR_NOERROR) {
       HWAVEOUT handle = nullptr;
-      EXPECT_EQ(waveOutOpen(&handle, OutId, &c.Format, 0, 0, CALLBACK_NULL), c.Expected);
+      EXPECT_EQ(waveOutOpen(&handle, OutId, &c.Format, 0, 0, CALLBACK_NULL), c.ExpectedOut);
+      EXPECT_EQ(handle, nullptr);
+    }
+    if (c.ExpectedIn != MMSYSERR_NOERROR) {
+      HWAVEIN handle = nullptr;
+      EXPECT_EQ(waveInOpen(&handle, InId, &c.Format, 0, 0, CALLBACK_NULL), c.ExpectedIn);
       EXPECT_EQ(handle, nullptr);
     }
   }
