@@ -345,6 +345,35 @@ TEST(SpectrumView, BarsLightTheirSpotsAndKeepThePeak) {
   EXPECT_TRUE(between == Rgb(clTeal) || between == Rgb(clBlack));
 }
 
+TEST(SpectrumView, ScalesNarrowTheDrawingAreaAndTheGridLiesUnderTheColumns) {
+  TScope scope;
+  TMMSpectrum& s = scope.Spectrum;
+  s.SetBounds(0, 0, 256, 150);  // with the default bevel of 1
+  s.SetKind(skLines);
+  s.SetLogAmp(true);
+  s.SetLogFreq(true);
+  s.SetDrawAmpScale(true);
+  s.SetDrawFreqScale(true);
+  s.SetDrawGrid(true);
+  WAVEFORMATEX format{};
+  BuildPCMFormat(&format, 16, 1, 8000);
+  s.SetPWaveFormat(&format);
+  s.SetFFTLength(512);
+  scope.Show();
+  EXPECT_EQ(s.DrawArea(), Rect(1 + 32, 1, 255 - 32, 149 - 40));
+  EXPECT_EQ(s.GetColumns().size(), size_t(256 - 2 - 64));
+  const std::vector<int16_t> block = Sine(1000, 16384);
+  s.RefreshPCMData(block.data());
+  const QImage picture = s.Picture();
+  picture.save(
+      QString::fromStdString((fs::path(NEEDLEREC_ARTEFACTS) / "spectrum-scales.png").string()));
+  // The grid's first dot in the area's top row, a tenth of the width in; the scales beside it.
+  const TRect area = s.DrawArea();
+  EXPECT_EQ(picture.pixel(area.Left + area.Width() / 10, area.Top), Rgb(clGray));
+  EXPECT_EQ(picture.pixel(area.Right - 5, area.Bottom + 30), Rgb(clBtnFace));
+  EXPECT_FALSE(PixelsOf(picture, clBlack, Rect(0, area.Bottom, 256, 149)).empty());  // labels
+}
+
 TEST(SpectrumView, TheWaterfallMovesDownOneRowPerBlock) {
   TScope scope;
   MakeAnalyser(scope.Spectrum, skScroll);
