@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "instruments/core/meter_law.h"
@@ -377,6 +379,37 @@ TEST(Acm, OnlyTheSuggestedDestinationOpensAndMisuseAnswersWithCodes) {
   EXPECT_EQ(acmStreamPrepareHeader(handle, &h, 0), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(acmStreamClose(handle, 0), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(acmStreamClose(nullptr, 0), MMSYSERR_INVALHANDLE);
+}
+
+TEST(Acm, AStreamClosedWhileAnotherThreadConvertsEndsThatThreadsCallsCleanly) {
+  const TFormat source = Plain(WAVE_FORMAT_PCM, 24, 2);
+  WAVEFORMATEX pcm{};
+  ASSERT_EQ(acmFormatSuggest(nullptr, source.Get(), &pcm, sizeof pcm, 0), MMSYSERR_NOERROR);
+  HACMSTREAM handle = nullptr;
+  ASSERT_EQ(acmStreamOpen(&handle, nullptr, source.Get(), &pcm, nullptr, 0, 0, 0),
+            MMSYSERR_NOERROR);
+  std::vector<uint8_t> in(6 * 4096, 0x11);
+  std::vector<uint8_t> out(4 * 4096);
+  ACMSTREAMHEADER h{};
+  h.cbStruct = sizeof h;
+  h.pbSrc = in.data();
+  h.cbSrcLength = uint32_t(in.size());
+  h.pbDst = out.data();
+  h.cbDstLength = uint32_t(out.size());
+  ASSERT_EQ(acmStreamPrepareHeader(handle, &h, 0), MMSYSERR_NOERROR);
+
+  // The converting thread runs until its handle is gone; the close comes after it has
+  // converted at least once, at whatever point of a conversion that is.
+  std::atomic<int> converted{0};
+  MMRESULT last = MMSYSERR_NOERROR;
+  std::thread converter([&] {
+    while ((last = acmStreamConvert(handle, &h, 0)) == MMSYSERR_NOERROR) ++converted;
+  });
+  while (converted.load() == 0) std::this_thread::yield();
+  EXPECT_EQ(acmStreamClose(handle, 0), MMSYSERR_NOERROR);
+  converter.join();
+  EXPECT_EQ(last, MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(out[0], 0x11);
 }
 
 // The classic G.711 compression of a 16-bit sample to A-law, independent of the expansion
