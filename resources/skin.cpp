@@ -33,6 +33,25 @@ NR_EMBED(nr_skin_face_blue, "MeterFaceBlue.dib")
 NR_EMBED(nr_skin_face_orange, "MeterFaceOrange.dib")
 NR_EMBED(nr_skin_face_yellow, "MeterFaceYellow.dib")
 
+// The digit and sign strips of one LED size.
+#define NR_EMBED_LED(size)                            \
+  NR_EMBED(nr_led_digits_##size, "LCD_" #size ".dib") \
+  NR_EMBED(nr_led_signs_##size, "LCDS_" #size ".dib")
+
+NR_EMBED_LED(06X07)
+NR_EMBED_LED(07X11)
+NR_EMBED_LED(08X13)
+NR_EMBED_LED(11X19)
+NR_EMBED_LED(13X20)
+NR_EMBED_LED(13X21)
+NR_EMBED_LED(15X24)
+NR_EMBED_LED(15X25)
+NR_EMBED_LED(17X29)
+NR_EMBED_LED(18X25)
+NR_EMBED_LED(19X33)
+NR_EMBED_LED(21X37)
+NR_EMBED_LED(23X41)
+
 namespace {
 
 std::span<const uint8_t> Span(const uint8_t* begin, const uint8_t* end) {
@@ -66,4 +85,19 @@ std::span<const TSkinImage> SkinMeterFaces() {
       {"MeterFaceYellow", Span(nr_skin_face_yellow, nr_skin_face_yellow_end)},
   };
   return faces;
+}
+
+std::span<const TSkinImage> SkinLEDStrips() {
+#define NR_LED_ENTRIES(size)                                                \
+  {"LCD_" #size, Span(nr_led_digits_##size, nr_led_digits_##size##_end)}, { \
+    "LCDS_" #size, Span(nr_led_signs_##size, nr_led_signs_##size##_end)     \
+  }
+  static const TSkinImage strips[] = {
+      NR_LED_ENTRIES(06X07), NR_LED_ENTRIES(07X11), NR_LED_ENTRIES(08X13), NR_LED_ENTRIES(11X19),
+      NR_LED_ENTRIES(13X20), NR_LED_ENTRIES(13X21), NR_LED_ENTRIES(15X24), NR_LED_ENTRIES(15X25),
+      NR_LED_ENTRIES(17X29), NR_LED_ENTRIES(18X25), NR_LED_ENTRIES(19X33), NR_LED_ENTRIES(21X37),
+      NR_LED_ENTRIES(23X41),
+  };
+#undef NR_LED_ENTRIES
+  return strips;
 }

@@ -21,3 +21,9 @@ std::span<const uint8_t> SkinPicture();
 // The three 190 x 110 needle meter faces, by index: 0 blue, 1 orange, 2 yellow. They carry no
 // scale: the meter draws it.
 std::span<const TSkinImage> SkinMeterFaces();
+
+// The LED read-outs' glyph strips of the thirteen digit sizes, by resource name: "LCD_13X21"
+// holds 11 digit cells (all unlit, then 0 to 9), "LCDS_13X21" 4 sign cells (all unlit, period,
+// colon, minus). Only three colours occur: black background, silver unlit segments (every other
+// pixel) and white lit segments.
+std::span<const TSkinImage> SkinLEDStrips();

@@ -1,8 +1,8 @@
 // Draws the main window's skin: the 700 x 450 panel, the three lamp strips, the four transport
-// button strips, the small emblem picture and the three 190 x 110 meter faces (blue, orange and
-// yellow), and writes each in the stored image form (width
-// and height as 16-bit little-endian numbers, then blue, green, red, alpha bytes per pixel,
-// bottom row first).
+// button strips, the small emblem picture, the three 190 x 110 meter faces (blue, orange and
+// yellow) and the LED read-outs' glyph strips of all thirteen digit sizes, and writes each in
+// the stored image form (width and height as 16-bit little-endian numbers, then blue, green,
+// red, alpha bytes per pixel, bottom row first).
 //
 //   skin_generator OUTPUT_FOLDER [--png]
 //
@@ -23,6 +23,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +31,8 @@
 #include <numbers>
 #include <string>
 #include <vector>
+
+#include "instruments/core/led_law.h"
 
 namespace {
 
@@ -691,6 +694,161 @@ QImage MeterFace(const QColor& paper, const QColor& tint, uint32_t seed) {
   return image;
 }
 
+// ------------------------------------------------------------------ LED glyph strips
+
+// The three colours of a glyph strip; the read-outs recolour them when they load a strip.
+const QRgb kLEDBackground = qRgb(0, 0, 0);
+const QRgb kLEDUnlit = qRgb(192, 192, 192);
+const QRgb kLEDLit = qRgb(255, 255, 255);
+
+// A convex polygon in pixel-edge coordinates; a pixel belongs to it when its centre does.
+using Polygon = std::vector<QPointF>;
+
+bool Inside(const Polygon& polygon, QPointF p) {
+  // The points are in clockwise order on the screen: the centre lies right of every edge.
+  for (size_t i = 0; i < polygon.size(); ++i) {
+    const QPointF a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+    const double cross = (b.x() - a.x()) * (p.y() - a.y()) - (b.y() - a.y()) * (p.x() - a.x());
+    if (cross < -1e-9) return false;
+  }
+  return true;
+}
+
+// The seven segments of a cell, a to g (top, upper right, lower right, bottom, lower left,
+// upper left, middle), each as the pixels it covers.
+struct Segments {
+  std::array<std::vector<QPoint>, 7> pixels;
+  QRect box;      // the glyph inside the cell's margins
+  int thickness;  // of a segment
+  int middleTop;  // first row of the middle segment
+};
+
+Segments SevenSegments(int width, int height) {
+  Segments s;
+  const int margin = width >= 9 ? 1 : 0;
+  const int t = std::max(1, int(std::lround(width / 5.0)));
+  s.box = QRect(margin, margin, width - 2 * margin, height - 2 * margin);
+  s.thickness = t;
+  const int x0 = s.box.left(), x1 = s.box.right() + 1;
+  const int y0 = s.box.top(), y1 = s.box.bottom() + 1;
+  const int ym = y0 + (s.box.height() - t) / 2;
+  s.middleTop = ym;
+  auto fill = [&](int seg, const Polygon& polygon) {
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        if (Inside(polygon, QPointF(x + 0.5, y + 0.5))) s.pixels[size_t(seg)].push_back({x, y});
+  };
+  if (t == 1) {
+    // One pixel thin: plain bars that leave the corners free, the way small displays look.
+    auto bar = [&](int seg, int left, int top, int right, int bottom) {
+      fill(seg, {{double(left), double(top)},
+                 {double(right), double(top)},
+                 {double(right), double(bottom)},
+                 {double(left), double(bottom)}});
+    };
+    bar(0, x0 + 1, y0, x1 - 1, y0 + 1);
+    bar(1, x1 - 1, y0 + 1, x1, ym);
+    bar(2, x1 - 1, ym + 1, x1, y1 - 1);
+    bar(3, x0 + 1, y1 - 1, x1 - 1, y1);
+    bar(4, x0, ym + 1, x0 + 1, y1 - 1);
+    bar(5, x0, y0 + 1, x0 + 1, ym);
+    bar(6, x0 + 1, ym, x1 - 1, ym + 1);
+    return s;
+  }
+  // Thicker segments have pointed ends and a narrow gap where they meet.
+  const double h = t / 2.0;
+  const double gap = t >= 3 ? 0.8 : 0.5;
+  auto across = [&](int seg, double xa, double xb, double yc) {
+    fill(seg, {{xa + gap, yc},
+               {xa + gap + h, yc - h},
+               {xb - gap - h, yc - h},
+               {xb - gap, yc},
+               {xb - gap - h, yc + h},
+               {xa + gap + h, yc + h}});
+  };
+  auto down = [&](int seg, double xc, double ya, double yb) {
+    fill(seg, {{xc, ya + gap},
+               {xc + h, ya + gap + h},
+               {xc + h, yb - gap - h},
+               {xc, yb - gap},
+               {xc - h, yb - gap - h},
+               {xc - h, ya + gap + h}});
+  };
+  const double left = x0 + h, right = x1 - h;
+  const double top = y0 + h, middle = ym + h, bottom = y1 - h;
+  across(0, left, right, top);
+  down(1, right, top, middle);
+  down(2, right, middle, bottom);
+  across(3, left, right, bottom);
+  down(4, left, middle, bottom);
+  down(5, left, top, middle);
+  across(6, left, right, middle);
+  return s;
+}
+
+// Which segments light for 0 to 9 (bit 0 = a ... bit 6 = g).
+constexpr std::array<int, 10> kDigitSegments = {0x3F, 0x06, 0x5B, 0x4F, 0x66,
+                                                0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+
+// A strip of cells of width x height: every cell shows the seven segments unlit, as a checker
+// of every other pixel, and lit(cell, image, origin) lights what that cell shows.
+template <typename Lit>
+QImage LEDCells(int width, int height, int cells, const Segments& s, Lit lit) {
+  QImage image(width * cells, height, QImage::Format_RGB32);
+  image.fill(kLEDBackground);
+  for (int cell = 0; cell < cells; ++cell) {
+    const int ox = cell * width;
+    for (const auto& segment : s.pixels)
+      for (QPoint p : segment)
+        if ((p.x() + p.y()) % 2 == 0) image.setPixel(ox + p.x(), p.y(), kLEDUnlit);
+    lit(cell, image, ox);
+  }
+  return image;
+}
+
+// The digit strip of a size: all unlit, then 0 to 9.
+QImage LEDDigitStrip(int width, int height) {
+  const Segments s = SevenSegments(width, height);
+  return LEDCells(width, height, 11, s, [&](int cell, QImage& image, int ox) {
+    if (cell == 0) return;
+    for (int seg = 0; seg < 7; ++seg)
+      if (kDigitSegments[size_t(cell - 1)] & (1 << seg))
+        for (QPoint p : s.pixels[size_t(seg)]) image.setPixel(ox + p.x(), p.y(), kLEDLit);
+  });
+}
+
+// The sign strip of a size: all unlit, a period low in the middle, a colon, a minus.
+QImage LEDSignStrip(int width, int height) {
+  const Segments s = SevenSegments(width, height);
+  const int t = s.thickness;
+  const int dotLeft = s.box.left() + (s.box.width() - t) / 2;
+  auto dot = [&](QImage& image, int ox, int top) {
+    for (int y = top; y < top + t; ++y)
+      for (int x = dotLeft; x < dotLeft + t; ++x) image.setPixel(ox + x, y, kLEDLit);
+  };
+  // The colon's dots sit half-way between the middle segment and the top and bottom ones.
+  const int upperFirst = s.box.top() + t, upperEnd = s.middleTop;
+  const int lowerFirst = s.middleTop + t, lowerEnd = s.box.bottom() + 1 - t;
+  const int upper = upperFirst + (upperEnd - upperFirst - t) / 2;
+  const int lower = lowerFirst + (lowerEnd - lowerFirst - t + 1) / 2;
+  return LEDCells(width, height, 4, s, [&](int cell, QImage& image, int ox) {
+    switch (cell) {
+      case 1:
+        dot(image, ox, s.box.bottom() + 1 - t);
+        break;
+      case 2:
+        dot(image, ox, upper);
+        dot(image, ox, lower);
+        break;
+      case 3:
+        for (QPoint p : s.pixels[6]) image.setPixel(ox + p.x(), p.y(), kLEDLit);
+        break;
+      default:
+        break;
+    }
+  });
+}
+
 // ------------------------------------------------------------------ output
 
 bool WriteStored(const QImage& source, const QString& path) {
@@ -776,6 +934,24 @@ int Generate(int argc, char** argv) {
     if (!WriteStored(entry.image, base + ".dib") || (png && !entry.image.save(base + ".png"))) {
       std::fprintf(stderr, "skin_generator: cannot write %s\n", qPrintable(base));
       return 1;
+    }
+  }
+
+  // The LED glyph strips of every digit size: 11 digit cells and 4 sign cells each.
+  for (const TMMLEDStrip& strip : kLEDStrips) {
+    const struct {
+      const char* name;
+      QImage image;
+    } strips[] = {
+        {strip.DigitName, LEDDigitStrip(strip.CellWidth, strip.CellHeight)},
+        {strip.SignName, LEDSignStrip(strip.CellWidth, strip.CellHeight)},
+    };
+    for (const auto& entry : strips) {
+      const QString base = folder + "/" + entry.name;
+      if (!WriteStored(entry.image, base + ".dib") || (png && !entry.image.save(base + ".png"))) {
+        std::fprintf(stderr, "skin_generator: cannot write %s\n", qPrintable(base));
+        return 1;
+      }
     }
   }
   return 0;
