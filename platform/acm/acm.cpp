@@ -125,7 +125,8 @@ bool IsSuggestion(const WAVEFORMATEX& source, const WAVEFORMATEX& destination) {
 
 }  // namespace
 
-// An open conversion. Its fields after construction are guarded by Lock.
+// An open conversion: its encoding and frame sizes are fixed when it opens; the list of
+// prepared headers is guarded by Lock.
 struct TAcmStream {
   TAcmStream(TSampleEncoding encoding, uint16_t channels)
       : Encoding(encoding),
