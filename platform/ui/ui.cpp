@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 #include "platform/mainloop/main_loop.h"
 
@@ -59,6 +60,7 @@ class TQtDialogs : public TDialogs {
 std::mutex gDialogsLock;
 std::shared_ptr<TDialogs> gDialogs;
 QPointer<QWidget> gReportWindow;
+std::function<void()> gBeepHandler;  // main thread
 
 // The platform's texts use LF + CR between lines; a message box wants plain line feeds.
 std::string Displayable(std::string text) {
@@ -139,6 +141,17 @@ TDialogs& Dialogs() {
 void SetDialogs(std::shared_ptr<TDialogs> dialogs) {
   std::lock_guard guard(gDialogsLock);
   gDialogs = std::move(dialogs);
+}
+
+void Beep() {
+  if (gBeepHandler)
+    gBeepHandler();
+  else
+    QApplication::beep();
+}
+
+void SetBeepHandler(std::function<void()> handler) {
+  gBeepHandler = std::move(handler);
 }
 
 void SetReportWindow(QWidget* window) {

@@ -36,6 +36,12 @@ void InitWindowSystem();
 // The window the error report and message boxes appear over.
 void SetReportWindow(QWidget* window);
 
+// The system's default beep, as controls sound it for a key they refuse.
+void Beep();
+// Replaces what Beep does (tests count the beeps); none restores the system's beep. Main
+// thread only.
+void SetBeepHandler(std::function<void()> handler);
+
 // SIGTERM, SIGINT and SIGHUP close `window` the normal way (from Qt's event loop, not from the
 // signal handler), so a recording is finished and the settings are saved before the end. Open
 // modal dialogs and message boxes are ended first; further signals while the close runs are
