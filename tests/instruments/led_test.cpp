@@ -235,9 +235,14 @@ TEST(LEDReadOut, TimeReadOutShowsAPositionAsHoursMinutesSecondsAndMilliseconds) 
 
 TEST(LEDReadOut, HourPanelClampsTenHoursToNineAndRunsOnFromZero) {
   TWindowTimeReadout readout;
+  readout.Form.grab();  // painted once: from now on a new value is drawn at once
   readout.Show(36'000'000);
   EXPECT_EQ(readout.Hour.GetValue(), 9);
   EXPECT_EQ(Cells(readout.Hour), (std::vector<int>{D(9)}));
+  const std::unique_ptr<TDIBSection> strip =
+      LoadLEDStrip(ltDigit, ls13x21, clBlack, kCream, kCream, false);
+  ASSERT_TRUE(strip);
+  EXPECT_EQ(readout.Hour.Digits()[0]->Picture(), strip->ToImage().copy(D(9) * 11, 0, 11, 21));
   EXPECT_EQ(Cells(readout.Min), (std::vector<int>{D(0), D(0)}));
   readout.Show(0);
   EXPECT_EQ(Cells(readout.Hour), (std::vector<int>{D(0)}));
