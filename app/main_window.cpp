@@ -16,12 +16,18 @@
 #include "controls/dib_image_container.h"
 #include "controls/dib_image_list.h"
 #include "instruments/bevel.h"
+#include "instruments/core/led_readout.h"
+#include "instruments/led_digit.h"
+#include "instruments/led_panel.h"
 #include "instruments/level_bar.h"
+#include "instruments/level_scale.h"
+#include "instruments/spectrum.h"
 #include "instruments/vu_meter.h"
 #include "platform/mainloop/main_loop.h"
 #include "platform/ui/ui.h"
 #include "resources/skin.h"
 #include "stream/connector.h"
+#include "stream/hi_timer.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
 #include "stream/wave_in.h"
@@ -30,6 +36,7 @@
 namespace {
 
 const char* const kCream = "#f2e6c4";
+const TColor kLEDCream = RGB(255, 251, 240);
 const char* const kWaveFilter = "Wave Files(*.wav)|*.wav";
 
 // A picture that reports a click with the left button.
@@ -101,7 +108,21 @@ void TfrmMain::CreateComponents() {
   PlayBuffer = new TMMRingBuffer(this);
   ConnectorOut = new TMMConnector(this);
   WaveOut = new TMMWaveOut(this);
+  // The timers go first: their handlers read the devices.
+  Timer1 = new TMMHiTimer(this);
+  PeakTimer = new TMMHiTimer(this);
   for (TComponent* c : Components()) c->BeginLoading();
+
+  for (TMMHiTimer* timer : {Timer1, PeakTimer}) {
+    timer->SetEnabled(false);
+    timer->SetCallBackMode(cmThread);
+  }
+  Timer1->SetName("Timer1");
+  Timer1->SetInterval(50);
+  Timer1->SetOnTimer([this](TObject* s) { Timer1Timer(s); });
+  PeakTimer->SetName("PeakTimer");
+  PeakTimer->SetInterval(500);
+  PeakTimer->SetOnTimer([this](TObject* s) { PeakTimerTimer(s); });
 
   WaveIn->SetName("WaveIn");
   WaveIn->SetOutput(ConnectorIN);
@@ -297,12 +318,76 @@ void TfrmMain::CreateInstruments() {
     l->adjustSize();
   }
 
+  MMLevelScale1 = new TMMLevelScale(nullptr, DIBImageContainer1);
+  MMLevelScale1->SetFont(TGdiFont{"Small Fonts", 8});
+  MMLevelScale1->Scale()->SetTickCount(11);
+  MMLevelScale1->Scale()->SetEnlargeEvery(5);
+  MMLevelScale1->Scale()->SetSize(7);
+  MMLevelScale1->Scale()->SetOrigin(soInner);
+  MMLevelScale1->Scale()->SetConnect(false);
+  MMLevelScale1->SetBounds(73, 252, MMLevelScale1->width(), MMLevelScale1->height());
+
+  MMSpectrum1 = new TMMSpectrum(nullptr, DIBImageContainer1);
+  MMSpectrum1->SetBounds(540, 37, 113, 113);
+  MMSpectrum1->SetColor(clTeal);
+  MMSpectrum1->SetSpectrumMode(smPhase);
+  MMSpectrum1->SetPhaseMode(pmStereo);
+  MMSpectrum1->SetFFTLength(1024);
+  MMSpectrum1->SetSampleRate(44100);
+  MMSpectrum1->SetMode(mStereo);
+  MMSpectrum1->SetBitLength(b16Bit);
+  MMSpectrum1->SetRangeFactorX(1.5);
+  MMSpectrum1->SetRangeFactorY(1.5);
+  MMSpectrum1->SetAxisColor(RGB(192, 220, 192));
+  MMSpectrum1->SetShowInfo(false);
+
   for (TMMConnector* c : {ConnectorIN, ConnectorOut}) {
     c->SetLevel1(MMLevel1);
     c->SetLevel2(MMLevel2);
     c->SetMeter1(MMMeter1);
     c->SetMeter2(MMMeter2);
+    c->SetSpectrum1(MMSpectrum1);
   }
+
+  // The read-outs: cream digits without their dark segments, on black.
+  auto panel = [this](int left, int top, int digits, TMMLEDSize size, int maxValue) {
+    auto* p = new TMMLEDPanel(nullptr, DIBImageContainer1);
+    p->Bevel()->SetBevelOuter(bvNone);
+    p->SetColor(clBlack);
+    p->SetNumDigits(digits);
+    p->SetDigitSize(size);
+    p->SetMinValue(0);
+    p->SetMaxValue(maxValue);
+    p->SetLEDColor(kLEDCream);
+    p->SetInactiveColor(kLEDCream);
+    p->SetDrawInactive(false);
+    p->SetBounds(left, top, 1, 1);
+    return p;
+  };
+  auto sign = [this](int left, int top, TMMLEDType type) {
+    auto* d = new TMMLEDDigit(nullptr, DIBImageContainer1);
+    d->SetDisplayType(type);
+    d->SetColor(clBlack);
+    d->SetInactiveColor(clBlack);
+    d->SetLEDColor(clWhite);
+    d->SetBounds(left, top, 1, 1);
+    return d;
+  };
+  LEDHour = panel(345, 248, 1, ls13x21, 9);
+  MMLEDDigit1 = sign(359, 248, ltColon);
+  LEDMin = panel(372, 248, 2, ls13x21, 59);
+  MMLEDDigit2 = sign(397, 248, ltColon);
+  LEDSec = panel(410, 248, 2, ls13x21, 59);
+  MMLEDDigit3 = sign(437, 248, ltPeriod);
+  LEDMSec = panel(448, 256, 3, ls08x13, 999);
+  MMLEDDigit4 = new TMMLEDDigit(nullptr, DIBImageContainer1);
+  MMLEDDigit4->SetDisplayType(ltMinus);
+  MMLEDDigit4->SetDigitSize(ls15x24);
+  MMLEDDigit4->SetColor(clBlack);
+  MMLEDDigit4->SetLEDColor(kLEDCream);
+  MMLEDDigit4->SetDrawInactive(false);
+  MMLEDDigit4->SetBounds(277, 245, 1, 1);
+  LEDPeak = panel(291, 245, 2, ls15x24, 100);
 
   for (int i = 0; i < 3; ++i) {
     auto* picture = new TClickablePicture(DIBImageContainer1, [this, i] { MeterFaceClick(i); });
@@ -313,6 +398,20 @@ void TfrmMain::CreateInstruments() {
     picture->setCursor(Qt::PointingHandCursor);
     MeterFacePct[i] = picture;
   }
+}
+
+void TfrmMain::Timer1Timer(TObject*) {
+  const int64_t position = Playing ? WaveOut->GetPosition() : WaveIn->GetPosition();
+  const TTimeReadout t = SplitPosition(int32_t(position));
+  LEDHour->SetValue(t.Hours);
+  LEDMin->SetValue(t.Minutes);
+  LEDSec->SetValue(t.Seconds);
+  LEDMSec->SetValue(t.Milliseconds);
+}
+
+void TfrmMain::PeakTimerTimer(TObject*) {
+  if (const auto db = PeakReadout(MMLevel1->GetPeakPercent(), MMLevel2->GetPeakPercent()))
+    LEDPeak->SetValue(*db);
 }
 
 void TfrmMain::MeterFaceClick(int index) {
@@ -397,7 +496,7 @@ void TfrmMain::btnMoniClick(TObject*) {
   btnMoni->SetDown(true);
   btnPlay->SetEnabled(false);
   btnRec->SetEnabled(false);
-  // (The four time read-outs are set to 0 here.)
+  for (TMMLEDPanel* p : {LEDHour, LEDMin, LEDSec, LEDMSec}) p->SetValue(0);
   Monitoring = true;
   RecFile->SetFileName("");
   StartDevice(WaveIn);
@@ -465,7 +564,9 @@ void TfrmMain::btnStopClick(TObject*) {
 }
 
 void TfrmMain::DeviceStart(TObject*) {
-  // (The read-out timers are switched on here.)
+  // The time runs for recording and playing, not for monitoring; the peak always.
+  if (RecBuffer->GetEnabled()) Timer1->SetEnabled(true);
+  PeakTimer->SetEnabled(true);
   btnSetting->setEnabled(false);
 }
 
@@ -499,7 +600,8 @@ void TfrmMain::ShowReportLater(const std::string& text) {
 }
 
 void TfrmMain::DeviceStop(TObject*) {
-  // (The read-out timers are switched off here.)
+  Timer1->SetEnabled(false);
+  PeakTimer->SetEnabled(false);
   const bool recorded = Recording;
   Playing = Recording = Monitoring = false;
   for (TDIBGlyphButton* lamp : {btnPlayLED, btnRecLED, btnMoniLED}) lamp->SetEnabled(false);
@@ -509,7 +611,7 @@ void TfrmMain::DeviceStop(TObject*) {
   }
   // (Both spin buttons are enabled here.)
   btnSetting->setEnabled(true);
-  // (The peak read-out is set to 0 here.)
+  LEDPeak->SetValue(0);
   PlayFile->SetFileName("");
   WaveIn->Close();
   WaveOut->Close();

@@ -14,8 +14,13 @@
 class QLabel;
 class QPushButton;
 class TMMConnector;
+class TMMHiTimer;
+class TMMLEDDigit;
+class TMMLEDPanel;
 class TMMLevel;
+class TMMLevelScale;
 class TMMMeter;
+class TMMSpectrum;
 class TDIBGlyphButton;
 class TDIBImageContainer;
 class TDIBImageList;
@@ -41,6 +46,8 @@ class TfrmMain : public QWidget, public TComponent {
   void btnSettingClick();
   void DeviceStart(TObject* Sender);
   void DeviceStop(TObject* Sender);
+  void Timer1Timer(TObject* Sender);
+  void PeakTimerTimer(TObject* Sender);
   // Both meters take the face that the picture `index` holds (0 blue, 1 orange, 2 yellow).
   void MeterFaceClick(int index);
 
@@ -64,6 +71,9 @@ class TfrmMain : public QWidget, public TComponent {
   // The taps of both chains: they show what passes on the instruments.
   TMMConnector* ConnectorIN;
   TMMConnector* ConnectorOut;
+  // The read-outs' timers: the elapsed time every 50 ms, the peak every 500 ms.
+  TMMHiTimer* Timer1;
+  TMMHiTimer* PeakTimer;
 
   // The controls.
   TDIBImageList* ImageList;
@@ -90,6 +100,18 @@ class TfrmMain : public QWidget, public TComponent {
   TMMMeter* MMMeter2;
   TMMLevel* MMLevel1;
   TMMLevel* MMLevel2;
+  TMMLevelScale* MMLevelScale1;
+  TMMSpectrum* MMSpectrum1;
+  // The elapsed time h:mm:ss.mmm, and the peak in dB under full scale behind a minus sign.
+  TMMLEDPanel* LEDHour;
+  TMMLEDPanel* LEDMin;
+  TMMLEDPanel* LEDSec;
+  TMMLEDPanel* LEDMSec;
+  TMMLEDDigit* MMLEDDigit1;
+  TMMLEDDigit* MMLEDDigit2;
+  TMMLEDDigit* MMLEDDigit3;
+  TMMLEDDigit* MMLEDDigit4;
+  TMMLEDPanel* LEDPeak;
   QLabel* Label1;
   QLabel* Label2;
   // The three face pictures beside METER FACE: blue, orange, yellow.
