@@ -17,8 +17,10 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cmath>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -28,6 +30,11 @@
 #include "controls/dib_glyph_button.h"
 #include "controls/dib_image_container.h"
 #include "controls/dib_image_list.h"
+#include "instruments/core/meter_law.h"
+#include "instruments/led_panel.h"
+#include "instruments/level_bar.h"
+#include "instruments/spectrum.h"
+#include "instruments/vu_meter.h"
 #include "platform/mainloop/main_loop.h"
 #include "platform/ui/ui.h"
 #include "platform/wave/fake_driver.h"
@@ -139,9 +146,18 @@ class MainWindowTest : public ::testing::Test {
            !w.btnPlay->Down() && !w.btnRec->Down() && w.btnMoni->Enabled() &&
            w.btnPlay->Enabled() && w.btnRec->Enabled() && w.btnSetting->isEnabled();
   }
-  fs::path WriteWave(const std::string& name, double seconds) {
+  // A 44.1 kHz 16-bit stereo file; its samples from `sample` (frame, channel), else a byte
+  // pattern.
+  fs::path WriteWave(const std::string& name, double seconds,
+                     const std::function<int16_t(size_t, int)>& sample = nullptr) {
     std::string data(size_t(seconds * 44100) * 4, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 3);
+    if (sample)
+      for (size_t i = 0; i < data.size() / 2; ++i) {
+        const auto v = uint16_t(sample(i / 2, int(i % 2)));
+        data[2 * i] = char(v & 0xFF);
+        data[2 * i + 1] = char(v >> 8);
+      }
     std::string head = "RIFF";
     auto put32 = [&](uint32_t v) {
       for (int i = 0; i < 4; ++i) head.push_back(char(v >> (8 * i)));
@@ -489,6 +505,111 @@ TEST_F(MainWindowTest, TheRenderedWindowShowsTheSkinAndTheLitMonitorButton) {
       differing += monitoring.pixel(w.btnMoni->Left() + x, w.btnMoni->Top() + y) !=
                    glyph(4, 4, QPoint(x, y));
   EXPECT_EQ(differing, 0);
+  Click(w.btnStop);
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
+}
+
+// ------------------------------------------------------------------ instruments and read-outs
+
+// The region of a widget in a grab of the window.
+QImage Region(const QImage& window, const QWidget* w) {
+  return window.copy(QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size()));
+}
+
+TEST_F(MainWindowTest, MonitoringMovesEveryInstrumentAndTheTimeReadOutStaysAtZero) {
+  TfrmMain& w = Open();
+  Click(w.btnMoni);
+  ASSERT_TRUE(Pump([&] { return !w.btnSetting->isEnabled(); }));
+  Pump([] { return false; }, 1200);
+  const QImage first = w.grab().toImage();
+  Pump([] { return false; }, 1000);
+  const QImage second = w.grab().toImage();
+  for (const QWidget* instrument :
+       std::initializer_list<const QWidget*>{w.MMMeter1, w.MMMeter2, w.MMLevel1, w.MMLevel2,
+                                             w.MMSpectrum1})
+    EXPECT_NE(Region(first, instrument), Region(second, instrument))
+        << instrument->metaObject()->className() << " at " << instrument->x();
+  // The peak read-out runs while monitoring; the time read-out does not.
+  EXPECT_TRUE(Pump([&] { return w.LEDPeak->GetValue() > 0; }));
+  for (const TMMLEDPanel* p : {w.LEDHour, w.LEDMin, w.LEDSec, w.LEDMSec})
+    EXPECT_EQ(p->GetValue(), 0);
+  Click(w.btnStop);
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
+  EXPECT_EQ(w.LEDPeak->GetValue(), 0) << "the peak read-out returns to 0";
+}
+
+TEST_F(MainWindowTest, ThePeakReadOutShowsTheLargerPeakInDecibelsAndKeepsItWithoutOne) {
+  TfrmMain& w = Open();
+  struct Case {
+    int left, right, shows;
+  };
+  // Peaks in per cent of full scale, as the bars hold them (whole spots of about 0.5 dB).
+  for (const Case& c : {Case{50, 25, 6}, Case{25, 50, 6}, Case{100, 0, 0}, Case{0, 0, 0}}) {
+    SCOPED_TRACE(std::to_string(c.left) + " " + std::to_string(c.right));
+    w.LEDPeak->SetValue(33);
+    w.MMLevel1->ResetData();
+    w.MMLevel2->ResetData();
+    if (c.left) w.MMLevel1->SetValue(c.left);
+    if (c.right) w.MMLevel2->SetValue(c.right);
+    w.PeakTimerTimer(nullptr);
+    EXPECT_EQ(w.LEDPeak->GetValue(), c.left || c.right ? c.shows : 33);
+  }
+}
+
+TEST_F(MainWindowTest, TheFacePicturesSwitchBothMeters) {
+  TfrmMain& w = Open();
+  auto face = [](int index) {
+    TMemoryDIB dib;
+    dib.SetData(SkinMeterFaces()[size_t(index)].Data);
+    return dib.Image().convertToFormat(QImage::Format_RGB32);
+  };
+  EXPECT_EQ(w.MMMeter1->BackGroundDIB().convertToFormat(QImage::Format_RGB32), face(0));
+  for (int i : {1, 2, 0}) {
+    w.MeterFaceClick(i);
+    EXPECT_EQ(w.MMMeter1->BackGroundDIB().convertToFormat(QImage::Format_RGB32), face(i));
+    EXPECT_EQ(w.MMMeter2->BackGroundDIB().convertToFormat(QImage::Format_RGB32), face(i));
+  }
+}
+
+// A file whose sine peaks at the reference level: while it plays, both needles rest on 0 VU,
+// the time read-out runs, and the grab is kept for a person to look at.
+TEST_F(MainWindowTest, PlayingAKnownFileStandsTheNeedlesWhereTheLawPutsThem) {
+  const double peak = std::pow(10.0, -16.0 / 20.0) * 32767.0;
+  const fs::path file = WriteWave("sine.wav", 4.0, [&](size_t frame, int) {
+    return int16_t(std::lround(peak * std::sin(2 * 3.14159265358979 * 1000.0 * double(frame) /
+                                               44100.0)));
+  });
+  dialogs_->Answers.push_back(file.string());
+  TfrmMain& w = Open();
+  Click(w.btnPlay);
+  ASSERT_TRUE(w.Playing);
+  // The needle law reaches 99 % of its travel in about 1.5 s.
+  Pump([] { return false; }, 2500);
+  ASSERT_TRUE(w.Playing);
+  const double zeroVU = VUToAngle(0.0, w.MMMeter1->ScaleAngle());
+  EXPECT_NEAR(w.MMMeter1->NeedleAngle(), zeroVU, 0.02);
+  EXPECT_NEAR(w.MMMeter2->NeedleAngle(), zeroVU, 0.02);
+  EXPECT_GE(w.LEDSec->GetValue(), 1) << "the time read-out runs while playing";
+  EXPECT_EQ(w.LEDPeak->GetValue(), 16) << "the sine's peak in dB under full scale";
+  const fs::path artefacts = fs::path(NEEDLEREC_ARTEFACTS);
+  fs::create_directories(artefacts);
+  const QImage grab = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  grab.save(
+      QString::fromStdString((artefacts / "main-window-playing-sine-at-reference.png").string()));
+  // The same sound on both channels: the phase scope's points stand on its vertical axis.
+  const QImage scope = Region(grab, w.MMSpectrum1);
+  scope.scaled(scope.size() * 3).save(
+      QString::fromStdString((artefacts / "phase-scope-playing-sine.png").string()));
+  int points = 0, offAxis = 0;
+  // Inside the one-pixel bevel, whose light edges are white too.
+  for (int y = 1; y < scope.height() - 1; ++y)
+    for (int x = 1; x < scope.width() - 1; ++x)
+      if (scope.pixel(x, y) == qRgb(255, 255, 255)) {
+        ++points;
+        offAxis += std::abs(x - scope.width() / 2) > 1;
+      }
+  EXPECT_GT(points, 10);
+  EXPECT_EQ(offAxis, 0);
   Click(w.btnStop);
   EXPECT_TRUE(Pump([&] { return Idle(); }));
 }
