@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QLocale>
 #include <cmath>
@@ -227,6 +228,40 @@ TEST(FloatNumberEdit, LeavingTheBoxClampsAndReformatsWhatWasTyped) {
     QApplication::sendEvent(&edit, &out);
     EXPECT_EQ(edit.Text(), shown) << '"' << typed << '"';
   }
+}
+
+TEST(FloatNumberEdit, EnteringWithTheKeyboardSelectsTheText) {
+  TMMFloatNumberEdit edit(nullptr);
+  edit.SetText("-16.00");
+  edit.setCursorPosition(0);
+  QFocusEvent click(QEvent::FocusIn, Qt::MouseFocusReason);
+  QApplication::sendEvent(&edit, &click);
+  EXPECT_FALSE(edit.hasSelectedText());
+  QFocusEvent tab(QEvent::FocusIn, Qt::OtherFocusReason);
+  QApplication::sendEvent(&edit, &tab);
+  EXPECT_EQ(edit.selectedText(), "-16.00");
+
+  edit.deselect();
+  edit.SetAutoSelect(false);
+  QApplication::sendEvent(&edit, &tab);
+  EXPECT_FALSE(edit.hasSelectedText());
+}
+
+TEST(FloatNumberEdit, ReadOnlyRefusesPasteAndCut) {
+  QApplication::clipboard()->setText("5");
+  TMMFloatNumberEdit edit(nullptr);
+  edit.SetText("-16.00");
+  edit.setReadOnly(true);
+  edit.selectAll();
+  dibtest::Key(edit, Qt::Key_V, "\x16", Qt::ControlModifier);
+  dibtest::Key(edit, Qt::Key_X, "\x18", Qt::ControlModifier);
+  EXPECT_EQ(edit.Text(), "-16.00");
+  EXPECT_EQ(QApplication::clipboard()->text(), "5");
+
+  edit.setReadOnly(false);
+  edit.selectAll();
+  dibtest::Key(edit, Qt::Key_V, "\x16", Qt::ControlModifier);
+  EXPECT_EQ(edit.Text(), "5");
 }
 
 TEST(FloatNumberEdit, AlignmentPlacesTheText) {
