@@ -30,9 +30,6 @@ WAVEFORMATEX* CopyWaveFormat(const WAVEFORMATEX* format);
 void FreeWaveFormat(WAVEFORMATEX* format);
 void BuildPCMFormat(WAVEFORMATEX* format, int bits, int channels, uint32_t rate);
 
-// The tag of a format record whose 22 extra bytes give the valid bits, the speaker mask and
-// the subformat.
-constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
 // Plain PCM, or an extensible record that holds PCM of 8 or 16 bits with every bit valid
 // (the same samples in the same layout as plain PCM).
 bool IsPCMFormat(const WAVEFORMATEX* format);

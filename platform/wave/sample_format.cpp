@@ -76,7 +76,7 @@ TSampleEncoding SampleEncoding(const WAVEFORMATEX& format) {
     case WAVE_FORMAT_MULAW:
       encoding = format.wBitsPerSample == 8 ? seMuLaw : seNone;
       break;
-    case WAVEFORMATEXTENSIBLE::kFormatTag:
+    case WAVE_FORMAT_EXTENSIBLE:
       encoding = ExtensibleEncoding(format);
       break;
     default:

@@ -8,6 +8,9 @@ constexpr uint16_t WAVE_FORMAT_PCM = 1;
 constexpr uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;
 constexpr uint16_t WAVE_FORMAT_ALAW = 6;
 constexpr uint16_t WAVE_FORMAT_MULAW = 7;
+// The tag of a format record whose 22 extra bytes give the valid bits, the speaker mask and
+// the subformat (WAVEFORMATEXTENSIBLE).
+constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
 
 #pragma pack(push, 1)
 // Packed to its 18 stored bytes; `cbSize` bytes of format-specific data follow it in memory.
@@ -49,8 +52,6 @@ constexpr GUID KSDATAFORMAT_SUBTYPE_IEEE_FLOAT = {
 // A format record with cbSize >= 22 and these 22 bytes after it: the bits of each sample that
 // carry sound (the others are the low bits, zero), the speakers, and the sample format.
 struct WAVEFORMATEXTENSIBLE {
-  // Its wFormatTag.
-  static constexpr uint16_t kFormatTag = 0xFFFE;
   static constexpr uint16_t kExtraBytes = 22;
 
   WAVEFORMATEX Format;

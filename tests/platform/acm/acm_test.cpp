@@ -38,7 +38,7 @@ TFormat Plain(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t rate = 44
 
 TFormat Extensible(uint16_t bits, uint16_t valid, const GUID& sub, uint16_t channels) {
   WAVEFORMATEXTENSIBLE x{};
-  std::memcpy(&x.Format, Plain(WAVEFORMATEXTENSIBLE::kFormatTag, bits, channels).Get(),
+  std::memcpy(&x.Format, Plain(WAVE_FORMAT_EXTENSIBLE, bits, channels).Get(),
               sizeof(WAVEFORMATEX));
   x.Format.cbSize = WAVEFORMATEXTENSIBLE::kExtraBytes;
   x.Samples.wValidBitsPerSample = valid;

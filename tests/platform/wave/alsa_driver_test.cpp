@@ -218,7 +218,7 @@ struct TWideFormat {
     WAVEFORMATEXTENSIBLE record{};
     record.Format = Pcm(44100, Bits, Channels);
     record.Format.wFormatTag = Tag;
-    if (Tag == WAVEFORMATEXTENSIBLE::kFormatTag) {
+    if (Tag == WAVE_FORMAT_EXTENSIBLE) {
       record.Format.cbSize = WAVEFORMATEXTENSIBLE::kExtraBytes;
       record.Samples.wValidBitsPerSample = ValidBits;
       record.dwChannelMask = Channels == 2 ? 3 : 4;
@@ -229,7 +229,7 @@ struct TWideFormat {
 };
 
 TEST_F(AlsaFileDevices, WiderFormatsPlayByteForByteWhereTheDeviceTakesThemAndAreRefusedElsewhere) {
-  constexpr uint16_t kExt = WAVEFORMATEXTENSIBLE::kFormatTag;
+  constexpr uint16_t kExt = WAVE_FORMAT_EXTENSIBLE;
   const GUID none{};
   const TWideFormat formats[] = {
       {"24-bit", WAVE_FORMAT_PCM, 24, 2, 0, none, true},
