@@ -1,9 +1,11 @@
 #include "app/main_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -15,6 +17,9 @@
 #include "controls/dib_glyph_button.h"
 #include "controls/dib_image_container.h"
 #include "controls/dib_image_list.h"
+#include "controls/float_number_edit.h"
+#include "controls/slider.h"
+#include "controls/spin_button.h"
 #include "instruments/bevel.h"
 #include "instruments/core/led_readout.h"
 #include "instruments/led_digit.h"
@@ -389,6 +394,8 @@ void TfrmMain::CreateInstruments() {
   MMLEDDigit4->SetBounds(277, 245, 1, 1);
   LEDPeak = panel(291, 245, 2, ls15x24, 100);
 
+  CreateReferenceControls();
+
   for (int i = 0; i < 3; ++i) {
     auto* picture = new TClickablePicture(DIBImageContainer1, [this, i] { MeterFaceClick(i); });
     // The whole face; the 12 x 12 corner of it shows.
@@ -398,6 +405,99 @@ void TfrmMain::CreateInstruments() {
     picture->setCursor(Qt::PointingHandCursor);
     MeterFacePct[i] = picture;
   }
+}
+
+void TfrmMain::CreateReferenceControls() {
+  auto edit = [this](int top, TNotifyEvent onChange) {
+    auto* e = new TMMFloatNumberEdit(nullptr, DIBImageContainer1);
+    e->setGeometry(528, top, 50, 18);
+    e->setReadOnly(true);
+    e->setFrame(false);
+    e->SetMinValue(-30.0);
+    e->SetMaxValue(-10.0);
+    e->SetValue(-16.0);
+    e->OnChange = std::move(onChange);
+    return e;
+  };
+  auto spin = [this](int top, TMMFloatNumberEdit* focus, TNotifyEvent up, TNotifyEvent down) {
+    auto* s = new TSpinButton(nullptr, DIBImageContainer1);
+    s->setGeometry(579, top, 20, 17);
+    s->SetFocusControl(focus);
+    s->OnUpClick = std::move(up);
+    s->OnDownClick = std::move(down);
+    return s;
+  };
+  Label4 = AddLabel("Meter Ref Level (Lch)", 528, 245, "black");
+  editLRef = edit(260, [this](TObject* s) { editLRefChange(s); });
+  SpinL = spin(261, editLRef, [this](TObject* s) { SpinLUpClick(s); },
+               [this](TObject* s) { SpinLDownClick(s); });
+  Label5 = AddLabel("Meter Ref Level (Rch)", 528, 281, "black");
+  editRRef = edit(297, [this](TObject* s) { editRRefChange(s); });
+  SpinR = spin(298, editRRef, [this](TObject* s) { SpinRUpClick(s); },
+               [this](TObject* s) { SpinRDownClick(s); });
+  cbBoth = new QCheckBox(DIBImageContainer1);
+  cbBoth->setGeometry(532, 320, 13, 13);
+  cbBoth->setChecked(true);
+  Label3 = AddLabel("Both", 552, 320, "black");
+
+  MMSlider1 = new TMMSlider(nullptr, DIBImageContainer1);
+  MMSlider1->setGeometry(592, 312, 105, 21);
+  MMSlider1->SetMaxValue(20);
+  MMSlider1->SetPageSize(1);
+  MMSlider1->OnChange = [this](TObject* s) { MMSlider1Change(s); };
+  MMSlider1->hide();
+}
+
+void TfrmMain::RefChange(TMMFloatNumberEdit* edit, TMMMeter* meter, double& setting) {
+  // Rewriting the text comes back here once more and finds it unchanged.
+  edit->SetText(QLocale().toString(edit->Value(), 'f', 1).toStdString());
+  meter->SetRefLevel(edit->Value());
+  setting = edit->Value();
+}
+
+void TfrmMain::editLRefChange(TObject*) {
+  RefChange(editLRef, MMMeter1, Settings.LRefLevel);
+}
+
+void TfrmMain::editRRefChange(TObject*) {
+  RefChange(editRRef, MMMeter2, Settings.RRefLevel);
+}
+
+void TfrmMain::SpinClick(TMMFloatNumberEdit* clicked, TMMFloatNumberEdit* other, double step) {
+  if (!cbBoth->isChecked()) {
+    clicked->SetValue(clicked->Value() + step);
+    return;
+  }
+  // Both channels go to the clicked channel's level and step together; going down, the other
+  // edit steps first, as going up the clicked one does.
+  other->SetValue(clicked->Value());
+  TMMFloatNumberEdit* first = step > 0 ? clicked : other;
+  TMMFloatNumberEdit* second = step > 0 ? other : clicked;
+  first->SetValue(first->Value() + step);
+  second->SetValue(second->Value() + step);
+}
+
+void TfrmMain::SpinLUpClick(TObject*) {
+  SpinClick(editLRef, editRRef, 0.1);
+}
+
+void TfrmMain::SpinLDownClick(TObject*) {
+  SpinClick(editLRef, editRRef, -0.1);
+}
+
+void TfrmMain::SpinRUpClick(TObject*) {
+  SpinClick(editRRef, editLRef, 0.1);
+}
+
+void TfrmMain::SpinRDownClick(TObject*) {
+  SpinClick(editRRef, editLRef, -0.1);
+}
+
+void TfrmMain::MMSlider1Change(TObject*) {
+  const double zoom = MMSlider1->Position() * 0.1 + 1.0;
+  MMSpectrum1->SetRangeFactorX(zoom);
+  MMSpectrum1->SetRangeFactorY(zoom);
+  Settings.ScaleFactor = MMSlider1->Position();
 }
 
 void TfrmMain::Timer1Timer(TObject*) {
@@ -432,7 +532,9 @@ void TfrmMain::FormCreate() {
   if (Settings.LRefLevel < -30 || Settings.LRefLevel > -10) Settings.LRefLevel = -16.0;
   if (Settings.RRefLevel < -30 || Settings.RRefLevel > -10) Settings.RRefLevel = -16.0;
   WaveIn->SetSampleRate(Settings.SampleRate);
-  // (The reference levels and the phase scope zoom go to their controls here.)
+  editLRef->SetValue(Settings.LRefLevel);
+  editRRef->SetValue(Settings.RRefLevel);
+  MMSlider1->SetPosition(Settings.ScaleFactor);
   FillInputNames(InputNames);
   FillOutputNames(OutputNames);
   if (Settings.InputDev >= int32_t(InputNames.size())) Settings.InputDev = 0;
@@ -523,7 +625,8 @@ void TfrmMain::btnRecClick(TObject*) {
   Recording = true;
   btnMoni->SetEnabled(false);
   btnPlay->SetEnabled(false);
-  // (Both reference-level spin buttons are disabled here.)
+  SpinR->SetEnabled(false);
+  SpinL->SetEnabled(false);
   lblFileName->setText(QString::fromStdString(BaseName(*name)));
   lblFileName->adjustSize();
   lblSample->setText(QString::number(WaveIn->GetSampleRate()) + "Hz");
@@ -549,7 +652,8 @@ void TfrmMain::btnPlayClick(TObject*) {
   Playing = true;
   btnRec->SetEnabled(false);
   btnMoni->SetEnabled(false);
-  // (Both reference-level spin buttons are disabled here.)
+  SpinR->SetEnabled(false);
+  SpinL->SetEnabled(false);
   btnPlayLED->SetEnabled(true);
   btnPlay->SetDown(true);
   lblSample->setText(QString::number(PlayFile->GetWave()->GetSampleRate()) + "Hz");
@@ -609,7 +713,8 @@ void TfrmMain::DeviceStop(TObject*) {
     b->SetDown(false);
     b->SetEnabled(true);
   }
-  // (Both spin buttons are enabled here.)
+  SpinR->SetEnabled(true);
+  SpinL->SetEnabled(true);
   btnSetting->setEnabled(true);
   LEDPeak->SetValue(0);
   PlayFile->SetFileName("");

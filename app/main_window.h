@@ -11,8 +11,12 @@
 #include "app/settings.h"
 #include "platform/component/component.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
+class TMMFloatNumberEdit;
+class TMMSlider;
+class TSpinButton;
 class TMMConnector;
 class TMMHiTimer;
 class TMMLEDDigit;
@@ -48,6 +52,13 @@ class TfrmMain : public QWidget, public TComponent {
   void DeviceStop(TObject* Sender);
   void Timer1Timer(TObject* Sender);
   void PeakTimerTimer(TObject* Sender);
+  void editLRefChange(TObject* Sender);
+  void editRRefChange(TObject* Sender);
+  void SpinLUpClick(TObject* Sender);
+  void SpinLDownClick(TObject* Sender);
+  void SpinRUpClick(TObject* Sender);
+  void SpinRDownClick(TObject* Sender);
+  void MMSlider1Change(TObject* Sender);
   // Both meters take the face that the picture `index` holds (0 blue, 1 orange, 2 yellow).
   void MeterFaceClick(int index);
 
@@ -112,6 +123,17 @@ class TfrmMain : public QWidget, public TComponent {
   TMMLEDDigit* MMLEDDigit3;
   TMMLEDDigit* MMLEDDigit4;
   TMMLEDPanel* LEDPeak;
+  // The reference levels of the two meters, stepped by 0.1 dB, both at once with "Both".
+  QLabel* Label4;
+  TMMFloatNumberEdit* editLRef;
+  TSpinButton* SpinL;
+  QLabel* Label5;
+  TMMFloatNumberEdit* editRRef;
+  TSpinButton* SpinR;
+  QCheckBox* cbBoth;
+  QLabel* Label3;
+  // The phase scope's zoom; hidden, set from the settings only.
+  TMMSlider* MMSlider1;
   QLabel* Label1;
   QLabel* Label2;
   // The three face pictures beside METER FACE: blue, orange, yellow.
@@ -129,6 +151,11 @@ class TfrmMain : public QWidget, public TComponent {
   void CreateComponents();
   void CreateControls();
   void CreateInstruments();
+  void CreateReferenceControls();
+  // A reference-level edit's change: its text with one decimal, then the meter and the setting.
+  void RefChange(TMMFloatNumberEdit* edit, TMMMeter* meter, double& setting);
+  // A click on a spin button; `both` moves the other edit along from the clicked one's level.
+  void SpinClick(TMMFloatNumberEdit* clicked, TMMFloatNumberEdit* other, double step);
   QLabel* AddLabel(const char* text, int left, int top, const char* color);
   // Starts a device; when it fails, the window goes back to Idle and the error is reported.
   template <typename TDevice>

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFontInfo>
@@ -30,6 +31,9 @@
 #include "controls/dib_glyph_button.h"
 #include "controls/dib_image_container.h"
 #include "controls/dib_image_list.h"
+#include "controls/float_number_edit.h"
+#include "controls/slider.h"
+#include "controls/spin_button.h"
 #include "instruments/core/meter_law.h"
 #include "instruments/led_panel.h"
 #include "instruments/level_bar.h"
@@ -612,6 +616,81 @@ TEST_F(MainWindowTest, PlayingAKnownFileStandsTheNeedlesWhereTheLawPutsThem) {
   EXPECT_EQ(offAxis, 0);
   Click(w.btnStop);
   EXPECT_TRUE(Pump([&] { return Idle(); }));
+}
+
+TEST_F(MainWindowTest, TheReferenceLevelsStepAloneOrBothAndTheMetersAndSettingsFollow) {
+  TfrmMain& w = Open();
+  struct Case {
+    const char* name;
+    bool both;
+    double left, right;
+    void (TfrmMain::*click)(TObject*);
+    double leftAfter, rightAfter;
+  };
+  const Case cases[] = {
+      {"both, left up", true, -16.0, -20.0, &TfrmMain::SpinLUpClick, -15.9, -15.9},
+      {"both, right down", true, -16.0, -20.0, &TfrmMain::SpinRDownClick, -20.1, -20.1},
+      {"both, left down", true, -16.0, -20.0, &TfrmMain::SpinLDownClick, -16.1, -16.1},
+      {"both, right up", true, -16.0, -20.0, &TfrmMain::SpinRUpClick, -19.9, -19.9},
+      {"alone, left up", false, -16.0, -20.0, &TfrmMain::SpinLUpClick, -15.9, -20.0},
+      {"alone, right down", false, -16.0, -20.0, &TfrmMain::SpinRDownClick, -16.0, -20.1},
+      {"alone, clamped at -10", false, -10.0, -20.0, &TfrmMain::SpinLUpClick, -10.0, -20.0},
+      {"both, clamped at -30", true, -16.0, -30.0, &TfrmMain::SpinRDownClick, -30.0, -30.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    w.cbBoth->setChecked(c.both);
+    w.editLRef->SetValue(c.left);
+    w.editRRef->SetValue(c.right);
+    (w.*c.click)(nullptr);
+    EXPECT_NEAR(w.editLRef->Value(), c.leftAfter, 1e-9);
+    EXPECT_NEAR(w.editRRef->Value(), c.rightAfter, 1e-9);
+    EXPECT_NEAR(w.MMMeter1->RefLevel(), c.leftAfter, 1e-9) << "the meter follows";
+    EXPECT_NEAR(w.MMMeter2->RefLevel(), c.rightAfter, 1e-9);
+    EXPECT_NEAR(w.Settings.LRefLevel, c.leftAfter, 1e-9) << "and the setting";
+    EXPECT_NEAR(w.Settings.RRefLevel, c.rightAfter, 1e-9);
+  }
+  EXPECT_EQ(w.editLRef->text().toStdString(), QLocale().toString(-30.0, 'f', 1).toStdString())
+      << "one decimal once changed";
+  // The spin buttons rest while recording and playing, not while monitoring.
+  Click(w.btnMoni);
+  EXPECT_TRUE(w.SpinL->isEnabled());
+  Click(w.btnStop);
+  ASSERT_TRUE(Pump([&] { return Idle(); }));
+  dialogs_->Answers.push_back((dir_ / "take.wav").string());
+  Click(w.btnRec);
+  EXPECT_FALSE(w.SpinL->isEnabled());
+  EXPECT_FALSE(w.SpinR->isEnabled());
+  Click(w.btnStop);
+  ASSERT_TRUE(Pump([&] { return Idle(); }));
+  EXPECT_TRUE(w.SpinL->isEnabled());
+  EXPECT_TRUE(w.SpinR->isEnabled());
+}
+
+TEST_F(MainWindowTest, TheStoredScaleFactorZoomsThePhaseScope) {
+  struct Case {
+    const char* stored;
+    int position;
+    double zoom;
+    int saved;
+  } cases[] = {
+      {nullptr, 1, 1.1, 1},  // no settings file
+      {"ScaleFactor=0\n", 0, 1.5, 0},  // the slider does not move: the scope keeps its 1.5
+      {"ScaleFactor=5\n", 5, 1.5, 5},
+      {"ScaleFactor=50\n", 20, 1.0, 20},  // clamped to 20; a zoom of 3.0 is out of range
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored ? c.stored : "none");
+    fs::remove(dir_ / "needlerec.ini");
+    if (c.stored) WriteSettings(std::string("[Common]\n") + c.stored);
+    TfrmMain& w = Open();
+    EXPECT_EQ(w.MMSlider1->Position(), c.position);
+    EXPECT_FALSE(w.MMSlider1->isVisible());
+    EXPECT_DOUBLE_EQ(w.MMSpectrum1->GetRangeFactorX(), c.zoom);
+    EXPECT_DOUBLE_EQ(w.MMSpectrum1->GetRangeFactorY(), c.zoom);
+    EXPECT_EQ(w.Settings.ScaleFactor, c.saved);
+    window_.reset();
+  }
 }
 
 // ------------------------------------------------------------------ the end of the session
