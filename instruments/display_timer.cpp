@@ -130,3 +130,29 @@ int DisplayTimerCount() {
   std::lock_guard list(t.List);
   return int(t.Items.size());
 }
+
+bool TDisplayTick::Add(bool Suspended) {
+  if (FItem) return true;
+  FItem = DisplayTimerAdd(
+      kDisplayTimerPeriod, Suspended,
+      [](TDisplayTimerItem*, void* self) { static_cast<TDisplayTick*>(self)->FTick(); }, this);
+  FSuspended = FItem && Suspended;
+  return FItem != nullptr;
+}
+
+void TDisplayTick::Remove() {
+  if (!FItem) return;
+  DisplayTimerRemove(FItem);
+  FItem = nullptr;
+  FSuspended = false;
+}
+
+void TDisplayTick::SetSuspended(bool Suspended) {
+  // Suspensions nest: only the changes are passed on.
+  if (!FItem || Suspended == FSuspended) return;
+  FSuspended = Suspended;
+  if (Suspended)
+    DisplayTimerSuspend(FItem);
+  else
+    DisplayTimerResume(FItem);
+}

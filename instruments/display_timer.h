@@ -28,3 +28,31 @@ void DisplayTimerResume(TDisplayTimerItem* Item);
 void DisplayTimerRemove(TDisplayTimerItem* Item);
 // The number of registered items.
 int DisplayTimerCount();
+
+// An instrument's item of the display timer: its procedure runs Tick (the peak-hold and decay
+// animation) every 25 ms while the item is registered and not suspended. Main thread; removal
+// (also by the destructor) waits for a tick that is running, so Tick's object may go after it.
+class TDisplayTick {
+ public:
+  explicit TDisplayTick(std::function<void()> Tick) : FTick(std::move(Tick)) {}
+  ~TDisplayTick() { Remove(); }
+  TDisplayTick(const TDisplayTick&) = delete;
+  TDisplayTick& operator=(const TDisplayTick&) = delete;
+
+  // Registers the item (suspended or not) unless it is registered; false when the timer
+  // cannot be started.
+  bool Add(bool Suspended);
+  void Remove();
+  // Suspends or resumes a registered item when that changes its state.
+  void SetSuspended(bool Suspended);
+  bool Added() const { return FItem != nullptr; }
+  bool Suspended() const { return FSuspended; }
+  // The registered item (null when none), for a short extra suspension around a change that the
+  // procedure must not see.
+  TDisplayTimerItem* Item() const { return FItem; }
+
+ private:
+  std::function<void()> FTick;
+  TDisplayTimerItem* FItem = nullptr;
+  bool FSuspended = false;
+};

@@ -18,50 +18,29 @@ TMMLevel::TMMLevel(TComponent* AOwner, QWidget* AParent) : TMMDIBGraphicControl(
   };
   SetColor(clBlack);
   SetBounds(0, 0, 200, 17);
-  AddTimerItem();
+  FTick.Add(true);
+  UpdateTimerState();
 }
 
 TMMLevel::~TMMLevel() {
   Destroying();
   // A tick that is running is waited for; none comes after.
-  RemoveTimerItem();
-}
-
-void TMMLevel::AddTimerItem() {
-  if (FTimerItem) return;
-  FTimerSuspended = true;
-  // The tick only lowers the held peak; the next data hand-over draws it.
-  FTimerItem = DisplayTimerAdd(
-      kDisplayTimerPeriod, true,
-      [](TDisplayTimerItem*, void* data) { static_cast<TMMLevel*>(data)->FLaw.Tick(); }, this);
-  UpdateTimerState();
-}
-
-void TMMLevel::RemoveTimerItem() {
-  if (!FTimerItem) return;
-  DisplayTimerRemove(FTimerItem);
-  FTimerItem = nullptr;
-  FTimerSuspended = false;
+  FTick.Remove();
 }
 
 void TMMLevel::UpdateTimerState() {
-  if (!FTimerItem) return;
-  const bool suspend = FLaw.GetNumPeaks() == 0 || !FEnabled;
-  if (suspend == FTimerSuspended) return;
-  FTimerSuspended = suspend;
-  if (suspend)
-    DisplayTimerSuspend(FTimerItem);
-  else
-    DisplayTimerResume(FTimerItem);
+  FTick.SetSuspended(FLaw.GetNumPeaks() == 0 || !FEnabled);
 }
 
 void TMMLevel::SetDesigning(bool Value) {
   TMMDIBGraphicControl::SetDesigning(Value);
   // A form designer shows a sample count and runs no peak hold.
-  if (Value)
-    RemoveTimerItem();
-  else
-    AddTimerItem();
+  if (Value) {
+    FTick.Remove();
+  } else {
+    FTick.Add(true);
+    UpdateTimerState();
+  }
   FDemonstration = Value;
   ResetData();
 }

@@ -10,8 +10,8 @@
 
 #include "instruments/core/level_law.h"
 #include "instruments/dib_graphic_control.h"
+#include "instruments/display_timer.h"
 
-struct TDisplayTimerItem;
 
 enum TMMLevelKind { lkHorizontal, lkVertical };
 
@@ -150,8 +150,6 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   void UpdateBarLength();
   // Suspends the timer item while there are no peaks or the bar is disabled.
   void UpdateTimerState();
-  void AddTimerItem();
-  void RemoveTimerItem();
 
   TMMLevelLaw FLaw;                   // guarded by CanvasLock (except the peak, see above)
   TMMLevelKind FKind = lkHorizontal;  // CanvasLock
@@ -172,6 +170,6 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   const TDIBSection* FUnlitSurface = nullptr;  // the surface the copy was taken from
   TColor FUnlitBackground = clBlack;
 
-  TDisplayTimerItem* FTimerItem = nullptr;  // main thread
-  bool FTimerSuspended = false;             // main thread
+  // The peak hold's ticks; the tick only lowers the held peak, the next hand-over draws it.
+  TDisplayTick FTick{[this] { FLaw.Tick(); }};  // main thread
 };

@@ -34,13 +34,14 @@ TMMSpectrum::TMMSpectrum(TComponent* AOwner, QWidget* AParent)
   SetColor(clBlack);
   setCursor(Qt::CrossCursor);
   SetBounds(0, 0, 194, 89);
-  AddTimerItem();
+  FTick.Add(true);
+  UpdateTimerState();
 }
 
 TMMSpectrum::~TMMSpectrum() {
   Destroying();
   // A tick that is running is waited for; none comes after.
-  RemoveTimerItem();
+  FTick.Remove();
 }
 
 template <typename Change>
@@ -54,41 +55,18 @@ void TMMSpectrum::Setting(Change change, bool Repaint) {
 
 // ---- The display timer ----
 
-void TMMSpectrum::AddTimerItem() {
-  if (FTimerItem) return;
-  FTimerSuspended = true;
-  // The tick only lowers the held peaks; the next block draws them.
-  FTimerItem = DisplayTimerAdd(
-      kDisplayTimerPeriod, true,
-      [](TDisplayTimerItem*, void* data) { static_cast<TMMSpectrum*>(data)->FLaw.Tick(); }, this);
-  UpdateTimerState();
-}
-
-void TMMSpectrum::RemoveTimerItem() {
-  if (!FTimerItem) return;
-  DisplayTimerRemove(FTimerItem);
-  FTimerItem = nullptr;
-  FTimerSuspended = false;
-}
-
 void TMMSpectrum::UpdateTimerState() {
-  if (!FTimerItem) return;
-  const bool suspend = !FEnabled || FSpectrumMode == smPhase || FLaw.GetNumPeaks() == 0;
-  if (suspend == FTimerSuspended) return;
-  FTimerSuspended = suspend;
-  if (suspend)
-    DisplayTimerSuspend(FTimerItem);
-  else
-    DisplayTimerResume(FTimerItem);
+  FTick.SetSuspended(!FEnabled || FSpectrumMode == smPhase || FLaw.GetNumPeaks() == 0);
 }
 
 void TMMSpectrum::SetDesigning(bool Value) {
   TMMDIBGraphicControl::SetDesigning(Value);
   if (Value) {
-    RemoveTimerItem();
+    FTick.Remove();
     return;
   }
-  AddTimerItem();
+  FTick.Add(true);
+  UpdateTimerState();
   std::lock_guard lock(CanvasLock());
   FPhase.Reset();
   ClearDisplay();
@@ -129,8 +107,8 @@ void TMMSpectrum::UpdateLayout() {
     levels = FSpots.Count;
   }
   // The display tick reads the peak storage: it is replaced only while the tick is suspended.
-  const bool pause = FTimerItem && !FTimerSuspended;
-  if (pause) DisplayTimerSuspend(FTimerItem);
+  const bool pause = FTick.Added() && !FTick.Suspended();
+  if (pause) DisplayTimerSuspend(FTick.Item());
   {
     std::lock_guard lock(CanvasLock());
     FArea = area;
@@ -140,7 +118,7 @@ void TMMSpectrum::UpdateLayout() {
     FBackValid = false;
     FScrollValid = false;
   }
-  if (pause) DisplayTimerResume(FTimerItem);
+  if (pause) DisplayTimerResume(FTick.Item());
 }
 
 void TMMSpectrum::Changed() {

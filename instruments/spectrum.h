@@ -14,8 +14,8 @@
 #include "instruments/core/spectrum_law.h"
 #include "instruments/core/spot_layout.h"
 #include "instruments/dib_graphic_control.h"
+#include "instruments/display_timer.h"
 
-struct TDisplayTimerItem;
 
 enum TSpectrumMode { smNormal, smPhase };
 enum TMMSpectrumKind { skDots, skLines, skVLines, skBars, skPeaks, skScroll };
@@ -206,8 +206,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMInstrumentData {
   void ClearDisplay();
   void EndTracking();
   void UpdateTimerState();
-  void AddTimerItem();
-  void RemoveTimerItem();
   // Runs Change with CanvasLock held, then repaints.
   template <typename Change>
   void Setting(Change change, bool Repaint = true);
@@ -267,6 +265,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMInstrumentData {
   std::atomic<bool> FTracking{false};
   QPoint FTrackPoint;  // main thread
 
-  TDisplayTimerItem* FTimerItem = nullptr;  // main thread
-  bool FTimerSuspended = false;             // main thread
+  // The held peaks' ticks; a tick only lowers them, the next block draws them.
+  TDisplayTick FTick{[this] { FLaw.Tick(); }};  // main thread
 };

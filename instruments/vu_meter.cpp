@@ -39,8 +39,7 @@ TMMMeter::TMMMeter(TComponent* AOwner, QWidget* AParent) : TMMGraphicControl(AOw
 TMMMeter::~TMMMeter() {
   FActive = false;
   // Waits for a tick that is running, so the law outlives every tick.
-  DisplayTimerRemove(FTimerItem);
-  FTimerItem = nullptr;
+  FTick.Remove();
 }
 
 void TMMMeter::SetPWaveFormat(const WAVEFORMATEX* Format) {
@@ -214,24 +213,13 @@ void TMMMeter::UpdateActive() {
 
 void TMMMeter::UpdateTimerItem() {
   if (Designing()) {
-    DisplayTimerRemove(FTimerItem);
-    FTimerItem = nullptr;
-    FTimerSuspended = false;
+    FTick.Remove();
     return;
   }
+  // The held peak falls on the display timer's ticks; the repaint comes with the next data.
   const bool suspend = !FLaw.GetShowPeak() || !isEnabled();
-  if (!FTimerItem) {
-    // The held peak falls on the display timer's ticks; the repaint comes with the next data.
-    FTimerItem = DisplayTimerAdd(
-        kDisplayTimerPeriod, suspend,
-        [](TDisplayTimerItem*, void* self) { static_cast<TMMMeter*>(self)->FLaw.Tick(); }, this);
-    FTimerSuspended = suspend;
-    return;
-  }
-  // Suspensions nest: only the changes are passed on.
-  if (suspend && !FTimerSuspended) DisplayTimerSuspend(FTimerItem);
-  if (!suspend && FTimerSuspended) DisplayTimerResume(FTimerItem);
-  FTimerSuspended = suspend;
+  FTick.Add(suspend);
+  FTick.SetSuspended(suspend);
 }
 
 void TMMMeter::changeEvent(QEvent* event) {

@@ -13,11 +13,11 @@
 
 #include "instruments/core/meter_law.h"
 #include "instruments/core/meter_scale.h"
+#include "instruments/display_timer.h"
 #include "instruments/graphic_control.h"
 #include "platform/gdi/device_context.h"
 #include "stream/instrument_data.h"
 
-struct TDisplayTimerItem;
 
 class TMMMeter : public TMMGraphicControl, public TMMInstrumentData {
  public:
@@ -188,6 +188,5 @@ class TMMMeter : public TMMGraphicControl, public TMMInstrumentData {
   // Enabled and visible: data are measured. Written by the main thread.
   std::atomic<bool> FActive{false};
 
-  TDisplayTimerItem* FTimerItem = nullptr;  // main thread
-  bool FTimerSuspended = false;             // main thread
+  TDisplayTick FTick{[this] { FLaw.Tick(); }};  // main thread
 };
