@@ -684,7 +684,8 @@ std::string TfrmMain::RecordingReport() {
                   "recording.",
                   double(RecBuffer->DroppedBytes()) / format->nAvgBytesPerSec,
                   static_cast<long long>(RecBuffer->Dropouts()));
-    report += (report.empty() ? "" : "\n") + std::string(lost);
+    if (!report.empty()) report += '\n';
+    report += lost;
   }
   return report;
 }
