@@ -94,8 +94,10 @@ void TMMSpectrumLaw::SetMode(TMMMode Value) {
 }
 
 void TMMSpectrumLaw::EnsureFFT() {
-  if (!FFFT || FFFT->Length() != FFTLength) {
-    FFFT = std::make_unique<TMMRealFFT>(FFTLength);
+  // The transform itself is planned when the first block is transformed: a phase scope never
+  // needs one, and planning costs a program's start a few milliseconds.
+  if (FPreparedLength != FFTLength) {
+    FPreparedLength = FFTLength;
     FMagnitudes.assign(size_t(FFTLength / 2 + 1), 0.0f);
     FWindowValid = false;
     RecomputeWeights();
@@ -154,6 +156,7 @@ void TMMSpectrumLaw::RefreshPCMData(const void* Data) {
   const int64_t top = FPcm.BitLength == b8Bit ? 127 * 256 : 32767;
   const int differences = FGain >= sg12db ? 2 : FGain >= sg6db ? 1 : 0;
   bool pcmOverflow = false;
+  if (!FFFT || FFFT->Length() != FFTLength) FFFT = std::make_unique<TMMRealFFT>(FFTLength);
   float* in = FFFT->Input();
   for (int i = 0; i < n; ++i) {
     const int64_t v = PcmFrameValue(bytes, FPcm, i);
@@ -251,7 +254,7 @@ void TMMSpectrumLaw::Preview(uint32_t Seed) {
 
 void TMMSpectrumLaw::SetFFTLength(int Value) {
   Value = RoundFFTLength(Value);
-  if (Value == FFTLength && FFFT && FFFT->Length() == Value) return;
+  if (Value == FFTLength && FPreparedLength == Value) return;
   FFTLength = Value;
   EnsureFFT();
   ClearDisplay();

@@ -165,6 +165,7 @@ class TMMSpectrumLaw : public TMMInstrumentData {
   std::atomic<int> FPeakSpeed{0};  // read by Tick on the display timer's thread
 
   std::unique_ptr<TMMRealFFT> FFFT;
+  int FPreparedLength = 0;  // the length the tables were made for
   std::vector<int32_t> FWindowTable;
   bool FWindowValid = false;
   std::vector<float> FMagnitudes;
