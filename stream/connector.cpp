@@ -229,12 +229,12 @@ TMMConnector::~TMMConnector() {
   if (shared.Window) RemovePendingMessages(shared.Window->Handle(), MsgStart, MsgLoop);
   std::erase(shared.Registry, this);
   shared.RecomputeMaxSpeed();
+  // The removed messages may have held the loop's next cycle: nothing is scheduled now.
+  shared.ScheduledAt = kNone;
   if (shared.Registry.empty()) {
     shared.Handle = nullptr;
     shared.Window.reset();
-    shared.ScheduledAt = kNone;
   } else if (shared.ActiveLoopCount > 0) {
-    // The removed messages may have held the loop's next cycle.
     shared.ScheduleLoop(NowUs());
   }
   FKindTimer->SetEnabled(false);

@@ -251,6 +251,30 @@ TEST_F(ConnectorTest, TheLoopWaitsWhileNothingPlays) {
   EXPECT_EQ(TMMConnector::ActiveLoopCount(), 0);
 }
 
+TEST_F(ConnectorTest, AnotherConnectorGoingAwayLeavesTheLoopRunning) {
+  TFakeInstrument& bar = Make(2048);
+  connector_.SetLevel1(&bar);
+  Start();
+  TMMConnector::SetRefreshInterval(1);  // so the next cycle is posted at once
+  {
+    TMMConnector other(nullptr);
+    WAVEFORMATEX f{};
+    BuildPCMFormat(&f, 16, 2, 44100);
+    other.SetPWaveFormat(&f);
+    other.SetBufferSize(8192);
+    other.SetLevel1(&Make(2048));
+    other.Open();
+    other.Start();
+    ASSERT_TRUE(RunUntil([&] { return other.Triggered(); }, 5000));
+    Delay(5, false);
+    Tap(Block(1));
+  }  // goes with the cycle still waiting in the queue, and takes it along
+  const bool done = RunUntil([&] { return !connector_.KindPending(ikLevel); }, 5000);
+  TMMConnector::SetRefreshInterval(16);
+  ASSERT_TRUE(done);
+  EXPECT_EQ(bar.Count(), 4u);
+}
+
 TEST_F(ConnectorTest, SettingsThatWaitForTheMainThreadOrRefuseWhileRunning) {
   TFakeInstrument& bar = Make(2048);
   connector_.SetLevel1(&bar);
