@@ -274,7 +274,13 @@ void TMMConnector::SetInstrument(TMMInstrumentKind Kind, int Slot, TMMInstrument
       if (other != Slot && FSlots[Kind][size_t(other)].Data == Value) return;
   {
     std::lock_guard guard(FLock);
-    if (slot.Component) RemoveFreeNotification(slot.Component);
+    TComponent* old = slot.Component;
+    slot = TSlot{};
+    // Still told of the old instrument's end while another slot (a spectrum's) holds it.
+    bool held = false;
+    for (const auto& kind : FSlots)
+      for (const TSlot& other : kind) held = held || (old && other.Component == old);
+    if (old && !held) RemoveFreeNotification(old);
     slot.Data = Value;
     slot.Component = dynamic_cast<TComponent*>(Value);
     if (slot.Component) FreeNotification(slot.Component);
