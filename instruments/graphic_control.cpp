@@ -5,11 +5,13 @@
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <cstdlib>
 #include <typeinfo>
+#include <vector>
 
 #include "platform/gdi/device_context.h"
 
@@ -22,6 +24,55 @@ std::chrono::microseconds FrameInterval(const QWidget* widget) {
   if (!(rate >= 1.0 && rate <= 1000.0)) rate = 60.0;
   return std::chrono::microseconds(static_cast<long long>(1e6 / rate));
 }
+
+// One frame clock for all controls, on the main thread: the controls that have a new picture
+// are shown together, at most once per display frame, by one timer, so that several
+// instruments updated in the same moment cost one wake-up of the main thread, not one each.
+class TFrameClock {
+ public:
+  static TFrameClock& Get() {
+    static auto* clock = new TFrameClock;
+    return *clock;
+  }
+
+  void Request(QWidget* control, std::atomic<bool>& pending) {
+    FPending.push_back({control, &pending});
+    const auto now = std::chrono::steady_clock::now();
+    const auto due = FLast + FrameInterval(control);
+    if (now >= due) {
+      Show(now);
+      return;
+    }
+    if (FTimerArmed) return;
+    FTimerArmed = true;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+    QTimer::singleShot(wait, [this] {
+      FTimerArmed = false;
+      Show(std::chrono::steady_clock::now());
+    });
+  }
+
+ private:
+  struct TPending {
+    QPointer<QWidget> Control;
+    std::atomic<bool>* Flag;  // valid while Control lives
+  };
+
+  void Show(std::chrono::steady_clock::time_point now) {
+    FLast = now;
+    std::vector<TPending> pending;
+    pending.swap(FPending);
+    for (const TPending& p : pending) {
+      if (!p.Control) continue;  // gone meanwhile
+      *p.Flag = false;
+      p.Control->update();
+    }
+  }
+
+  std::vector<TPending> FPending;
+  std::chrono::steady_clock::time_point FLast;
+  bool FTimerArmed = false;
+};
 
 }  // namespace
 
@@ -157,22 +208,17 @@ void TMMGraphicControl::DrawDirect(bool Flag, const TDrawProc& DrawProc, void* D
 
 void TMMGraphicControl::RequestFrame() {
   if (FFramePending.exchange(true)) return;
+  if (QThread::currentThread() == thread()) {
+    ShowFrame();
+    return;
+  }
   // Queued to the main thread; dropped by Qt if the control is gone by then.
   QMetaObject::invokeMethod(
       this, [this] { ShowFrame(); }, Qt::QueuedConnection);
 }
 
 void TMMGraphicControl::ShowFrame() {
-  const auto now = std::chrono::steady_clock::now();
-  const auto due = FLastFrame + FrameInterval(this);
-  if (now < due) {
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now);
-    QTimer::singleShot(wait, this, [this] { ShowFrame(); });
-    return;
-  }
-  FLastFrame = now;
-  FFramePending = false;
-  update();
+  TFrameClock::Get().Request(this, FFramePending);
 }
 
 void TMMGraphicControl::paintEvent(QPaintEvent* event) {

@@ -105,7 +105,8 @@ class TMMGraphicControl : public QWidget, public TComponent {
   void UpdateDirectTarget();
   // Asks for a screen update at the next display frame; any thread.
   void RequestFrame();
-  // Main thread: shows the picture now or when the frame interval has passed.
+  // Main thread: hands the control to the frame clock, which shows it now or when the frame
+  // interval has passed.
   void ShowFrame();
 
   std::unique_ptr<TMMBevel> FBevel;  // main thread
@@ -123,5 +124,4 @@ class TMMGraphicControl : public QWidget, public TComponent {
   std::atomic<bool> FDirectTarget{false};
   // A screen update has been asked for and not yet given to Qt.
   std::atomic<bool> FFramePending{false};
-  std::chrono::steady_clock::time_point FLastFrame;  // main thread
 };
