@@ -26,24 +26,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$dir/run"
-chmod 700 "$dir/run"
-export HOME=$dir XDG_RUNTIME_DIR=$dir/run PULSE_SERVER=unix:$dir/pulse.sock
-pulseaudio -n --daemonize=no --system=false --exit-idle-time=-1 \
-  --load="module-null-sink sink_name=vsink rate=$rate channels=2" \
-  --load="module-native-protocol-unix auth-anonymous=1 socket=$dir/pulse.sock" \
-  >"$dir/pulse.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl info >/dev/null 2>&1 || { echo "window_bench: PulseAudio did not start" >&2; exit 1; }
 # A tone into the sink for the whole run: the needles, bars and scope have something to show.
-sox -q -n -r $rate -c 2 -b 16 -e signed -t raw - synth $((4 * seconds + 60)) sine 441 vol 0.5 |
-  pacat --raw --rate=$rate --channels=2 --format=s16le -d vsink >/dev/null 2>&1 &
-pids+=($!)
-cat >"$dir/asound.conf" <<EOF
-pcm.nr_pulse_mon { type pulse server "unix:$dir/pulse.sock" device "vsink.monitor" }
-EOF
-export ALSA_CONFIG_PATH=$dir/asound.conf NEEDLEREC_ALSA_DEVICES=nr_pulse_mon
+source "$root/bench/pulse_sink.sh"
+start_pulse_sink "$dir" $rate $((4 * seconds + 60)) window_bench
 export QT_QPA_PLATFORM=offscreen
 cp "$driver" "$dir/window_driver"  # its settings file goes beside it, in the temporary folder
 printf '[Common]\nSampleRate=%s\n' $rate >"$dir/needlerec.ini"
