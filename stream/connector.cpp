@@ -357,7 +357,7 @@ void TMMConnector::ApplyDisplayFormat() {
     FShowable = false;
     return;
   }
-  FSilenceByte = format->wBitsPerSample == 8 ? 128 : 0;
+  FSilenceByte = SilenceByte(format);
   // An instrument that cannot show this format (a rate or a channel count it does not take)
   // leaves the whole display at rest; the stream itself passes on unchanged.
   bool taken = true;

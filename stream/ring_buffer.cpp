@@ -92,7 +92,7 @@ void TMMRingBuffer::SetPWaveFormat(const WAVEFORMATEX* Format) {
   const WAVEFORMATEX* format = GetPWaveFormat();
   std::lock_guard guard(FLock);
   FCompressed = format && !IsPCMFormat(format);
-  FSilence = format && format->wBitsPerSample == 8 ? 0x80 : 0;
+  FSilence = SilenceByte(format);
 }
 
 void TMMRingBuffer::SetNumBuffers(int32_t Value) {

@@ -79,7 +79,7 @@ void TMMCustomWaveFile::WaveChanged() {
 void TMMCustomWaveFile::SetPWaveFormat(const WAVEFORMATEX* Format) {
   TMMCustomFile::SetPWaveFormat(Format);
   const WAVEFORMATEX* f = GetPWaveFormat();
-  FSilenceValue = f && IsPCMFormat(f) && f->wBitsPerSample == 8 ? 128 : 0;
+  FSilenceValue = SilenceByte(f);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -256,3 +256,10 @@ std::optional<TMMDeviceId> StringToDeviceId(std::string_view text) {
     return std::nullopt;
   return TMMDeviceId(value);
 }
+
+uint8_t SilenceByte(const WAVEFORMATEX* format) {
+  if (!format) return 0;
+  if (format->wFormatTag == WAVE_FORMAT_ALAW) return 0xD5;
+  if (format->wFormatTag == WAVE_FORMAT_MULAW) return 0xFF;
+  return IsPCMFormat(format) && format->wBitsPerSample == 8 ? 0x80 : 0;
+}

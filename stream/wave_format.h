@@ -33,6 +33,9 @@ void BuildPCMFormat(WAVEFORMATEX* format, int bits, int channels, uint32_t rate)
 // Plain PCM, or an extensible record that holds PCM of 8 or 16 bits with every bit valid
 // (the same samples in the same layout as plain PCM).
 bool IsPCMFormat(const WAVEFORMATEX* format);
+// The byte of silence in the samples of a format: 0x80 for 8-bit PCM, 0xD5 for A-law, 0xFF for
+// mu-law, 0 for the others (16-bit and wider PCM, float).
+uint8_t SilenceByte(const WAVEFORMATEX* format);
 // The plain PCM record of such a format's layout, or none for any other format. The speaker
 // mask of an extensible record is dropped.
 std::optional<WAVEFORMATEX> PlainPCMFormat(const WAVEFORMATEX* format);

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <vector>
+
+#include "platform/acm/acm.h"
 
 namespace {
 
@@ -177,6 +180,53 @@ TEST(WaveFormat, TextWithOtherSeparators) {
   const WAVEFORMATEX cd = Pcm(16, 2, 44100);
   EXPECT_EQ(WaveFormatText(&cd, ';', ','), "44,100 kHz; 16 Bit; Stereo");
   EXPECT_EQ(WaveFormatText(nullptr, ';', ','), "Unknown");
+}
+
+// The byte that fills a block with silence decodes to (next to) nothing in every format that has
+// one: 8-bit PCM is offset, A-law and mu-law have their own quiet codes.
+TEST(WaveFormat, SilenceBytesDecodeToSilence) {
+  struct Case {
+    const char* name;
+    uint16_t tag, bits;
+    uint8_t silence;
+  } cases[] = {
+      {"8-bit PCM", WAVE_FORMAT_PCM, 8, 0x80}, {"16-bit PCM", WAVE_FORMAT_PCM, 16, 0},
+      {"A-law", WAVE_FORMAT_ALAW, 8, 0xD5},    {"mu-law", WAVE_FORMAT_MULAW, 8, 0xFF},
+      {"float", WAVE_FORMAT_IEEE_FLOAT, 32, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WAVEFORMATEX f{};
+    f.wFormatTag = c.tag;
+    f.nChannels = 1;
+    f.nSamplesPerSec = 8000;
+    f.wBitsPerSample = c.bits;
+    f.nBlockAlign = uint16_t(c.bits / 8);
+    f.nAvgBytesPerSec = 8000u * f.nBlockAlign;
+    EXPECT_EQ(SilenceByte(&f), c.silence);
+    // What a block of that byte sounds like, as 16-bit samples.
+    WAVEFORMATEX pcm{};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    ASSERT_EQ(acmFormatSuggest(nullptr, &f, &pcm, sizeof pcm, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
+    HACMSTREAM stream = nullptr;
+    ASSERT_EQ(acmStreamOpen(&stream, nullptr, &f, &pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
+    std::vector<uint8_t> in(size_t(8 * f.nBlockAlign), c.silence), out(16);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = in.data();
+    h.cbSrcLength = uint32_t(in.size());
+    h.pbDst = out.data();
+    h.cbDstLength = uint32_t(out.size());
+    ASSERT_EQ(acmStreamPrepareHeader(stream, &h, 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(acmStreamConvert(stream, &h, 0), MMSYSERR_NOERROR);
+    for (size_t i = 0; i + 1 < h.cbDstLengthUsed; i += 2) {
+      const int16_t v = int16_t(out[i] | (out[i + 1] << 8));
+      EXPECT_LE(std::abs(v), 8);
+    }
+    acmStreamUnprepareHeader(stream, &h, 0);
+    acmStreamClose(stream, 0);
+  }
 }
 
 TEST(WaveFormat, TagNames) {
