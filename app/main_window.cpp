@@ -26,7 +26,7 @@
 #include "instruments/led_panel.h"
 #include "instruments/level_bar.h"
 #include "instruments/level_scale.h"
-#include "instruments/spectrum.h"
+#include "instruments/phase_scope.h"
 #include "instruments/vu_meter.h"
 #include "platform/mainloop/main_loop.h"
 #include "platform/ui/ui.h"

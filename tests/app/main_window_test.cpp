@@ -37,7 +37,7 @@
 #include "instruments/core/meter_law.h"
 #include "instruments/led_panel.h"
 #include "instruments/level_bar.h"
-#include "instruments/spectrum.h"
+#include "instruments/phase_scope.h"
 #include "instruments/vu_meter.h"
 #include "platform/mainloop/main_loop.h"
 #include "platform/ui/ui.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "instruments/core/phase_law.h"
-#include "instruments/core/spectrum_law.h"
+#include "instruments/core/frequency_law.h"
 #include "instruments/core/spot_layout.h"
 #include "instruments/dib_graphic_control.h"
 #include "instruments/display_timer.h"

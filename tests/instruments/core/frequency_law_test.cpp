@@ -1,6 +1,6 @@
 // The spectrum's measuring: FFT lengths, window tables, a sine found in its bin and column on
 // both frequency axes, the amplitude scales, the gain tilts, decay and held peaks.
-#include "instruments/core/spectrum_law.h"
+#include "instruments/core/frequency_law.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/instrument_bench.h"
-#include "instruments/spectrum.h"
+#include "instruments/phase_scope.h"
 
 namespace {
 

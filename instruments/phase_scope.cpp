@@ -1,4 +1,4 @@
-#include "instruments/spectrum.h"
+#include "instruments/phase_scope.h"
 
 #include <QEvent>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 // The phase scope and the spectrum on a window: points and axes at their pixels, the mode
 // switch, refused formats, a sine in its column on the spectrum, the waterfall, and data
 // handed over from another thread. The window's phase scope is kept as a picture to look at.
-#include "instruments/spectrum.h"
+#include "instruments/phase_scope.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "instruments/core/spectrum_law.h"
+#include "instruments/core/frequency_law.h"
 
 #include <algorithm>
 #include <cmath>
