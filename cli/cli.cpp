@@ -2,6 +2,7 @@
 
 #include "cli/devices.h"
 #include "cli/info.h"
+#include "cli/levels.h"
 #include "cli/transport.h"
 
 namespace {
@@ -12,6 +13,7 @@ void Usage(std::ostream& err) {
          "       needlerec-cli play FILE [--device N]\n"
          "       needlerec-cli record FILE [--device N] [--rate 44100|48000] [--seconds S]\n"
          "                            [--buffer S]\n"
+         "       needlerec-cli levels FILE [--json] [--ref-level DB]\n"
          "\n"
          "record: --seconds S stops after S seconds (0.001 or more); --buffer S queues up to S\n"
          "seconds of audio (default 10) while the disk is slow. Ctrl-C, SIGTERM, SIGHUP and a\n"
@@ -35,6 +37,7 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   if (command == "devices") return DevicesCommand(rest, out, err);
   if (command == "play") return PlayCommand(rest, out, err);
   if (command == "record") return RecordCommand(rest, out, err);
+  if (command == "levels") return LevelsCommand(rest, out, err);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage(out);
     return 0;
