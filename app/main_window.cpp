@@ -33,6 +33,8 @@
 #include "resources/skin.h"
 #include "stream/connector.h"
 #include "stream/hi_timer.h"
+#include "stream/play_chain.h"
+#include "stream/record_chain.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
 #include "stream/wave_in.h"
@@ -103,16 +105,16 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::CreateComponents() {
-  // Created so that, destroyed last first, each device goes before the buffer and the file of
-  // its chain.
-  RecFile = new TMMWaveFile(this);
-  RecBuffer = new TMMRingBuffer(this);
-  ConnectorIN = new TMMConnector(this);
-  WaveIn = new TMMWaveIn(this);
-  PlayFile = new TMMWaveFile(this);
-  PlayBuffer = new TMMRingBuffer(this);
-  ConnectorOut = new TMMConnector(this);
-  WaveOut = new TMMWaveOut(this);
+  RecordChain = new TMMRecordChain(this);
+  PlayChain = new TMMPlayChain(this);
+  WaveIn = RecordChain->WaveIn;
+  ConnectorIN = RecordChain->Connector;
+  RecBuffer = RecordChain->Buffer;
+  RecFile = RecordChain->File;
+  PlayFile = PlayChain->File;
+  PlayBuffer = PlayChain->Buffer;
+  WaveOut = PlayChain->WaveOut;
+  ConnectorOut = PlayChain->Connector;
   // The timers go first: their handlers read the devices.
   Timer1 = new TMMHiTimer(this);
   PeakTimer = new TMMHiTimer(this);
@@ -129,33 +131,10 @@ void TfrmMain::CreateComponents() {
   PeakTimer->SetInterval(500);
   PeakTimer->SetOnTimer([this](TObject* s) { PeakTimerTimer(s); });
 
-  WaveIn->SetName("WaveIn");
-  WaveIn->SetOutput(ConnectorIN);
-  WaveIn->SetBufferSize(8192);
-  WaveIn->SetNumBuffers(20);
-  WaveIn->SetCallBackMode(cmThread);
-  WaveIn->SetDeviceID(InvalidId);
-  WaveIn->SetMode(mStereo);
-  WaveIn->SetBitLength(b16Bit);
-  WaveIn->SetSampleRate(44100);
-  WaveIn->SetTimeFormat(tfMillisecond);
-  WaveIn->OnStart = [this](TObject* s) { DeviceStart(s); };
-  WaveIn->OnStop = [this](TObject* s) { DeviceStop(s); };
-
-  // The taps feed the same instruments (CreateInstruments attaches them).
-  ConnectorIN->SetName("ConnectorIN");
-  ConnectorIN->SetOutput(RecBuffer);
-  ConnectorOut->SetName("ConnectorOut");
+  // Both connectors feed the same instruments (CreateInstruments attaches them).
   TMMConnector::SetEnterIdle(false);
-
-  RecBuffer->SetName("RecBuffer");
-  RecBuffer->SetOutput(RecFile);
-  RecBuffer->SetBufferSize(8192);
-  RecBuffer->SetNumBuffers(50);
-  RecBuffer->SetQueueMode(qmWrite);
-
-  RecFile->SetName("RecFile");
-  RecFile->GetWave()->SetFileMustExist(false);
+  WaveIn->OnStart = WaveOut->OnStart = [this](TObject* s) { DeviceStart(s); };
+  WaveIn->OnStop = WaveOut->OnStop = [this](TObject* s) { DeviceStop(s); };
   // A file that had to be finished early (disk full, size limit, a failed write) ends the
   // recording. Stopped from the main loop: the handler runs while the ring buffer's writer
   // waits for it, and the stop waits for that writer.
@@ -165,24 +144,6 @@ void TfrmMain::CreateComponents() {
       if (Recording) WaveIn->Stop();
     });
   };
-
-  PlayFile->SetName("PlayFile");
-  PlayFile->SetOutput(PlayBuffer);
-
-  PlayBuffer->SetName("PlayBuffer");
-  PlayBuffer->SetOutput(WaveOut);
-  PlayBuffer->SetBufferSize(8192);
-  PlayBuffer->SetNumBuffers(50);
-  PlayBuffer->SetQueueMode(qmRead);
-
-  WaveOut->SetName("WaveOut");
-  WaveOut->SetOutput(ConnectorOut);
-  WaveOut->SetBufferSize(8192);
-  WaveOut->SetNumBuffers(20);
-  WaveOut->SetCallBackMode(cmThread);
-  WaveOut->SetTimeFormat(tfMillisecond);
-  WaveOut->OnStart = [this](TObject* s) { DeviceStart(s); };
-  WaveOut->OnStop = [this](TObject* s) { DeviceStop(s); };
 }
 
 QLabel* TfrmMain::AddLabel(const char* text, int left, int top, const char* color) {
@@ -429,12 +390,14 @@ void TfrmMain::CreateReferenceControls() {
   };
   Label4 = AddLabel("Meter Ref Level (Lch)", 528, 245, "black");
   editLRef = edit(260, [this](TObject* s) { editLRefChange(s); });
-  SpinL = spin(261, editLRef, [this](TObject* s) { SpinLUpClick(s); },
-               [this](TObject* s) { SpinLDownClick(s); });
+  SpinL = spin(
+      261, editLRef, [this](TObject* s) { SpinLUpClick(s); },
+      [this](TObject* s) { SpinLDownClick(s); });
   Label5 = AddLabel("Meter Ref Level (Rch)", 528, 281, "black");
   editRRef = edit(297, [this](TObject* s) { editRRefChange(s); });
-  SpinR = spin(298, editRRef, [this](TObject* s) { SpinRUpClick(s); },
-               [this](TObject* s) { SpinRDownClick(s); });
+  SpinR = spin(
+      298, editRRef, [this](TObject* s) { SpinRUpClick(s); },
+      [this](TObject* s) { SpinRDownClick(s); });
   cbBoth = new QCheckBox(DIBImageContainer1);
   cbBoth->setGeometry(532, 320, 13, 13);
   cbBoth->setChecked(true);
@@ -593,14 +556,13 @@ void TfrmMain::StartDevice(TDevice* device) {
 
 void TfrmMain::btnMoniClick(TObject*) {
   if (btnMoni->Down()) return;
-  RecBuffer->SetEnabled(false);
   btnMoniLED->SetEnabled(true);
   btnMoni->SetDown(true);
   btnPlay->SetEnabled(false);
   btnRec->SetEnabled(false);
   for (TMMLEDPanel* p : {LEDHour, LEDMin, LEDSec, LEDMSec}) p->SetValue(0);
   Monitoring = true;
-  RecFile->SetFileName("");
+  RecordChain->PrepareRun("");
   StartDevice(WaveIn);
 }
 
@@ -612,10 +574,9 @@ void TfrmMain::btnRecClick(TObject*) {
   if (btnRec->Down() || Playing || Monitoring) return;
   const auto name = Dialogs().SaveFile(this, "Waveファイルを保存", kWaveFilter, DatedFileName());
   if (!name || FClosed) return;  // cancelled, or the window closed meanwhile
-  RecBuffer->SetEnabled(true);
   btnRecLED->SetEnabled(true);
   try {
-    RecFile->SetFileName(*name);
+    RecordChain->PrepareRun(*name);
   } catch (...) {
     btnRecLED->SetEnabled(false);
     HandleException(std::current_exception());
@@ -676,14 +637,12 @@ void TfrmMain::DeviceStart(TObject*) {
 
 std::string TfrmMain::RecordingReport() {
   std::string report = FileEndText(RecFile->GetEndReason(), RecFile->GetWrittenMs());
-  const WAVEFORMATEX* format = WaveIn->GetPWaveFormat();
-  if (RecBuffer->DroppedBlocks() > 0 && format && format->nAvgBytesPerSec) {
+  if (RecordChain->LostFrames() > 0) {
     char lost[160];
     std::snprintf(lost, sizeof lost,
                   "%.1f s of audio were lost in %lld dropouts: the disk did not keep up with the "
                   "recording.",
-                  double(RecBuffer->DroppedBytes()) / format->nAvgBytesPerSec,
-                  static_cast<long long>(RecBuffer->Dropouts()));
+                  RecordChain->LostSeconds(), static_cast<long long>(RecBuffer->Dropouts()));
     if (!report.empty()) report += '\n';
     report += lost;
   }

@@ -28,6 +28,8 @@ class TMMSpectrum;
 class TDIBGlyphButton;
 class TDIBImageContainer;
 class TDIBImageList;
+class TMMPlayChain;
+class TMMRecordChain;
 class TMMRingBuffer;
 class TMMWaveFile;
 class TMMWaveIn;
@@ -72,7 +74,9 @@ class TfrmMain : public QWidget, public TComponent {
   std::vector<std::string> OutputNames;
   TSettingsStore Settings;
 
-  // The components of the two chains.
+  // The two chains, and their parts.
+  TMMRecordChain* RecordChain;
+  TMMPlayChain* PlayChain;
   TMMWaveIn* WaveIn;
   TMMRingBuffer* RecBuffer;
   TMMWaveFile* RecFile;

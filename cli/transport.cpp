@@ -8,14 +8,14 @@
 #include <optional>
 
 #include "platform/mainloop/main_loop.h"
+#include "stream/play_chain.h"
+#include "stream/record_chain.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
 #include "stream/wave_in.h"
 #include "stream/wave_out.h"
 
 namespace {
-
-constexpr int32_t kBlockBytes = 8192;
 
 std::atomic<bool> gInterrupted{false};
 
@@ -141,19 +141,6 @@ bool RunDevice(TDevice& device, const std::atomic<bool>& stopped, std::ostream& 
   }
 }
 
-// The main window's block sizes and thread mode for a device and its ring buffer.
-template <typename TDevice>
-void Configure(TDevice& device, TMMRingBuffer& ring, TMMQueueMode mode, TMMDeviceId id) {
-  device.SetBufferSize(kBlockBytes);
-  device.SetNumBuffers(20);
-  device.SetCallBackMode(cmThread);
-  device.SetTimeFormat(tfMillisecond);
-  device.SetDeviceID(id);
-  ring.SetBufferSize(kBlockBytes);
-  ring.SetNumBuffers(50);
-  ring.SetQueueMode(mode);
-}
-
 // Starts a configured chain's device and runs it until it stops, the user interrupts or
 // `ended` turns true; the device is closed (finishing its chain) either way.
 template <typename TDevice>
@@ -193,15 +180,11 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     return kExitUsage;
   }
   return Guarded(err, [&] {
-    TMMWaveFile file(nullptr);
-    TMMRingBuffer ring(nullptr);
-    TMMWaveOut device(nullptr);
-    Configure(device, ring, qmRead, o.device);
-    file.SetFileName(o.file);
-    ring.SetInput(&file);
-    device.SetInput(&ring);
-    out << "playing " << o.file << " on " << device.GetProductName() << "\n" << std::flush;
-    Run(device, out);
+    TMMPlayChain chain;
+    chain.WaveOut->SetDeviceID(o.device);
+    chain.File->SetFileName(o.file);
+    out << "playing " << o.file << " on " << chain.WaveOut->GetProductName() << "\n" << std::flush;
+    Run(*chain.WaveOut, out);
     return kExitOk;
   });
 }
@@ -215,26 +198,14 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return kExitUsage;
   }
   return Guarded(err, [&] {
-    // Declared so that the device goes first, then the ring buffer, then the file.
-    TMMWaveFile file(nullptr);
-    TMMRingBuffer ring(nullptr);
-    TMMWaveIn device(nullptr);
-    device.SetMode(mStereo);
-    device.SetBitLength(b16Bit);
+    TMMRecordChain chain;
+    TMMWaveIn& device = *chain.WaveIn;
+    TMMWaveFile& file = *chain.File;
     device.SetSampleRate(o.rate);
-    Configure(device, ring, qmWrite, o.device);
-    // The queue to the disk holds --buffer seconds, so that a disk that stalls that long loses
-    // nothing; the writer still wakes about five times a second, so that the file on disk is
-    // never far behind.
-    const WAVEFORMATEX* format = device.GetPWaveFormat();
-    const double bytesPerSecond = format ? format->nAvgBytesPerSec : 4.0 * o.rate;
-    ring.SetNumBuffers(std::max(2, int32_t(std::ceil(o.buffer * bytesPerSecond / kBlockBytes))));
-    ring.SetFlushThreshold(int32_t(bytesPerSecond / 5 / kBlockBytes) + 1);
+    device.SetDeviceID(o.device);
+    chain.SetQueueSeconds(o.buffer);
     if (o.seconds > 0) device.SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
-    file.GetWave()->SetFileMustExist(false);
-    file.SetFileName(o.file);
-    device.SetOutput(&ring);
-    ring.SetOutput(&file);
+    chain.PrepareRun(o.file);
     out << "recording " << o.file << " from " << device.GetProductName() << "\n" << std::flush;
     Run(device, out, [&] { return file.GetEndReason() != feNone; });
 
@@ -244,12 +215,12 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
       status = kExitIncomplete;
     }
     if (device.Stalled()) status = kExitIncomplete;  // reported by the device's error
-    if (ring.DroppedBlocks() > 0 && format && format->nBlockAlign) {
-      const int64_t frames = ring.DroppedBytes() / format->nBlockAlign;
+    if (const int64_t frames = chain.LostFrames()) {
       char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%.3f", double(frames) / format->nSamplesPerSec);
+      std::snprintf(seconds, sizeof seconds, "%.3f", chain.LostSeconds());
       err << "lost " << seconds << " s of audio (" << frames << " sample frames) in "
-          << ring.Dropouts() << " dropouts: the disk did not keep up; a larger --buffer helps\n";
+          << chain.Buffer->Dropouts()
+          << " dropouts: the disk did not keep up; a larger --buffer helps\n";
       status = kExitIncomplete;
     }
     out << "recorded " << file.GetWrittenBytes() << " bytes\n";

@@ -1,5 +1,5 @@
-// needlerec-cli play and record: the engine's play and record chains, with the main window's
-// block sizes, run from a terminal until the end of the data, the time limit or Ctrl-C.
+// needlerec-cli play and record: the play and record chains that the window uses too, run from a
+// terminal until the end of the data, the time limit or Ctrl-C.
 #pragma once
 
 #include <ostream>

@@ -1,0 +1,32 @@
+// The play chain that every front end uses: the WAVE file, the ring buffer that reads ahead of
+// the device, the output device, and the instruments' tap after it,
+//
+//   File -> Buffer -> WaveOut -> Connector
+//
+// with the block sizes, queue depths and thread modes in one place. The chain owns its parts.
+// Created with an owner that is loading a layout, the chain and its parts load with the owner;
+// without an owner the chain is loaded when its constructor returns.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/component/component.h"
+
+class TMMConnector;
+class TMMRingBuffer;
+class TMMWaveFile;
+class TMMWaveOut;
+
+class TMMPlayChain : public TComponent {
+ public:
+  static constexpr int32_t kBlockBytes = 8192;
+  static constexpr int32_t kDeviceBlocks = 20;
+  static constexpr int32_t kQueueBlocks = 50;
+
+  explicit TMMPlayChain(TComponent* AOwner = nullptr);
+
+  TMMWaveFile* File;
+  TMMRingBuffer* Buffer;
+  TMMWaveOut* WaveOut;
+  TMMConnector* Connector;
+};
