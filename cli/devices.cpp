@@ -1,48 +1,105 @@
 #include "cli/devices.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "cli/info.h"
+#include "cli/usage.h"
 #include "platform/wave/wave_api.h"
 
 namespace {
 
-struct Device {
-  uint32_t id;
-  std::string name;
-};
-
-std::vector<Device> Inputs() {
-  std::vector<Device> list;
-  const uint32_t count = waveInGetNumDevs();
-  for (uint32_t i = 0; i < count; ++i) {
-    WAVEINCAPSA caps{};
-    if (waveInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-      list.push_back({i, std::string(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname))});
-  }
-  return list;
+std::string Lower(std::string text) {
+  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
-std::vector<Device> Outputs() {
-  std::vector<Device> list;
-  const uint32_t count = waveOutGetNumDevs();
-  for (uint32_t i = 0; i < count; ++i) {
-    WAVEOUTCAPSA caps{};
-    if (waveOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-      list.push_back({i, std::string(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname))});
-  }
-  return list;
+// A whole number in -1..2^31-1, or none.
+std::optional<int64_t> DeviceNumber(const std::string& text) {
+  if (text.empty() || text.size() > 11) return std::nullopt;
+  size_t at = text[0] == '-' ? 1 : 0;
+  if (at == text.size()) return std::nullopt;
+  for (size_t i = at; i < text.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+  const int64_t value = std::stoll(text);
+  if (value < -1 || value > 0x7FFFFFFF) return std::nullopt;
+  return value;
 }
 
-void PrintJson(const std::vector<Device>& list, std::ostream& out) {
+void PrintJson(const std::vector<TDeviceEntry>& list, std::ostream& out) {
   out << "[";
   for (size_t i = 0; i < list.size(); ++i)
-    out << (i ? ", " : "") << "{\"id\": " << list[i].id
-        << ", \"name\": " << JsonString(list[i].name) << "}";
+    out << (i ? ", " : "") << "{\"id\": " << list[i].Id
+        << ", \"name\": " << JsonString(list[i].ProductName) << "}";
   out << "]";
 }
 
 }  // namespace
+
+std::vector<TDeviceEntry> ListDevices(bool input) {
+  std::vector<TDeviceEntry> list;
+  const uint32_t count = input ? waveInGetNumDevs() : waveOutGetNumDevs();
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string name;
+    if (input) {
+      WAVEINCAPSA caps{};
+      if (waveInGetDevCapsA(i, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
+      name.assign(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
+    } else {
+      WAVEOUTCAPSA caps{};
+      if (waveOutGetDevCapsA(i, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
+      name.assign(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
+    }
+    list.push_back({i, name, std::string()});
+  }
+  return list;
+}
+
+std::optional<int64_t> FindDevice(const std::string& text, const std::vector<TDeviceEntry>& list) {
+  if (const auto number = DeviceNumber(text)) return number;
+  if (text.empty()) return std::nullopt;
+  // The one device that matches, or none when none or several do.
+  auto only = [&](auto&& matches) -> std::optional<int64_t> {
+    std::optional<int64_t> found;
+    for (const TDeviceEntry& d : list) {
+      if (!matches(d)) continue;
+      if (found) return std::nullopt;
+      found = d.Id;
+    }
+    return found;
+  };
+  auto exact = [&](const TDeviceEntry& d) { return d.ProductName == text || d.SystemName == text; };
+  const std::string lower = Lower(text);
+  auto anyCase = [&](const TDeviceEntry& d) {
+    return Lower(d.ProductName) == lower || (!d.SystemName.empty() && Lower(d.SystemName) == lower);
+  };
+  const bool anyExact = std::any_of(list.begin(), list.end(), exact);
+  return anyExact ? only(exact) : only(anyCase);
+}
+
+std::optional<int64_t> ResolveDevice(const std::string& text, bool input, std::string& error) {
+  const std::vector<TDeviceEntry> list = ListDevices(input);
+  if (auto id = FindDevice(text, list)) return id;
+  const std::string kind = input ? "input" : "output";
+  auto named = [&](const TDeviceEntry& d) {
+    return Lower(d.ProductName) == Lower(text) || Lower(d.SystemName) == Lower(text);
+  };
+  const auto count = std::count_if(list.begin(), list.end(), named);
+  error = count > 1 ? "several " + kind + " devices are named '" + text + "'; give its number"
+                    : "no " + kind + " device is named '" + text + "'";
+  if (list.empty()) {
+    error += "; there are no " + kind + " devices";
+  } else {
+    error += "; the " + kind + " devices are:";
+    for (const TDeviceEntry& d : list) {
+      error += "\n  " + std::to_string(d.Id) + ": " + d.ProductName;
+      if (!d.SystemName.empty() && d.SystemName != d.ProductName)
+        error += " (" + d.SystemName + ")";
+    }
+  }
+  return std::nullopt;
+}
 
 int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool json = false;
@@ -50,11 +107,12 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
     if (a == "--json") {
       json = true;
     } else {
-      err << "usage: needlerec-cli devices [--json]\n";
+      err << "needlerec-cli devices: unexpected argument '" << a << "'\n"
+          << CommandUsage("devices");
       return 2;
     }
   }
-  const std::vector<Device> inputs = Inputs(), outputs = Outputs();
+  const std::vector<TDeviceEntry> inputs = ListDevices(true), outputs = ListDevices(false);
   if (json) {
     out << "{\"inputs\": ";
     PrintJson(inputs, out);
@@ -64,8 +122,8 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return 0;
   }
   out << "inputs:\n";
-  for (const Device& d : inputs) out << "  " << d.id << ": " << d.name << "\n";
+  for (const TDeviceEntry& d : inputs) out << "  " << d.Id << ": " << d.ProductName << "\n";
   out << "outputs:\n";
-  for (const Device& d : outputs) out << "  " << d.id << ": " << d.name << "\n";
+  for (const TDeviceEntry& d : outputs) out << "  " << d.Id << ": " << d.ProductName << "\n";
   return 0;
 }

@@ -1,0 +1,197 @@
+#include "cli/terminal_meter.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "instruments/core/level_law.h"
+#include "stream/connector.h"
+
+namespace {
+
+// The level bar's scale: its default sensitivity, on a dB scale.
+constexpr int kBarSensitivity = -35;
+constexpr int kBarCells = 24;
+constexpr int64_t kTickUs = 25000;
+
+std::optional<double> LevelDB(int64_t Level) {
+  if (Level <= 0) return std::nullopt;
+  return LevelToDBFS(double(Level));
+}
+
+// The level whose dBFS is Db, for the bar (the inverse of LevelToDBFS).
+int64_t DBLevel(std::optional<double> Db) {
+  if (!Db) return 0;
+  return std::llround(std::pow(10.0, *Db / 20.0) * FullScale);
+}
+
+}  // namespace
+
+std::string FormatDB(std::optional<double> Value, bool Signed) {
+  if (!Value || !std::isfinite(*Value)) return "-inf";
+  // Rounded first, so that a reading just below zero shows 0.0, not -0.0.
+  double rounded = std::nearbyint(*Value * 10.0) / 10.0;
+  if (rounded == 0.0) rounded = 0.0;
+  char text[32];
+  std::snprintf(text, sizeof text, Signed && rounded > 0 ? "%+.1f" : "%.1f", rounded);
+  return text;
+}
+
+std::string FormatElapsed(int64_t ElapsedMs) {
+  const int64_t tenths = std::max<int64_t>(ElapsedMs, 0) / 100;
+  char text[48];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%lld",
+                static_cast<long long>(tenths / 36000), static_cast<long long>(tenths / 600 % 60),
+                static_cast<long long>(tenths / 10 % 60), static_cast<long long>(tenths % 10));
+  return text;
+}
+
+std::string FormatMeterLine(const TMeterReading& Reading, int64_t ElapsedMs) {
+  // The bar counts cells with the level bar's law: '#' up to the peak, '|' at the held peak.
+  auto cells = [](std::optional<double> db) {
+    return std::min<int64_t>(LevelToSpots(DBLevel(db), 0, kBarSensitivity, true, kBarCells),
+                             kBarCells);
+  };
+  const int64_t lit = Reading.Peak ? cells(Reading.Peak) : 0;
+  const int64_t held = Reading.Held ? cells(Reading.Held) : 0;
+  std::string bar(kBarCells, '-');
+  for (int64_t i = 0; i < lit; ++i) bar[size_t(i)] = '#';
+  if (held > 0) bar[size_t(held - 1)] = '|';
+
+  char text[160];
+  std::snprintf(text, sizeof text, "%-2s VU %5s  [%s]  peak %6s dBFS  max %6s  %4s  %s",
+                Reading.Label.c_str(), Reading.VU ? FormatDB(Reading.VU, true).c_str() : "--",
+                bar.c_str(), FormatDB(Reading.Peak, false).c_str(),
+                FormatDB(Reading.Held, false).c_str(), Reading.Clip ? "CLIP" : "",
+                FormatElapsed(ElapsedMs).c_str());
+  return text;
+}
+
+// ------------------------------------------------------------------ one channel
+
+TTerminalMeterChannel::TTerminalMeterChannel(TMMChannel Channel) {
+  // The window's needle meters: VU mode (the RMS of 1000 frames, decayed exponentially with
+  // Decay 7) against the reference level.
+  FLaw.SetChannel(Channel);
+  FLaw.SetMode(mStereo);
+  FLaw.SetBitLength(b16Bit);
+  FLaw.SetMeterMode(mmVU);
+  FLaw.SetRefLevel(-16.0);
+  FLaw.SetSamples(1000);
+  FLaw.SetDecayMode(dmExponential);
+  FLaw.SetDecay(7);
+  FLayout.Channel = Channel;
+}
+
+void TTerminalMeterChannel::SetPWaveFormat(const WAVEFORMATEX* Format) {
+  FLaw.SetPWaveFormat(Format);  // refuses what an instrument cannot show, keeping the old one
+  FLayout.BitLength = FLaw.GetBitLength();
+  FLayout.Channels = Format->nChannels;
+  FRate = Format->nSamplesPerSec;
+  FHasFormat = true;
+}
+
+void TTerminalMeterChannel::RefreshPCMData(const void* Data) {
+  if (!Data) return;
+  FLaw.RefreshPCMData(Data);
+  const int frames = FLaw.GetSamples();
+  FPeak = PcmPeakLevel(Data, FLayout, frames);
+  ++FPieces;
+  // The piece's audio time moves the held peak and the clip mark on.
+  const int64_t pieceUs = int64_t(frames) * 1000000 / std::max<uint32_t>(FRate, 1);
+  for (FTickRemainUs += pieceUs; FTickRemainUs >= kTickUs; FTickRemainUs -= kTickUs)
+    FHold.Tick(1, int(FPeak), 0);
+  FHold.Raise(int(std::min<int64_t>(FPeak, INT32_MAX)), kHoldDelay, true);
+  if (FPeak >= FullScale)
+    FSinceClipMs = 0;
+  else if (FSinceClipMs >= 0)
+    FSinceClipMs += pieceUs / 1000;
+}
+
+void TTerminalMeterChannel::ResetData() {
+  FLaw.ResetData();
+  FHold.Reset();
+  FPeak = 0;
+  FTickRemainUs = 0;
+  FSinceClipMs = -1;
+  FPieces = 0;
+}
+
+TMeterReading TTerminalMeterChannel::Reading(const std::string& Label) const {
+  TMeterReading r;
+  r.Label = Label;
+  // The needle read against the 0 VU mark: its deflection is proportional to amplitude.
+  const double angle = FLaw.GetAngle();
+  if (angle > 0) r.VU = 20.0 * std::log10(angle / VUToAngle(0.0, FLaw.GetScaleAngle()));
+  r.Peak = LevelDB(FPeak);
+  r.Held = LevelDB(FHold.GetPeak());
+  r.Clip = FSinceClipMs >= 0 && FSinceClipMs < kClipHoldMs;
+  return r;
+}
+
+// ------------------------------------------------------------------ the stream's channels
+
+TTerminalMeter::TTerminalMeter(double RefLevel) {
+  FLeft.SetRefLevel(RefLevel);
+  FRight.SetRefLevel(RefLevel);
+}
+
+TTerminalMeter::~TTerminalMeter() {
+  Detach();
+}
+
+void TTerminalMeter::Attach(TMMConnector& Connector) {
+  Detach();
+  FConnector = &Connector;
+  Connector.SetMeter1(&FLeft);
+  Connector.SetMeter2(&FRight);
+}
+
+void TTerminalMeter::Detach() {
+  if (!FConnector) return;
+  if (FConnector->Instrument(ikMeter, 0) == &FLeft) FConnector->SetMeter1(nullptr);
+  if (FConnector->Instrument(ikMeter, 1) == &FRight) FConnector->SetMeter2(nullptr);
+  FConnector = nullptr;
+}
+
+std::vector<TMeterReading> TTerminalMeter::Readings() const {
+  switch (FLeft.Channels()) {
+    case 0:
+      return {};
+    case 1:
+      return {FLeft.Reading("M")};
+    default:
+      return {FLeft.Reading("L"), FRight.Reading("R")};
+  }
+}
+
+// ------------------------------------------------------------------ output
+
+TMeterDisplay::TMeterDisplay(std::ostream& Out, bool Terminal, bool Quiet)
+    : FOut(Out), FTerminal(Terminal), FQuiet(Quiet) {}
+
+void TMeterDisplay::Show(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs) {
+  if (FQuiet || Readings.empty()) return;
+  // The whole frame goes out in one write: on a terminal the cursor goes back up over the
+  // previous lines, and each line clears what is left of the old one after it.
+  std::string frame;
+  if (FTerminal && FDrawn > 0) frame += "\r\x1b[" + std::to_string(FDrawn) + "A";
+  for (const TMeterReading& r : Readings) {
+    frame += FormatMeterLine(r, ElapsedMs);
+    if (FTerminal) frame += "\x1b[K";
+    frame += '\n';
+  }
+  if (FTerminal) FDrawn = Readings.size();
+  FOut << frame << std::flush;
+}
+
+void TMeterDisplay::Finish(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs) {
+  Show(Readings, ElapsedMs);
+  FDrawn = 0;
+}
+
+bool IsTerminal(const std::ostream& Out) {
+  return &Out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
+}

@@ -1,0 +1,96 @@
+#include "cli/usage.h"
+
+namespace {
+
+constexpr const char* kSynopsis =
+    "usage: needlerec-cli devices [--json]\n"
+    "       needlerec-cli info FILE [--json]\n"
+    "       needlerec-cli levels FILE [--json] [--ref-level DB]\n"
+    "       needlerec-cli play FILE [--device N|NAME]\n"
+    "       needlerec-cli record FILE [--device N|NAME] [--rate 44100|48000] [--seconds S]\n"
+    "                             [--buffer S] [--ref-level DB] [--quiet]\n"
+    "       needlerec-cli monitor [--device N|NAME] [--rate 44100|48000] [--seconds S]\n"
+    "                             [--ref-level DB] [--quiet]\n"
+    "       needlerec-cli --help\n"
+    "       needlerec-cli COMMAND --help\n";
+
+constexpr const char* kExitStatus =
+    "exit status: 0 everything was played or recorded; 1 an error; 2 a usage error;\n"
+    "3 the recording was saved but is incomplete (audio lost because the disk did not keep\n"
+    "up, disk full, the 4 GiB size limit, or a device that stopped delivering audio).\n";
+
+constexpr const char* kDevice =
+    "  --device N|NAME  the device: a number from `needlerec-cli devices`, or a name, either\n"
+    "                   the listed product name or the sound system's name of the device\n"
+    "                   (for example `default`); by default the first device\n";
+
+constexpr const char* kMeters =
+    "  --ref-level DB   the needle meters' reference level in dBFS, -30 to -10 (default -16):\n"
+    "                   a sine whose peak is at this level reads 0 VU\n"
+    "  --quiet          no live meter lines\n"
+    "\n"
+    "While it runs, a line per channel shows the VU reading of the needle meter, a bar and\n"
+    "the peak in dBFS with the highest peak of the last two seconds, CLIP when a sample\n"
+    "reached full scale, and the elapsed time. On a terminal the lines are redrawn ten times\n"
+    "a second; otherwise a set of lines is written every second and once at the end.\n";
+
+constexpr const char* kEnding =
+    "Ctrl-C, SIGTERM, SIGHUP and a closed output pipe end the run normally.\n";
+
+}  // namespace
+
+std::string ProgramUsage() {
+  return std::string(kSynopsis) +
+         "\n"
+         "devices lists the sound devices; info shows what a WAVE file holds; levels measures\n"
+         "a file's levels and loudness; play plays a WAVE file; record records one with live\n"
+         "meters; monitor shows the meters of the input without recording.\n"
+         "\n" +
+         kExitStatus;
+}
+
+std::string CommandUsage(const std::string& command) {
+  if (command == "devices")
+    return "usage: needlerec-cli devices [--json]\n"
+           "\n"
+           "Lists the input and output devices with their numbers and names.\n"
+           "  --json  one JSON object: \"inputs\" and \"outputs\", lists of {\"id\", \"name\"}\n";
+  if (command == "info")
+    return "usage: needlerec-cli info FILE [--json]\n"
+           "\n"
+           "Shows the format, length and text items of a WAVE file.\n"
+           "  --json  one JSON object instead of key: value lines\n";
+  if (command == "play")
+    return std::string(
+               "usage: needlerec-cli play FILE [--device N|NAME]\n"
+               "\n"
+               "Plays a WAVE file to the end.\n") +
+           kEnding + "\n" + kDevice + "\n" + kExitStatus;
+  if (command == "record")
+    return std::string(
+               "usage: needlerec-cli record FILE [--device N|NAME] [--rate 44100|48000]\n"
+               "                            [--seconds S] [--buffer S] [--ref-level DB] "
+               "[--quiet]\n"
+               "\n"
+               "Records 16-bit stereo into a WAVE file, until --seconds have passed or the\n"
+               "device stops. ") +
+           kEnding + "The file is saved either way.\n\n" + kDevice +
+           "  --rate R         44100 (default) or 48000 samples per second\n"
+           "  --seconds S      stop after S seconds (0.001 or more)\n"
+           "  --buffer S       queue up to S seconds of audio (0.1 to 600, default 10) while\n"
+           "                   the disk is slow\n" +
+           kMeters + "\n" + kExitStatus;
+  if (command == "monitor")
+    return std::string(
+               "usage: needlerec-cli monitor [--device N|NAME] [--rate 44100|48000] "
+               "[--seconds S]\n"
+               "                             [--ref-level DB] [--quiet]\n"
+               "\n"
+               "Shows the meters of the input without recording, until --seconds have passed\n"
+               "or the device stops. ") +
+           kEnding + "\n" + kDevice +
+           "  --rate R         44100 (default) or 48000 samples per second\n"
+           "  --seconds S      stop after S seconds (0.001 or more)\n" +
+           kMeters + "\n" + kExitStatus;
+  return std::string();
+}
