@@ -2,8 +2,9 @@
 BUILD ?= build
 RELEASE ?= build-release
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: test run deps configure build bench clean
+.PHONY: test run deps configure build bench clean install
 
 deps:
 	@scripts/install-deps
@@ -25,6 +26,12 @@ run: deps $(RELEASE)/CMakeCache.txt
 	else \
 	  echo "Built everything; the program needlerec does not exist yet (the engine libraries and tests are built)."; \
 	fi
+
+# The Release programs with their menu entry, icon and manual pages under $(PREFIX); DESTDIR
+# stages them elsewhere (make install PREFIX=/usr DESTDIR=/tmp/root).
+install: deps $(RELEASE)/CMakeCache.txt
+	cmake --build $(RELEASE) -j $(JOBS) --target needlerec needlerec-cli
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
 
 bench: deps $(RELEASE)/CMakeCache.txt
 	cmake --build $(RELEASE) -j $(JOBS)
