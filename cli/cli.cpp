@@ -43,6 +43,5 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   if (command == "devices") return DevicesCommand(rest, out, err);
   if (command == "play") return PlayCommand(rest, out, err);
   if (command == "record") return RecordCommand(rest, out, err);
-  err << "needlerec-cli monitor: not available yet\n";
-  return 1;
+  return MonitorCommand(rest, out, err);
 }

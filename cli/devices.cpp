@@ -79,6 +79,7 @@ std::optional<int64_t> FindDevice(const std::string& text, const std::vector<TDe
 }
 
 std::optional<int64_t> ResolveDevice(const std::string& text, bool input, std::string& error) {
+  if (auto number = FindDevice(text, {})) return number;  // no need to list the devices
   const std::vector<TDeviceEntry> list = ListDevices(input);
   if (auto id = FindDevice(text, list)) return id;
   const std::string kind = input ? "input" : "output";
@@ -108,7 +109,7 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
       json = true;
     } else {
       err << "needlerec-cli devices: unexpected argument '" << a << "'\n"
-          << CommandUsage("devices");
+          << CommandSynopsis("devices");
       return 2;
     }
   }

@@ -184,11 +184,12 @@ void TMeterDisplay::Show(const std::vector<TMeterReading>& Readings, int64_t Ela
     frame += '\n';
   }
   if (FTerminal) FDrawn = Readings.size();
+  FLastMs = ElapsedMs;
   FOut << frame << std::flush;
 }
 
 void TMeterDisplay::Finish(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs) {
-  Show(Readings, ElapsedMs);
+  if (FTerminal || ElapsedMs != FLastMs) Show(Readings, ElapsedMs);
   FDrawn = 0;
 }
 

@@ -114,15 +114,16 @@ class TMeterDisplay {
   int64_t IntervalMs() const { return FTerminal ? kTerminalMs : kPlainMs; }
   // Writes the lines (in place on a terminal, replacing the previous ones).
   void Show(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs);
-  // Writes the last lines once more as they stand, so that a run ends with the final readings
-  // (plain output), or leaves the redrawn lines where they are (terminal).
+  // Writes the final lines, unless plain lines at that elapsed time were just written, and
+  // leaves redrawn lines where they are.
   void Finish(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs);
 
  private:
   std::ostream& FOut;
   bool FTerminal;
   bool FQuiet;
-  size_t FDrawn = 0;  // lines drawn in place so far (terminal)
+  size_t FDrawn = 0;     // lines drawn in place so far (terminal)
+  int64_t FLastMs = -1;  // the elapsed time of the last lines written
 };
 
 // True when Out is the process's standard output and that is a terminal.

@@ -1,5 +1,6 @@
 #include "cli/transport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -7,7 +8,11 @@
 #include <functional>
 #include <optional>
 
+#include "cli/devices.h"
+#include "cli/terminal_meter.h"
+#include "cli/usage.h"
 #include "platform/mainloop/main_loop.h"
+#include "stream/connector.h"
 #include "stream/play_chain.h"
 #include "stream/record_chain.h"
 #include "stream/ring_buffer.h"
@@ -52,16 +57,32 @@ std::optional<long> ParseNumber(const std::string& text) {
   }
 }
 
+enum class TCommand { Play, Record, Monitor };
+
+const char* CommandName(TCommand command) {
+  switch (command) {
+    case TCommand::Play:
+      return "play";
+    case TCommand::Record:
+      return "record";
+    case TCommand::Monitor:
+      return "monitor";
+  }
+  return "";
+}
+
 struct Options {
   std::string file;
-  TMMDeviceId device = 0;
+  std::string device = "0";  // a number or a name, resolved after the parse
   int32_t rate = 44100;
   double seconds = -1;
   double buffer = 10;
+  double refLevel = -16.0;
+  bool quiet = false;
 };
 
-// A number of seconds in [min, max], or none.
-std::optional<double> ParseSeconds(const std::string& text, double min, double max) {
+// A decimal number in [min, max], or none.
+std::optional<double> ParseDecimal(const std::string& text, double min, double max) {
   try {
     size_t used = 0;
     const double value = std::stod(text, &used);
@@ -73,36 +94,68 @@ std::optional<double> ParseSeconds(const std::string& text, double min, double m
 }
 
 // Reads FILE and the options a command allows; an error message when the words are wrong.
-std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bool record,
+std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TCommand command,
                                         Options& o) {
+  const bool input = command != TCommand::Play;
+  const bool record = command == TCommand::Record;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     if (a == "--device" && hasValue) {
-      const auto v = ParseNumber(args[++i]);
-      if (!v || *v < -1 || *v > 0x7FFFFFFF) return "invalid device number '" + args[i] + "'";
-      o.device = TMMDeviceId(*v);
-    } else if (record && a == "--rate" && hasValue) {
+      o.device = args[++i];
+      if (o.device.empty()) return "--device needs a number or a name";
+    } else if (input && a == "--rate" && hasValue) {
       const auto v = ParseNumber(args[++i]);
       if (!v || (*v != 44100 && *v != 48000)) return "the rate must be 44100 or 48000";
       o.rate = int32_t(*v);
-    } else if (record && a == "--seconds" && hasValue) {
+    } else if (input && a == "--seconds" && hasValue) {
       // Counted in whole milliseconds by the device.
-      const auto v = ParseSeconds(args[++i], 0.001, 2147483.0);
+      const auto v = ParseDecimal(args[++i], 0.001, 2147483.0);
       if (!v) return "--seconds must be between 0.001 and 2147483, not '" + args[i] + "'";
       o.seconds = *v;
     } else if (record && a == "--buffer" && hasValue) {
-      const auto v = ParseSeconds(args[++i], 0.1, 600);
+      const auto v = ParseDecimal(args[++i], 0.1, 600);
       if (!v) return "--buffer must be between 0.1 and 600 seconds, not '" + args[i] + "'";
       o.buffer = *v;
-    } else if (a.rfind("--", 0) == 0 || !o.file.empty()) {
+    } else if (input && a == "--ref-level" && hasValue) {
+      // The needle meter keeps one decimal inside -30..-10.
+      const auto v = ParseDecimal(args[++i], -30.0, -10.0);
+      if (!v) return "--ref-level must be between -30 and -10 dBFS, not '" + args[i] + "'";
+      o.refLevel = RoundRefLevel(*v);
+    } else if (input && a == "--quiet") {
+      o.quiet = true;
+    } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
+      const bool takesValue =
+          a == "--device" || (input && (a == "--rate" || a == "--seconds" || a == "--ref-level")) ||
+          (record && a == "--buffer");
+      return takesValue && !hasValue ? a + " needs a value" : "unexpected argument '" + a + "'";
+    } else if (command == TCommand::Monitor || !o.file.empty()) {
       return "unexpected argument '" + a + "'";
     } else {
       o.file = a;
     }
   }
-  if (o.file.empty()) return "a FILE is needed";
+  if (command != TCommand::Monitor && o.file.empty()) return "a FILE is needed";
   return std::nullopt;
+}
+
+// Parses a command's words and resolves its device. On a usage error, says so on `err` and
+// returns false.
+bool ParseCommand(const std::vector<std::string>& args, TCommand command, Options& o,
+                  TMMDeviceId& device, std::ostream& err) {
+  const std::string name = CommandName(command);
+  if (auto problem = ParseOptions(args, command, o)) {
+    err << "needlerec-cli " << name << ": " << *problem << "\n" << CommandSynopsis(name);
+    return false;
+  }
+  std::string error;
+  const auto id = ResolveDevice(o.device, command != TCommand::Play, error);
+  if (!id) {
+    err << "needlerec-cli " << name << ": " << error << "\n";
+    return false;
+  }
+  device = TMMDeviceId(*id);
+  return true;
 }
 
 // Reports errors of the engine's threads on standard error and remembers that one came.
@@ -127,29 +180,60 @@ class TErrorReport {
   bool FFailed = false;
 };
 
+// The live meters of a record chain's connector and where they are shown. Main thread.
+class TLiveMeters {
+ public:
+  TLiveMeters(TMMRecordChain& chain, const Options& o, std::ostream& out)
+      : FMeter(o.refLevel), FDisplay(out, IsTerminal(out), o.quiet) {
+    if (o.quiet) return;  // no instruments: the connector passes the blocks on untouched
+    // The last readings stay after the stop, for the closing lines.
+    chain.Connector->SetRefreshOnStop(false);
+    FMeter.Attach(*chain.Connector);
+  }
+  int64_t IntervalMs() const { return FDisplay.IntervalMs(); }
+  void Show(int64_t elapsedMs) { FDisplay.Show(FMeter.Readings(), elapsedMs); }
+  void Finish(int64_t elapsedMs) { FDisplay.Finish(FMeter.Readings(), elapsedMs); }
+
+ private:
+  TTerminalMeter FMeter;
+  TMeterDisplay FDisplay;
+};
+
 // Runs the main loop until the device stops, the user interrupts or `ended` turns true; shows
-// the position about once a second. Returns true when interrupted.
+// the meters at their display's pace, or without meters the position about once a second.
+// Returns true when interrupted; `elapsedMs` is the last position seen.
 template <typename TDevice>
 bool RunDevice(TDevice& device, const std::atomic<bool>& stopped, std::ostream& out,
-               const std::function<bool()>& ended) {
+               const std::function<bool()>& ended, TLiveMeters* meters, int64_t& elapsedMs) {
+  const uint32_t interval = meters ? uint32_t(meters->IntervalMs()) : 1000;
   for (;;) {
-    const bool done =
-        RunUntil([&] { return stopped.load() || gInterrupted.load() || (ended && ended()); }, 1000);
+    const bool done = RunUntil(
+        [&] { return stopped.load() || gInterrupted.load() || (ended && ended()); }, interval);
     if (gInterrupted) return true;
     if (stopped || (ended && ended())) return false;
-    if (!done) out << "position: " << device.GetPosition() << " ms\n" << std::flush;
+    if (done) continue;
+    elapsedMs = std::max<int64_t>(elapsedMs, device.GetPosition());
+    if (meters)
+      meters->Show(elapsedMs);
+    else
+      out << "position: " << elapsedMs << " ms\n" << std::flush;
   }
 }
 
 // Starts a configured chain's device and runs it until it stops, the user interrupts or
-// `ended` turns true; the device is closed (finishing its chain) either way.
+// `ended` turns true; the device is closed (finishing its chain) either way, and the meters
+// show their last readings at `finalMs` (when given) or the last position seen.
 template <typename TDevice>
-void Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended = nullptr) {
+void Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended = nullptr,
+         TLiveMeters* meters = nullptr, const std::function<int64_t()>& finalMs = nullptr) {
   std::atomic<bool> stopped{false};
   device.OnStop = [&](TObject*) { stopped = true; };
   device.Start();
-  if (RunDevice(device, stopped, out, ended)) out << "interrupted\n";
+  int64_t elapsedMs = 0;
+  const bool interrupted = RunDevice(device, stopped, out, ended, meters, elapsedMs);
   device.Close();
+  if (meters) meters->Finish(finalMs ? finalMs() : elapsedMs);
+  if (interrupted) out << "interrupted\n";
 }
 
 // Runs a command's chain with the engine's errors reported. The body returns the command's
@@ -174,14 +258,11 @@ int Guarded(std::ostream& err, const std::function<int()>& body) {
 
 int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
-  if (auto problem = ParseOptions(args, false, o)) {
-    err << "needlerec-cli play: " << *problem << "\n"
-        << "usage: needlerec-cli play FILE [--device N]\n";
-    return kExitUsage;
-  }
+  TMMDeviceId id = 0;
+  if (!ParseCommand(args, TCommand::Play, o, id, err)) return kExitUsage;
   return Guarded(err, [&] {
     TMMPlayChain chain;
-    chain.WaveOut->SetDeviceID(o.device);
+    chain.WaveOut->SetDeviceID(id);
     chain.File->SetFileName(o.file);
     out << "playing " << o.file << " on " << chain.WaveOut->GetProductName() << "\n" << std::flush;
     Run(*chain.WaveOut, out);
@@ -191,23 +272,22 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
-  if (auto problem = ParseOptions(args, true, o)) {
-    err << "needlerec-cli record: " << *problem << "\n"
-        << "usage: needlerec-cli record FILE [--device N] [--rate 44100|48000] [--seconds S]"
-           " [--buffer S]\n";
-    return kExitUsage;
-  }
+  TMMDeviceId id = 0;
+  if (!ParseCommand(args, TCommand::Record, o, id, err)) return kExitUsage;
   return Guarded(err, [&] {
     TMMRecordChain chain;
     TMMWaveIn& device = *chain.WaveIn;
     TMMWaveFile& file = *chain.File;
     device.SetSampleRate(o.rate);
-    device.SetDeviceID(o.device);
+    device.SetDeviceID(id);
     chain.SetQueueSeconds(o.buffer);
     if (o.seconds > 0) device.SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
     chain.PrepareRun(o.file);
+    // Declared after the chain: it lets go of the connector before the chain goes.
+    TLiveMeters meters(chain, o, out);
     out << "recording " << o.file << " from " << device.GetProductName() << "\n" << std::flush;
-    Run(device, out, [&] { return file.GetEndReason() != feNone; });
+    const auto ended = [&] { return file.GetEndReason() != feNone; };
+    Run(device, out, ended, &meters, [&] { return file.GetWrittenMs(); });
 
     int status = kExitOk;
     if (file.GetEndReason() != feNone) {
@@ -225,5 +305,24 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
     out << "recorded " << file.GetWrittenBytes() << " bytes\n";
     return status;
+  });
+}
+
+int MonitorCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options o;
+  TMMDeviceId id = 0;
+  if (!ParseCommand(args, TCommand::Monitor, o, id, err)) return kExitUsage;
+  return Guarded(err, [&] {
+    // The record chain with its ring buffer off and no file: the input reaches the meters only.
+    TMMRecordChain chain;
+    TMMWaveIn& device = *chain.WaveIn;
+    device.SetSampleRate(o.rate);
+    device.SetDeviceID(id);
+    if (o.seconds > 0) device.SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
+    chain.PrepareRun("");
+    TLiveMeters meters(chain, o, out);
+    out << "monitoring " << device.GetProductName() << "\n" << std::flush;
+    Run(device, out, nullptr, &meters);
+    return kExitOk;
   });
 }

@@ -1,5 +1,6 @@
-// needlerec-cli play and record: the play and record chains that the window uses too, run from a
-// terminal until the end of the data, the time limit or Ctrl-C.
+// needlerec-cli play, record and monitor: the play and record chains that the window uses too,
+// run from a terminal until the end of the data, the time limit or Ctrl-C, recording and
+// monitoring with live meters.
 #pragma once
 
 #include <ostream>
@@ -15,3 +16,6 @@ constexpr int kExitIncomplete = 3;  // a recording was saved, but incomplete (au
 
 int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The input through the record chain to the live meters, with no file, until --seconds, the
+// end of the device or Ctrl-C.
+int MonitorCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

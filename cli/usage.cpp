@@ -94,3 +94,9 @@ std::string CommandUsage(const std::string& command) {
            kMeters + "\n" + kExitStatus;
   return std::string();
 }
+
+std::string CommandSynopsis(const std::string& command) {
+  const std::string usage = CommandUsage(command);
+  return usage.substr(0, usage.find("\n\n") + 1) + "(needlerec-cli " + command +
+         " --help for more)\n";
+}
