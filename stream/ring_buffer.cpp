@@ -29,6 +29,7 @@ TMMQueueThread::TMMQueueThread(TMMRingBuffer* Owner, std::shared_ptr<TEvent> sta
       FTerminate(std::move(terminate)) {}
 
 void TMMQueueThread::Execute() {
+  SetThreadName("nr-ring-buffer");
   SetPriority(tpHigher);
   FStarted->SetEvent();
   TEvent* const waits[] = {FTerminate.get(), FRun.get()};

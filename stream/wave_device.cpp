@@ -54,6 +54,7 @@ TMMDeviceThread::TMMDeviceThread(TMMDSPComponent* Owner, TEvents events, uint32_
       FOnFailure(std::move(onFailure)) {}
 
 void TMMDeviceThread::Execute() {
+  SetThreadName("nr-device");
   SetPriority(FStartPriority);
   CreateMessageQueue();
   FEvents.Started->SetEvent();

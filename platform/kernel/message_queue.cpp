@@ -1,5 +1,7 @@
 #include "platform/kernel/message_queue.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -14,6 +16,8 @@ struct TQueue {
   // Set while the queue holds a message, so a wait can cover the queue and events alike.
   // Lock order: queue lock, then the event's.
   TEvent NotEmpty{true, false};
+  // An eventfd counter raised by every post, or -1.
+  std::atomic<int> WakeFd{-1};
 };
 
 // Every thread's queue by thread id. Never destroyed, so threads that end while the program
@@ -107,6 +111,11 @@ bool PostToThread(TThreadId threadId, const TMessage& msg) {
     queue->Messages.push_back(msg);
     queue->NotEmpty.SetEvent();
   }
+  if (const int fd = queue->WakeFd.load(); fd >= 0) {
+    const uint64_t one = 1;
+    // Fails only when the counter is full, and then the thread is woken anyway.
+    [[maybe_unused]] const ssize_t written = write(fd, &one, sizeof one);
+  }
   if (TPostHook hook = gPostHook.load()) hook(threadId);
   return true;
 }
@@ -149,6 +158,10 @@ void PurgeWindowMessages(TThreadId threadId, HWND hwnd) {
   if (!queue) return;
   std::lock_guard lock(queue->Lock);
   RemoveMatchingLocked(*queue, hwnd, 0, 0);
+}
+
+void SetQueueWakeDescriptor(TThreadId threadId, int fd) {
+  FindOrCreateQueue(threadId)->WakeFd = fd;
 }
 
 void SetPostHook(TPostHook hook) {

@@ -50,6 +50,10 @@ uint32_t MsgWaitForMultipleObjects(std::span<TEvent* const> events, uint32_t tim
 // Removes every message whose hwnd is `hwnd` from the queue of thread `threadId` (used when a
 // window is destroyed).
 void PurgeWindowMessages(TThreadId threadId, HWND hwnd);
+// Has every later post to the queue of thread `threadId` also add 1 to the eventfd counter `fd`
+// (-1: none), so that the thread can sleep on descriptors and its queue at once (a descriptor,
+// unlike an event, can be raised from a signal handler too). Creates the queue when missing.
+void SetQueueWakeDescriptor(TThreadId threadId, int fd);
 // Called after each post to the queue of `threadId`'s thread; the main loop uses it to wake
 // the window system. Set once, before threads start.
 using TPostHook = void (*)(TThreadId threadId);

@@ -15,6 +15,9 @@ TThreadId GetCurrentThreadId();
 // The thread that initialised the program (the thread that runs main()).
 TThreadId MainThreadId();
 bool IsMainThread();
+// Names the calling thread for the system's tools (top, perf, /proc/<pid>/task/*/comm); names
+// longer than 15 characters are cut.
+void SetThreadName(const char* name);
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 

@@ -1,6 +1,11 @@
 #include "platform/mainloop/main_loop.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <deque>
 #include <iostream>
@@ -64,6 +69,53 @@ TLoopState& State() {
 }
 
 std::atomic<bool> gTerminated{false};
+
+// The main thread's wake-up: a counter that every post to the main thread and every
+// WakeMainLoop raises, and that RunUntil and Delay sleep on (a descriptor, unlike an event, can
+// be raised from a signal handler). Made on first use, or while the program's static objects
+// are built; never closed.
+std::atomic<int> gWakeFd{-1};
+
+// Only system calls and lock-free atomics: a signal handler may be the first to get here.
+int WakeFd() {
+  int fd = gWakeFd.load();
+  if (fd >= 0) return fd;
+  const int made = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (made < 0) return -1;
+  if (gWakeFd.compare_exchange_strong(fd, made)) return made;
+  close(made);  // another thread made one first
+  return fd;
+}
+
+void RaiseWake() {
+  const int fd = WakeFd();
+  if (fd < 0) return;
+  const uint64_t one = 1;
+  // Fails only when the counter is full, and then the loop is woken anyway.
+  [[maybe_unused]] const ssize_t written = write(fd, &one, sizeof one);
+}
+
+void ClearWake() {
+  const int fd = WakeFd();
+  if (fd < 0) return;
+  uint64_t count;
+  [[maybe_unused]] const ssize_t got = read(fd, &count, sizeof count);
+}
+
+// Sleeps until the wake-up is raised or `timeoutMs` have passed (INFINITE: no limit). Without
+// a descriptor it sleeps a little, so that its callers still look at their conditions.
+void WaitForWake(uint32_t timeoutMs) {
+  const int fd = WakeFd();
+  if (fd < 0) {
+    Sleep(std::min<uint32_t>(timeoutMs, 5));
+    return;
+  }
+  pollfd wake{fd, POLLIN, 0};
+  const int ms =
+      timeoutMs == INFINITE ? -1 : static_cast<int>(std::min<uint32_t>(timeoutMs, 1u << 30));
+  // A signal (EINTR) ends the wait like a wake-up: the caller looks at its condition again.
+  poll(&wake, 1, ms);
+}
 
 void CallWakeHook(TThreadId threadId) {
   if (threadId != MainThreadId()) return;
@@ -137,6 +189,12 @@ void Dispatch(TMessage& msg) {
       break;  // a thread message nobody here handles
   }
 }
+
+// Every post to the main thread raises its wake-up. Set up while the program's static objects
+// are built, before any thread starts.
+struct TWakeSetup {
+  TWakeSetup() { SetQueueWakeDescriptor(MainThreadId(), WakeFd()); }
+} gWakeSetup;
 
 uint32_t MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -221,18 +279,25 @@ bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   const bool mainThread = IsMainThread();
   for (;;) {
+    // Cleared before the look: a post or a wake-up after it raises the counter again, so the
+    // wait below cannot miss it.
+    if (mainThread) ClearWake();
     ProcessMessages();
     if (done()) return true;
     uint32_t left = timeoutMs == INFINITE ? INFINITE : MillisecondsLeft(deadline);
     if (left == 0) return false;
-    // Short waits, so a `done` that turns true without a message is seen soon.
-    left = std::min<uint32_t>(left, 5);
     if (mainThread) {
-      MsgWaitForMultipleObjects({}, left);
+      // Messages posted by the ones just dispatched are handled without waiting.
+      if (PendingMessageCount() == 0) WaitForWake(std::min(left, kRunUntilFallbackMs));
     } else {
-      Sleep(left);
+      // No queue to wait on here: `done` is looked at every few milliseconds.
+      Sleep(std::min<uint32_t>(left, 5));
     }
   }
+}
+
+void WakeMainLoop() {
+  RaiseWake();
 }
 
 void Delay(uint32_t ms, bool processMessages) {
@@ -245,7 +310,8 @@ void Delay(uint32_t ms, bool processMessages) {
   while (!ApplicationTerminated()) {
     const uint32_t left = MillisecondsLeft(deadline);
     if (left == 0) return;
-    MsgWaitForMultipleObjects({}, left);
+    if (PendingMessageCount() == 0) WaitForWake(left);
+    ClearWake();
     ProcessMessages();
   }
 }
@@ -260,6 +326,7 @@ void SetMainLoopWakeHook(std::function<void()> hook) {
 
 void TerminateApplication() {
   gTerminated = true;
+  RaiseWake();
 }
 bool ApplicationTerminated() {
   return gTerminated.load();

@@ -46,7 +46,15 @@ bool HandleMessage();
 // Dispatches the messages waiting at the call (not those they post in turn).
 void ProcessMessages();
 // Drains the main loop until `done` is true or `timeoutMs` have passed; true when done.
+// On the main thread it sleeps until a message is posted to it or WakeMainLoop is called, and
+// looks at `done` then: whoever makes `done` true without posting a message calls
+// WakeMainLoop. (So that a forgotten wake-up costs a delay and not a hang, `done` is also
+// looked at every kRunUntilFallbackMs.) Elsewhere it looks at `done` every few milliseconds.
 bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs);
+constexpr uint32_t kRunUntilFallbackMs = 250;
+// Wakes RunUntil and Delay on the main thread, from any thread and from a signal handler
+// (async-signal-safe), so that they look at their condition again at once.
+void WakeMainLoop();
 // Waits `ms` milliseconds. With processMessages on the main thread, messages are dispatched
 // meanwhile and the wait ends early when the application terminates; otherwise it sleeps.
 void Delay(uint32_t ms, bool processMessages);
@@ -55,7 +63,8 @@ void Delay(uint32_t ms, bool processMessages);
 // is posted to the main thread; it should arrange for ProcessMessages to run soon.
 void SetMainLoopWakeHook(std::function<void()> hook);
 
-// Application state: Terminate ends Delay waits and refresh loops.
+// Application state: Terminate ends Delay waits and refresh loops. TerminateApplication is
+// async-signal-safe.
 void TerminateApplication();
 bool ApplicationTerminated();
 void ResetApplicationTerminated();

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/kernel/thread.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -89,6 +91,7 @@ class TTimerService {
 
  private:
   void Run() {
+    SetThreadName("nr-mmtimer");
     std::unique_lock lock(FLock);
     FThreadId = std::this_thread::get_id();
     while (!FShutdown && !FTimers.empty()) {

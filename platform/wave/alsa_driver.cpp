@@ -14,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/kernel/thread.h"
 #include "platform/wave/sample_format.h"
 
 namespace {
@@ -227,6 +228,7 @@ class TPcmControl {
 
  private:
   void Run() {
+    SetThreadName("nr-pcm-control");
     std::unique_lock lock(FLock);
     for (;;) {
       FChanged.wait(lock, [this] { return FQuit || !FOperations.empty(); });

@@ -55,7 +55,10 @@ class TWaveStreamThread : public TThread {
   }
 
  protected:
-  void Execute() override { FStream.Execute(); }
+  void Execute() override {
+    SetThreadName(FStream.IsInput() ? "nr-driver-in" : "nr-driver-out");
+    FStream.Execute();
+  }
 
  private:
   TWaveStream& FStream;

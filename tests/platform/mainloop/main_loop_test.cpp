@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -172,6 +174,50 @@ TEST_F(MainLoop, RunUntilTimesOut) {
   const auto waited = Clock::now() - start;
   EXPECT_GE(waited, 45ms);
   EXPECT_LT(waited, 2s);
+}
+
+// Idle, RunUntil sleeps: `done` is looked at when a message comes, on a wake-up, and otherwise
+// only at the fallback pace, however busy the machine (a busy machine only looks less often).
+TEST_F(MainLoop, RunUntilSleepsUntilAMessageOrAWakeUp) {
+  int looks = 0;
+  EXPECT_FALSE(RunUntil([&] { return ++looks, false; }, 600));
+  EXPECT_LE(looks, int(600 / kRunUntilFallbackMs) + 2) << "RunUntil polled while idle";
+
+  // A message: its handler's effect ends the wait.
+  bool handled = false;
+  TMessageWindow window([&](TMessage&) { handled = true; });
+  std::jthread poster([&] { PostMessage(window.Handle(), WM_USER, 0, 0); });
+  EXPECT_TRUE(RunUntil([&] { return handled; }, 10000));
+  poster.join();
+
+  // A condition that turns true without a message, with a wake-up from the thread that made it.
+  for (int round = 0; round < 20; ++round) {
+    std::atomic<bool> flag{false};
+    std::jthread waker([&] {
+      flag = true;
+      WakeMainLoop();
+    });
+    EXPECT_TRUE(RunUntil([&] { return flag.load(); }, 10000));
+  }
+}
+
+// A signal handler's wake-up ends a long Delay: the handler terminates the application, which
+// only sets a flag and raises the main loop's wake-up (both safe in a handler).
+TEST_F(MainLoop, ASignalHandlerWakesTheMainLoop) {
+  using THandler = void (*)(int);
+  const THandler old = std::signal(SIGUSR1, [](int) { TerminateApplication(); });
+  ASSERT_NE(old, SIG_ERR);
+  // Raised on a thread of its own, so that the main thread's wait is not merely interrupted.
+  std::jthread signaller([] {
+    std::this_thread::sleep_for(20ms);
+    std::raise(SIGUSR1);
+  });
+  const auto start = Clock::now();
+  Delay(30000, true);
+  EXPECT_LT(Clock::now() - start, 15s);
+  EXPECT_TRUE(ApplicationTerminated());
+  signaller.join();
+  std::signal(SIGUSR1, old);
 }
 
 TEST_F(MainLoop, DelayDispatchesMessagesWhenAsked) {
