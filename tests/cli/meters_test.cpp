@@ -1,0 +1,172 @@
+// The live meters, device names and usage of the real program: recording and monitoring the
+// virtual input while it plays files made by sox, and reading the meter lines it writes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "tests/cli/cli_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Meters : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Shell("command -v sox").status != 0)
+      GTEST_SKIP() << "sox is installed by scripts/install-deps";
+    dir_ = fs::temp_directory_path() /
+           ("needlerec-meters-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  // A 44.1 kHz 16-bit stereo file made by sox from `synth` effects, without dither.
+  std::string Make(const std::string& name, const std::string& effects) {
+    const std::string path = (dir_ / name).string();
+    const CliRun run = Shell("sox -V1 -D -n -r 44100 -c 2 -b 16 " + path + " synth " + effects);
+    EXPECT_EQ(run.status, 0) << run.out;
+    return path;
+  }
+
+  // The program with the virtual input playing `input` (looped), `speed` times real time, and
+  // no sound card.
+  CliRun Cli(const std::string& input, int speed, const std::string& args) {
+    return Shell("NEEDLEREC_ALSA_DEVICES= NEEDLEREC_VIRTUAL_SPEED=" + std::to_string(speed) +
+                 " NEEDLEREC_VIRTUAL_INPUT=" + input + " " NEEDLEREC_CLI " " + args);
+  }
+
+  fs::path dir_;
+};
+
+struct Line {
+  std::string vu, peak, max;
+  bool clip = false;
+  std::string elapsed;
+};
+
+// The last meter line of `channel` in `out`.
+std::optional<Line> LastLine(const std::string& out, const std::string& channel) {
+  const std::regex line("(^|\n)" + channel +
+                        R"( +VU +(\S+) +\[[-#|]+\] +peak +(\S+) dBFS +max +(\S+) +(CLIP)? +)"
+                        R"((\d+:\d\d:\d\d\.\d))");
+  std::optional<Line> last;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
+       ++it)
+    last = Line{(*it)[2], (*it)[3], (*it)[4], (*it)[5].matched, (*it)[6]};
+  return last;
+}
+
+TEST_F(Meters, RecordingShowsTheNeedleReadingPeakAndClipOfKnownSignals) {
+  struct Case {
+    const char* name;
+    const char* synth;
+    const char* options;
+    const char* vu;
+    const char* peak;
+    bool clip;
+  };
+  // A sine whose peak is at the reference level stands the needles on 0 VU, as in the window.
+  const Case cases[] = {
+      {"sine at -16 dBFS", "8 sine 1000 vol -16dB", "", "0.0", "-16.0", false},
+      {"the same sine, reference -13", "8 sine 1000 vol -16dB", "--ref-level -13", "-3.0", "-16.0",
+       false},
+      {"full-scale square", "8 square 500 gain -n 0", "", "+3.0", "0.0", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string input = Make("in.wav", c.synth);
+    const fs::path file = dir_ / "rec.wav";
+    // Four times real time: the meters follow the audio's own clock.
+    const CliRun run = Cli(input, 4, "record " + file.string() + " --seconds 8 " + c.options);
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const char* channel : {"L", "R"}) {
+      SCOPED_TRACE(channel);
+      const auto last = LastLine(run.out, channel);
+      ASSERT_TRUE(last) << run.out;
+      EXPECT_EQ(last->vu, c.vu) << run.out;
+      EXPECT_EQ(last->peak, c.peak) << run.out;
+      EXPECT_EQ(last->max, c.peak) << run.out;
+      EXPECT_EQ(last->clip, c.clip) << run.out;
+      EXPECT_EQ(last->elapsed, "0:00:08.0") << "the final lines show the recorded time";
+    }
+    // The lines scripts read are still there, in their place.
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("^recording .* from Virtual input\n")))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\nrecorded 1411200 bytes\n$"))) << run.out;
+  }
+}
+
+TEST_F(Meters, MonitorShowsTheInputWithoutAFileAndQuietShowsNoMeters) {
+  const std::string input = Make("in.wav", "4 sine 1000 vol -16dB");
+  const CliRun monitor = Cli(input, 4, "monitor --seconds 4");
+  ASSERT_EQ(monitor.status, 0) << monitor.out;
+  EXPECT_EQ(monitor.out.rfind("monitoring Virtual input\n", 0), 0u) << monitor.out;
+  const auto last = LastLine(monitor.out, "L");
+  ASSERT_TRUE(last) << monitor.out;
+  EXPECT_EQ(last->vu, "0.0") << monitor.out;
+  EXPECT_EQ(last->peak, "-16.0") << monitor.out;
+  EXPECT_EQ(fs::directory_iterator(dir_)->path().filename(), "in.wav") << "no file was made";
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+  const fs::path file = dir_ / "quiet.wav";
+  const CliRun quiet = Cli(input, 10, "record " + file.string() + " --seconds 1 --quiet");
+  ASSERT_EQ(quiet.status, 0) << quiet.out;
+  EXPECT_EQ(quiet.out,
+            "recording " + file.string() + " from Virtual input\nrecorded 176400 bytes\n");
+}
+
+TEST_F(Meters, DevicesAreFoundByNameAndAnUnknownNameListsThem) {
+  const std::string input = Make("in.wav", "1 sine 440");
+  const fs::path file = dir_ / "named.wav";
+  const CliRun named =
+      Cli(input, 10, "record " + file.string() + " --device 'Virtual input' --seconds 1 --quiet");
+  ASSERT_EQ(named.status, 0) << named.out;
+  EXPECT_NE(named.out.find("recorded 176400 bytes"), std::string::npos) << named.out;
+
+  const fs::path none = dir_ / "none.wav";
+  const CliRun unknown = Cli(input, 10, "record " + none.string() + " --device nosuch");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out,
+            "needlerec-cli record: no input device is named 'nosuch'; the input devices are:\n"
+            "  0: Virtual input\n");
+  EXPECT_FALSE(fs::exists(none));
+  // An output device is looked for among the outputs.
+  const CliRun play = Cli(input, 10, "play " + file.string() + " --device 'Virtual input'");
+  EXPECT_EQ(play.status, 2);
+  EXPECT_NE(play.out.find("  0: Virtual output\n"), std::string::npos) << play.out;
+}
+
+TEST(Usage, HelpGoesToStandardOutputAndUsageErrorsToStandardError) {
+  for (const char* args : {"--help", "-h", "help", "record --help", "monitor --help", "play -h",
+                           "devices --help", "info --help", "levels --help"}) {
+    SCOPED_TRACE(args);
+    const CliRun out = Shell(std::string("(") + NEEDLEREC_CLI + " " + args + " 2>/dev/null)");
+    EXPECT_EQ(out.status, 0);
+    EXPECT_EQ(out.out.rfind("usage: needlerec-cli ", 0), 0u) << out.out;
+  }
+  // The whole program's usage lists every command.
+  const CliRun all = Shell(std::string(NEEDLEREC_CLI) + " --help");
+  for (const char* command : {"devices", "info", "levels", "play", "record", "monitor"})
+    EXPECT_NE(all.out.find("needlerec-cli " + std::string(command) + " "), std::string::npos)
+        << command;
+
+  for (const char* args :
+       {"", "bogus", "record", "play", "record a.wav --rate 22050", "record a.wav --seconds",
+        "monitor --ref-level -40", "monitor a.wav", "devices --all", "info"}) {
+    SCOPED_TRACE(args);
+    const CliRun err = Shell(std::string("(") + NEEDLEREC_CLI + " " + args + " >/dev/null)");
+    EXPECT_EQ(err.status, 2);
+    EXPECT_NE(err.out.find("usage: needlerec-cli"), std::string::npos) << err.out;
+    const CliRun out = Shell(std::string("(") + NEEDLEREC_CLI + " " + args + " 2>/dev/null)");
+    EXPECT_EQ(out.out, "") << "nothing on standard output";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+// The terminal meter: its lines as text, its readings for known signals handed over piece by
+// piece as the connector does, and how the lines reach a terminal or a pipe.
+#include "cli/terminal_meter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <sstream>
+#include <vector>
+
+#include "platform/wave/wave_types.h"
+
+namespace {
+
+struct FormatCase {
+  const char* name;
+  TMeterReading reading;
+  int64_t elapsedMs;
+  const char* line;
+};
+
+TEST(TerminalMeterFormat, LinesShowReadingBarPeakClipAndTime) {
+  const FormatCase cases[] = {
+      {"a sine at the reference level",
+       {"L", -0.04, -16.01, -16.01, false},
+       5100,
+       "L  VU   0.0  [############|-----------]  peak  -16.0 dBFS  max  -16.0        0:00:05.1"},
+      {"rising: the held peak stands above the bar",
+       {"R", 1.26, -20.0, -6.0, false},
+       61000,
+       "R  VU  +1.3  [##########---------|----]  peak  -20.0 dBFS  max   -6.0        0:01:01.0"},
+      {"full scale clips",
+       {"L", 3.0, 0.0, 0.0, true},
+       3600000 + 62 * 1000 + 349,
+       "L  VU  +3.0  [#######################|]  peak    0.0 dBFS  max    0.0  CLIP  1:01:02.3"},
+      {"silence: no needle, no peak",
+       {"M", std::nullopt, std::nullopt, std::nullopt, false},
+       0,
+       "M  VU    --  [------------------------]  peak   -inf dBFS  max   -inf        0:00:00.0"},
+      {"below the bar's scale, the held peak still read",
+       {"L", -45.0, -60.0, -30.0, false},
+       999,
+       "L  VU -45.0  [--|---------------------]  peak  -60.0 dBFS  max  -30.0        0:00:00.9"},
+  };
+  for (const FormatCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FormatMeterLine(c.reading, c.elapsedMs), c.line);
+  }
+}
+
+TEST(TerminalMeterFormat, DecibelsNeverShowMinusZero) {
+  EXPECT_EQ(FormatDB(-0.04, true), "0.0");
+  EXPECT_EQ(FormatDB(0.04, true), "0.0");
+  EXPECT_EQ(FormatDB(-0.05001, true), "-0.1");
+  EXPECT_EQ(FormatDB(0.06, true), "+0.1");
+  EXPECT_EQ(FormatDB(0.06, false), "0.1");
+  EXPECT_EQ(FormatDB(std::nullopt, false), "-inf");
+  EXPECT_EQ(FormatDB(-INFINITY, false), "-inf");
+}
+
+// 16-bit PCM at 44.1 kHz, `channels` channels, holding sample(frame, channel).
+std::vector<int16_t> Pcm(int frames, int channels, const std::function<double(int, int)>& sample) {
+  std::vector<int16_t> data(size_t(frames) * size_t(channels));
+  for (int f = 0; f < frames; ++f)
+    for (int c = 0; c < channels; ++c)
+      data[size_t(f) * size_t(channels) + size_t(c)] = int16_t(std::lround(sample(f, c)));
+  return data;
+}
+
+WAVEFORMATEX Format(int channels) {
+  WAVEFORMATEX f{};
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = uint16_t(channels);
+  f.nSamplesPerSec = 44100;
+  f.wBitsPerSample = 16;
+  f.nBlockAlign = uint16_t(2 * channels);
+  f.nAvgBytesPerSec = 44100u * f.nBlockAlign;
+  return f;
+}
+
+// Hands `data` to the meter's channels piece after piece, as the connector does.
+void Feed(TTerminalMeter& meter, const std::vector<int16_t>& data, int channels) {
+  const size_t piece = size_t(meter.Left().GetNumBytes()) / sizeof(int16_t);
+  ASSERT_EQ(piece, 1000u * size_t(channels)) << "the needle law's 1000 frames a piece";
+  for (size_t at = 0; at + piece <= data.size(); at += piece) {
+    meter.Left().RefreshPCMData(data.data() + at);
+    meter.Right().RefreshPCMData(data.data() + at);
+  }
+}
+
+constexpr double kPi = 3.14159265358979;
+
+// A 1 kHz sine peaking at `db` dBFS on the left and `rightDb` on the right.
+std::vector<int16_t> Sine(double seconds, double db, double rightDb) {
+  return Pcm(int(seconds * 44100), 2, [&](int f, int c) {
+    return std::pow(10.0, (c == 0 ? db : rightDb) / 20.0) * 32767.0 *
+           std::sin(2 * kPi * 1000.0 * f / 44100.0);
+  });
+}
+
+TEST(TerminalMeterChannel, ASineAtTheReferenceLevelReadsZeroVUAndItsPeak) {
+  TTerminalMeter meter(-16.0);
+  const WAVEFORMATEX f = Format(2);
+  meter.Left().SetPWaveFormat(&f);
+  meter.Right().SetPWaveFormat(&f);
+  // The needle law settles to within 99 % in about 1.5 s.
+  Feed(meter, Sine(3.0, -16.0, -26.0), 2);
+  const auto r = meter.Readings();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].Label, "L");
+  EXPECT_EQ(FormatDB(r[0].VU, true), "0.0");
+  EXPECT_EQ(FormatDB(r[0].Peak, false), "-16.0");
+  EXPECT_EQ(FormatDB(r[0].Held, false), "-16.0");
+  EXPECT_FALSE(r[0].Clip);
+  // The right channel, 10 dB lower, reads 10 below on the needle and the peak.
+  EXPECT_EQ(r[1].Label, "R");
+  EXPECT_EQ(FormatDB(r[1].VU, true), "-10.0");
+  EXPECT_EQ(FormatDB(r[1].Peak, false), "-26.0");
+}
+
+TEST(TerminalMeterChannel, TheReferenceLevelMovesTheReadingAndTheNeedleMatchesTheWindowLaw) {
+  for (const double ref : {-17.5, -12.5}) {
+    SCOPED_TRACE(ref);
+    TTerminalMeter meter(ref);
+    const WAVEFORMATEX f = Format(2);
+    meter.Left().SetPWaveFormat(&f);
+    meter.Right().SetPWaveFormat(&f);
+    Feed(meter, Sine(3.0, -16.0, -16.0), 2);
+    // The reading is the needle's: read back from the law's angle it is the law's own VU.
+    const double expected = -16.0 - ref;
+    EXPECT_NEAR(*meter.Readings()[0].VU, expected, 0.06);
+    EXPECT_NEAR(meter.Left().Law().GetAngle(),
+                VUToAngle(*meter.Readings()[0].VU, meter.Left().Law().GetScaleAngle()), 1e-9);
+  }
+}
+
+TEST(TerminalMeterChannel, ClipAndHeldPeakStayForAMomentOfAudioThenGo) {
+  TTerminalMeter meter(-16.0);
+  const WAVEFORMATEX f = Format(2);
+  meter.Left().SetPWaveFormat(&f);
+  meter.Right().SetPWaveFormat(&f);
+  // A full-scale square on the left only (reaching -32768), then a quiet sine.
+  Feed(
+      meter,
+      Pcm(44100 / 2, 2,
+          [](int frame, int c) { return c == 0 ? (frame / 50 % 2 ? 32767.0 : -32768.0) : 1000.0; }),
+      2);
+  auto r = meter.Readings();
+  EXPECT_TRUE(r[0].Clip);
+  EXPECT_FALSE(r[1].Clip) << "the right channel never reached full scale";
+  EXPECT_EQ(FormatDB(r[0].Peak, false), "0.0");
+
+  Feed(meter, Sine(1.0, -30.0, -30.0), 2);
+  r = meter.Readings();
+  EXPECT_TRUE(r[0].Clip) << "still shown one second later";
+  EXPECT_EQ(FormatDB(r[0].Held, false), "0.0") << "the peak is still held";
+  EXPECT_EQ(FormatDB(r[0].Peak, false), "-30.0");
+
+  Feed(meter, Sine(1.5, -30.0, -30.0), 2);
+  r = meter.Readings();
+  EXPECT_FALSE(r[0].Clip) << "gone two and a half seconds later";
+  EXPECT_EQ(FormatDB(r[0].Held, false), "-30.0") << "the held peak fell to the level";
+
+  meter.Left().ResetData();
+  r = meter.Readings();
+  EXPECT_FALSE(r[0].VU);
+  EXPECT_FALSE(r[0].Peak);
+  EXPECT_FALSE(r[0].Held);
+}
+
+TEST(TerminalMeterChannel, MonoShowsOneLineAndBadFormatsAreRefused) {
+  TTerminalMeter meter(-16.0);
+  EXPECT_TRUE(meter.Readings().empty()) << "nothing to show before a format";
+  const WAVEFORMATEX mono = Format(1);
+  meter.Left().SetPWaveFormat(&mono);
+  meter.Right().SetPWaveFormat(&mono);
+  Feed(meter, Pcm(44100, 1, [](int f, int) { return 16384.0 * std::sin(2 * kPi * f / 100.0); }), 1);
+  const auto r = meter.Readings();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].Label, "M");
+  EXPECT_EQ(FormatDB(r[0].Peak, false), "-6.0");
+
+  WAVEFORMATEX bad = Format(2);
+  bad.wBitsPerSample = 24;
+  bad.nBlockAlign = 6;
+  EXPECT_THROW(meter.Left().SetPWaveFormat(&bad), EMMError);
+  EXPECT_EQ(meter.Readings().size(), 1u) << "the previous format stays";
+}
+
+TEST(TerminalMeterDisplay, RedrawsInPlaceOnATerminalAndWritesPlainLinesElsewhere) {
+  const std::vector<TMeterReading> two = {{"L", -1.0, -10.0, -10.0, false},
+                                          {"R", -2.0, -11.0, -11.0, false}};
+  const std::string l = FormatMeterLine(two[0], 1000), r = FormatMeterLine(two[1], 1000);
+  {
+    std::ostringstream out;
+    TMeterDisplay display(out, true, false);
+    display.Show(two, 1000);
+    display.Show(two, 1000);
+    display.Finish(two, 1000);
+    const std::string frame = l + "\x1b[K\n" + r + "\x1b[K\n";
+    // Back up two lines before each redraw; one write per frame, nothing else in between.
+    EXPECT_EQ(out.str(), frame + "\r\x1b[2A" + frame + "\r\x1b[2A" + frame);
+    EXPECT_EQ(display.IntervalMs(), 100);
+  }
+  {
+    std::ostringstream out;
+    TMeterDisplay display(out, false, false);
+    display.Show(two, 1000);
+    display.Finish(two, 1000);  // the same moment is not written twice
+    display.Finish(two, 2000);
+    EXPECT_EQ(out.str(), l + "\n" + r + "\n" + FormatMeterLine(two[0], 2000) + "\n" +
+                             FormatMeterLine(two[1], 2000) + "\n");
+    EXPECT_EQ(display.IntervalMs(), 1000);
+  }
+  {
+    std::ostringstream out;
+    TMeterDisplay display(out, true, true);
+    display.Show(two, 1000);
+    display.Finish(two, 1000);
+    EXPECT_EQ(out.str(), "") << "quiet";
+  }
+  EXPECT_FALSE(IsTerminal(std::cerr)) << "only standard output is drawn on";
+}
+
+}  // namespace
