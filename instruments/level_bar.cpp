@@ -78,7 +78,28 @@ void TMMLevel::ResetData() {
 
 void TMMLevel::LawChanged() {
   // Called by the law with CanvasLock held; the direct draw takes it again (it is recursive).
-  if (FEnabled && !FDemonstration) DrawSurfaceDirect();
+  if (!FEnabled || FDemonstration) return;
+  const int count = FLaw.GetCount(), peak = FLaw.GetPeak();
+  if (!FShownValid || !UnlitImageFits()) {
+    DrawSurfaceDirect();
+    return;
+  }
+  if (count == FShownCount && peak == FShownPeak) return;  // the surface shows this already
+  DrawDirect(
+      false,
+      [this, count, peak](void*, bool) {
+        TMMDIBCanvas* canvas = DIBCanvas();
+        canvas->DIB_InitDrawing();
+        try {
+          DrawChangedSpots(count, peak);
+        } catch (...) {
+          canvas->DIB_DoneDrawing();
+          throw;
+        }
+        canvas->DIB_DoneDrawing();
+        OffScreenChanged();
+      },
+      nullptr);
 }
 
 int TMMLevel::GetValue() {
@@ -339,6 +360,44 @@ void TMMLevel::BuildUnlitImage() {
   FUnlitValid = true;
 }
 
+bool TMMLevel::UnlitImageFits() const {
+  const TDIBSection* surface = const_cast<TMMLevel*>(this)->DIBCanvas()->Surface();
+  return FUnlitValid && surface && surface == FUnlitSurface &&
+         FUnlit.size() == surface->SizeInBytes() && Color() == FUnlitBackground;
+}
+
+bool TMMLevel::SpotLit(int Index, int Count, int Peak) const {
+  const int peaks = FLaw.GetNumPeaks();
+  return Index <= Count || (peaks >= 1 && Peak > Count && Index > Peak - peaks && Index <= Peak);
+}
+
+void TMMLevel::DrawChangedSpots(int Count, int Peak) {
+  const int spots = FLaw.GetLayout().Count;
+  for (int first = 1; first <= spots;) {
+    const bool lit = SpotLit(first, Count, Peak);
+    if (lit == SpotLit(first, FShownCount, FShownPeak)) {
+      ++first;
+      continue;
+    }
+    // A run of spots that change the same way.
+    int last = first;
+    while (last < spots && SpotLit(last + 1, Count, Peak) == lit &&
+           SpotLit(last + 1, FShownCount, FShownPeak) != lit)
+      ++last;
+    if (lit) {
+      DrawSpots(first, last, true);
+    } else {
+      const TRect a = SpotRect(first), b = SpotRect(last);
+      const int left = std::min(a.Left, b.Left), top = std::min(a.Top, b.Top);
+      const int right = std::max(a.Right, b.Right), bottom = std::max(a.Bottom, b.Bottom);
+      DIB_CopyRect(left, top, right - left, bottom - top, left, top, FUnlit.data());
+    }
+    first = last + 1;
+  }
+  FShownCount = Count;
+  FShownPeak = Peak;
+}
+
 void TMMLevel::DrawBackGround() {
   if (OnPaint) OnPaint(this);
   if (OnDrawBar) return;
@@ -354,6 +413,7 @@ void TMMLevel::DrawBackGround() {
 
 void TMMLevel::DrawContent() {
   const int peak = FLaw.GetPeak();
+  FShownValid = false;
   if (OnDrawBar) {
     const TMMDIBCanvas* canvas = DIBCanvas();
     OnDrawBar(this, DIBCanvas(), Rect(0, 0, canvas->Width(), canvas->Height()), FLaw.GetCount(),
@@ -370,4 +430,8 @@ void TMMLevel::DrawContent() {
     DrawSpots(1, count, true);
   }
   if (FLaw.GetNumPeaks() >= 1 && peak > count) DrawSpots(peak - FLaw.GetNumPeaks() + 1, peak, true);
+  // Later hand-overs may draw only what changes from here, on a plain bar.
+  FShownValid = !FDemonstration && !OnPaint && FLaw.GetDirection() != dirSymetric;
+  FShownCount = count;
+  FShownPeak = peak;
 }

@@ -12,7 +12,6 @@
 #include "instruments/dib_graphic_control.h"
 #include "instruments/display_timer.h"
 
-
 enum TMMLevelKind { lkHorizontal, lkVertical };
 
 class TMMLevel;
@@ -144,6 +143,13 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   TRect SpotRect(int Index) const;
   // Draws the unlit bar into the surface and keeps a copy of its bytes.
   void BuildUnlitImage();
+  // True when the kept unlit image fits the surface as it is now.
+  bool UnlitImageFits() const;
+  // Whether spot Index is lit with `Count` spots lit and the peak at `Peak`.
+  bool SpotLit(int Index, int Count, int Peak) const;
+  // Brings the surface from the shown count and peak to the law's: only the spots that change
+  // are drawn lit or put back from the unlit image.
+  void DrawChangedSpots(int Count, int Peak);
   // The unlit image must be drawn again before it is next used.
   void UnlitChanged();
   // The bar length from the drawing area and the kind; recomputes the layout.
@@ -169,6 +175,14 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   bool FUnlitValid = false;
   const TDIBSection* FUnlitSurface = nullptr;  // the surface the copy was taken from
   TColor FUnlitBackground = clBlack;
+
+  // What the surface shows: the count and the peak it was last drawn with, valid after a
+  // plain drawing (no OnDrawBar or OnPaint, not symmetric). A hand-over that leaves both as
+  // they are draws nothing; one that changes them draws only the spots that differ. Guarded
+  // by CanvasLock.
+  bool FShownValid = false;
+  int FShownCount = 0;
+  int FShownPeak = 0;
 
   // The peak hold's ticks; the tick only lowers the held peak, the next hand-over draws it.
   TDisplayTick FTick{[this] { FLaw.Tick(); }};  // main thread

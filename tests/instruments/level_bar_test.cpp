@@ -247,6 +247,31 @@ TEST(LevelBar, HeldPeakFallsOnTheDisplayTicksWhileDataFlow) {
   EXPECT_EQ(bar.Picture().pixel(180, 1), Rgb(clBlack));
 }
 
+// A hand-over draws only the spots that change (lit, put back unlit, the peak moving); the
+// surface must then hold exactly what a whole drawing of the same state gives.
+TEST(LevelBar, HandOversThatDrawOnlyTheChangedSpotsLeaveTheWholeDrawingsPicture) {
+  QWidget parent;
+  parent.resize(220, 20);
+  TMMLevel bar(nullptr, &parent);
+  MakeWindowBar(bar);
+  bar.SetNumPeaks(2);
+  parent.show();
+  ASSERT_TRUE(ProcessUntil([&] { return !bar.Picture().isNull(); }));
+  const auto surface = [&] {
+    const TDIBSection* s = bar.DIBCanvas()->Surface();
+    return std::vector<uint8_t>(s->Bits(), s->Bits() + s->SizeInBytes());
+  };
+  // Rising, falling under the held peak, the same level twice, silence, full scale.
+  for (const double db : {-20.0, -3.0, -10.0, -10.0, -40.0, -1.0, -60.0, 0.0, -6.0}) {
+    const std::vector<int16_t> data = Stereo(db > -60 ? Amplitude(db) : 0, 0);
+    bar.RefreshPCMData(data.data());
+    const std::vector<uint8_t> handedOver = surface();
+    bar.DrawSurfaceDirect();
+    EXPECT_EQ(handedOver, surface()) << "after " << db << " dBFS: count " << bar.GetCount()
+                                     << ", peak " << bar.GetPeak();
+  }
+}
+
 TEST(LevelBar, AThousandHandOversASecondReachTheScreenAtTheFrameRate) {
   QWidget parent;
   parent.resize(220, 20);
