@@ -280,6 +280,7 @@ TFileLevels MeasureFileLevels(const std::string& file, double refLevel) {
   // empty.
   const TEbur128 loudness(ebur128_init(unsigned(channels), format->nSamplesPerSec,
                                        EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK));
+  result.LoudnessMeasured = loudness != nullptr;
 
   wave.OpenFile();
   const uint32_t blockBytes = frames * align;
@@ -402,6 +403,10 @@ int LevelsCommand(const std::vector<std::string>& args, std::ostream& out, std::
   }
   try {
     const TFileLevels levels = MeasureFileLevels(file, refLevel);
+    if (!levels.LoudnessMeasured)
+      err << "needlerec-cli levels: " << file << ": no loudness figures: the loudness meter does "
+          << "not take " << levels.Channels.size() << " channels at " << levels.SampleRate
+          << " Hz\n";
     if (json)
       WriteJson(file, levels, out);
     else

@@ -31,6 +31,9 @@ struct TFileLevels {
   double RefLevel = -16.0;  // as the needle law keeps it
   std::vector<TChannelLevels> Channels;
   TLoudness Loudness;
+  // False when the loudness meter does not take this many channels or this rate: the loudness
+  // figures are then empty although there was sound.
+  bool LoudnessMeasured = false;
 };
 
 // Reads and measures `file`, converting its samples to 16-bit PCM as the instruments receive

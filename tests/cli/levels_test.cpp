@@ -295,6 +295,10 @@ TEST_F(LevelsTest, BadFilesFailWithTheReasonAndBadWordsWithTheUsage) {
       "adpcm.wav", Riff(Chunk("fmt ", FmtBody(0x11, 1, 8000, 4, 256, 4055) + Le16(2) + Le16(505)) +
                         Chunk("data", std::string(512, '\0'))));
   const std::string text = Make("text.wav", "hello, world");
+  // More channels and a lower rate than the loudness meter takes: the levels, and a note that
+  // loudness is missing.
+  const std::string many = Make("many.wav", Riff(Chunk("fmt ", FmtBody(1, 100, 8, 8)) +
+                                                 Chunk("data", std::string(800, 'x'))));
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -314,6 +318,11 @@ TEST_F(LevelsTest, BadFilesFailWithTheReasonAndBadWordsWithTheUsage) {
       {"reference not a number", {good, "--ref-level", "-16dB"}, 2, "", "-30 to -10"},
       {"reference missing", {good, "--ref-level"}, 2, "", "-30 to -10"},
       {"help", {"--help"}, 0, "usage: needlerec-cli levels FILE", ""},
+      {"100 channels",
+       {many, "--json"},
+       0,
+       "\"integrated_lufs\": null",
+       ": no loudness figures: the loudness meter does not take 100 channels at 8 Hz\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
