@@ -10,7 +10,9 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // No application display name: the window system would add it to every title, and the
-  // window's and dialogs' titles are exactly the layout's.
+  // window's and dialogs' titles are exactly the layout's. The desktop file name ties the
+  // window to the installed menu entry and its icon.
+  QGuiApplication::setDesktopFileName("needlerec");
   InitWindowSystem();
   int status = 0;
   {
