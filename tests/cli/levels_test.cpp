@@ -59,12 +59,12 @@ struct LevelsTest : ::testing::Test {
   TTempDir dir;
 
   // A file that sox synthesizes at `rate` in `format` (sample size, encoding, channels) with
-  // `effects`; no dither, so the samples are what the effects say.
+  // `effects`; no dither, so the samples are what the effects say, and the same noise each run.
   std::string Sox(const std::string& name, int rate, const std::string& format,
                   const std::string& effects) {
     const std::string path = dir.File(name);
-    const CliRun run =
-        Shell("sox -D -r " + std::to_string(rate) + " -n " + format + " '" + path + "' " + effects);
+    const CliRun run = Shell("sox -D -R -r " + std::to_string(rate) + " -n " + format + " '" +
+                             path + "' " + effects);
     EXPECT_EQ(run.status, 0) << run.out;
     return path;
   }
@@ -90,7 +90,8 @@ TEST_F(LevelsTest, PeakAndRmsAgreeWithSoxInEveryFormat) {
       {"32-bit integer", 48000, "-c 2 -b 32", "synth 2 whitenoise sine 60 vol -20dB", 2},
       {"32-bit float", 44100, "-c 2 -e floating-point -b 32",
        "synth 2 sine 440 brownnoise vol -3dB", 2},
-      {"64-bit float", 44100, "-c 2 -e floating-point -b 64", "synth 2 pinknoise sine 7000", 2},
+      {"64-bit float", 44100, "-c 2 -e floating-point -b 64",
+       "synth 2 pinknoise sine 7000 vol -1dB", 2},
       {"A-law", 8000, "-c 1 -e a-law", "synth 2 sine 440 vol -6dB", 1},
       {"mu-law", 8000, "-c 2 -e mu-law", "synth 2 sine 300 pinknoise vol -10dB", 2},
       // More than two channels or bits come in an extensible format record.
