@@ -27,13 +27,22 @@ constexpr uint32_t kBlockBytes = 1 << 18;
 constexpr uint32_t kProbeFrames = 256;
 
 void Usage(std::ostream& stream) {
-  stream << "usage: needlerec-cli levels FILE [--json] [--ref-level DB]\n"
-            "\n"
-            "Per channel: the sample peak and the RMS in dBFS, the highest reading of the\n"
-            "needle meter and the count of clipped samples; for the file: the integrated\n"
-            "loudness (LUFS), the loudness range (LU) and the true peak (dBTP) by EBU R128.\n"
-            "--ref-level DB: the needle's reference level, -30 to -10 dBFS (default -16): a\n"
-            "sine whose peak is at that level reads 0 VU.\n";
+  stream
+      << "usage: needlerec-cli levels FILE [--json] [--ref-level DB]\n"
+         "\n"
+         "Measures a WAVE file: per channel the sample peak and the RMS in dBFS, the highest\n"
+         "reading of the needle meter and the count of clipped samples; for the whole file the\n"
+         "integrated loudness (LUFS), the loudness range (LU) and the true peak (dBTP) by\n"
+         "EBU R128.\n"
+         "  --json           one JSON object: \"file\", \"ref_level\", \"channels\" (per channel\n"
+         "                   \"peak_dbfs\", \"rms_dbfs\", \"vu_max\", \"clipped\") and "
+         "\"loudness\"\n"
+         "                   (\"integrated_lufs\", \"range_lu\", \"true_peak_dbtp\"); null for a\n"
+         "                   dB figure without a value, as of silence\n"
+         "  --ref-level DB   the needle meter's reference level in dBFS, -30 to -10 (default\n"
+         "                   -16): a sine whose peak is at this level reads 0 VU\n"
+         "\n"
+         "exit status: 0 measured; 1 the file cannot be read or measured; 2 a usage error.\n";
 }
 
 std::optional<double> DB(double linear) {
