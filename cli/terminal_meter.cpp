@@ -1,5 +1,6 @@
 #include "cli/terminal_meter.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -13,7 +14,7 @@ namespace {
 
 // The level bar's scale: its default sensitivity, on a dB scale.
 constexpr int kBarSensitivity = -35;
-constexpr int kBarCells = 24;
+constexpr int kBarCells = 20;
 constexpr int64_t kTickUs = 25000;
 
 std::optional<double> LevelDB(int64_t Level) {
@@ -61,7 +62,7 @@ std::string FormatMeterLine(const TMeterReading& Reading, int64_t ElapsedMs) {
   if (held > 0) bar[size_t(held - 1)] = '|';
 
   char text[160];
-  std::snprintf(text, sizeof text, "%-2s VU %5s  [%s]  peak %6s dBFS  max %6s  %4s  %s",
+  std::snprintf(text, sizeof text, "%s VU %5s [%s] peak %6s max %6s dBFS %4s %s",
                 Reading.Label.c_str(), Reading.VU ? FormatDB(Reading.VU, true).c_str() : "--",
                 bar.c_str(), FormatDB(Reading.Peak, false).c_str(),
                 FormatDB(Reading.Held, false).c_str(), Reading.Clip ? "CLIP" : "",
@@ -169,8 +170,8 @@ std::vector<TMeterReading> TTerminalMeter::Readings() const {
 
 // ------------------------------------------------------------------ output
 
-TMeterDisplay::TMeterDisplay(std::ostream& Out, bool Terminal, bool Quiet)
-    : FOut(Out), FTerminal(Terminal), FQuiet(Quiet) {}
+TMeterDisplay::TMeterDisplay(std::ostream& Out, bool Terminal, bool Quiet, int Columns)
+    : FOut(Out), FTerminal(Terminal), FQuiet(Quiet), FColumns(Terminal ? Columns : 0) {}
 
 void TMeterDisplay::Show(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs) {
   if (FQuiet || Readings.empty()) return;
@@ -179,7 +180,10 @@ void TMeterDisplay::Show(const std::vector<TMeterReading>& Readings, int64_t Ela
   std::string frame;
   if (FTerminal && FDrawn > 0) frame += "\r\x1b[" + std::to_string(FDrawn) + "A";
   for (const TMeterReading& r : Readings) {
-    frame += FormatMeterLine(r, ElapsedMs);
+    std::string line = FormatMeterLine(r, ElapsedMs);
+    // A line that wrapped would take two rows, and the redraw would go up too few.
+    if (FColumns > 1 && line.size() >= size_t(FColumns)) line.resize(size_t(FColumns) - 1);
+    frame += line;
     if (FTerminal) frame += "\x1b[K";
     frame += '\n';
   }
@@ -195,4 +199,10 @@ void TMeterDisplay::Finish(const std::vector<TMeterReading>& Readings, int64_t E
 
 bool IsTerminal(const std::ostream& Out) {
   return &Out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
+}
+
+int TerminalColumns() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }

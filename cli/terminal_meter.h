@@ -26,8 +26,8 @@ struct TMeterReading {
   bool Clip = false;           // a sample reached full scale a moment ago
 };
 
-// One meter line, without a line end, for example
-// "L  VU  -3.2  [##########-----|------]  peak -18.4 dBFS  max -16.0  CLIP  0:00:05.1".
+// One meter line of at most 79 characters (below 100 hours), without a line end, for example
+// "L VU  -3.2 [#########-|---------] peak  -18.4 max  -16.0 dBFS CLIP 0:00:05.1".
 // The bar spans the level bar's -35..0 dBFS scale, '#' up to the peak and '|' at the held peak.
 std::string FormatMeterLine(const TMeterReading& Reading, int64_t ElapsedMs);
 // "0:00:05.1": hours, minutes, seconds and tenths.
@@ -101,14 +101,15 @@ class TTerminalMeter {
   TMMConnector* FConnector = nullptr;
 };
 
-// Writes the meter lines: on a terminal redrawn in place at most every kTerminalMs, otherwise
-// plain lines at most every kPlainMs. Quiet writes nothing.
+// Writes the meter lines: on a terminal redrawn in place at most every kTerminalMs and cut to
+// fit its width, otherwise plain lines at most every kPlainMs. Quiet writes nothing.
 class TMeterDisplay {
  public:
   static constexpr int64_t kTerminalMs = 100;
   static constexpr int64_t kPlainMs = 1000;
 
-  TMeterDisplay(std::ostream& Out, bool Terminal, bool Quiet);
+  // Columns: the terminal's width; 0 when unknown.
+  TMeterDisplay(std::ostream& Out, bool Terminal, bool Quiet, int Columns = 0);
 
   // The wall-clock interval at which Show wants to be called.
   int64_t IntervalMs() const { return FTerminal ? kTerminalMs : kPlainMs; }
@@ -122,9 +123,12 @@ class TMeterDisplay {
   std::ostream& FOut;
   bool FTerminal;
   bool FQuiet;
+  int FColumns;
   size_t FDrawn = 0;     // lines drawn in place so far (terminal)
   int64_t FLastMs = -1;  // the elapsed time of the last lines written
 };
 
 // True when Out is the process's standard output and that is a terminal.
 bool IsTerminal(const std::ostream& Out);
+// The width of the terminal on standard output; 0 when it has none.
+int TerminalColumns();

@@ -184,7 +184,7 @@ class TErrorReport {
 class TLiveMeters {
  public:
   TLiveMeters(TMMRecordChain& chain, const Options& o, std::ostream& out)
-      : FMeter(o.refLevel), FDisplay(out, IsTerminal(out), o.quiet) {
+      : FMeter(o.refLevel), FDisplay(out, IsTerminal(out), o.quiet, TerminalColumns()) {
     if (o.quiet) return;  // no instruments: the connector passes the blocks on untouched
     // The last readings stay after the stop, for the closing lines.
     chain.Connector->SetRefreshOnStop(false);

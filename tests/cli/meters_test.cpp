@@ -54,12 +54,12 @@ struct Line {
 // The last meter line of `channel` in `out`.
 std::optional<Line> LastLine(const std::string& out, const std::string& channel) {
   const std::regex line("(^|\n)" + channel +
-                        R"( +VU +(\S+) +\[[-#|]+\] +peak +(\S+) dBFS +max +(\S+) +(CLIP)? +)"
+                        R"( VU +(\S+) \[[-#|]+\] peak +(\S+) max +(\S+) dBFS (CLIP| {4}) )"
                         R"((\d+:\d\d:\d\d\.\d))");
   std::optional<Line> last;
   for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
        ++it)
-    last = Line{(*it)[2], (*it)[3], (*it)[4], (*it)[5].matched, (*it)[6]};
+    last = Line{(*it)[2], (*it)[3], (*it)[4], (*it)[5] == "CLIP", (*it)[6]};
   return last;
 }
 

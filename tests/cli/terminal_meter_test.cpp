@@ -26,23 +26,23 @@ TEST(TerminalMeterFormat, LinesShowReadingBarPeakClipAndTime) {
       {"a sine at the reference level",
        {"L", -0.04, -16.01, -16.01, false},
        5100,
-       "L  VU   0.0  [############|-----------]  peak  -16.0 dBFS  max  -16.0        0:00:05.1"},
+       "L VU   0.0 [##########|---------] peak  -16.0 max  -16.0 dBFS      0:00:05.1"},
       {"rising: the held peak stands above the bar",
        {"R", 1.26, -20.0, -6.0, false},
        61000,
-       "R  VU  +1.3  [##########---------|----]  peak  -20.0 dBFS  max   -6.0        0:01:01.0"},
+       "R VU  +1.3 [#########-------|---] peak  -20.0 max   -6.0 dBFS      0:01:01.0"},
       {"full scale clips",
        {"L", 3.0, 0.0, 0.0, true},
        3600000 + 62 * 1000 + 349,
-       "L  VU  +3.0  [#######################|]  peak    0.0 dBFS  max    0.0  CLIP  1:01:02.3"},
+       "L VU  +3.0 [###################|] peak    0.0 max    0.0 dBFS CLIP 1:01:02.3"},
       {"silence: no needle, no peak",
        {"M", std::nullopt, std::nullopt, std::nullopt, false},
        0,
-       "M  VU    --  [------------------------]  peak   -inf dBFS  max   -inf        0:00:00.0"},
+       "M VU    -- [--------------------] peak   -inf max   -inf dBFS      0:00:00.0"},
       {"below the bar's scale, the held peak still read",
        {"L", -45.0, -60.0, -30.0, false},
        999,
-       "L  VU -45.0  [--|---------------------]  peak  -60.0 dBFS  max  -30.0        0:00:00.9"},
+       "L VU -45.0 [--|-----------------] peak  -60.0 max  -30.0 dBFS      0:00:00.9"},
   };
   for (const FormatCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -213,6 +213,13 @@ TEST(TerminalMeterDisplay, RedrawsInPlaceOnATerminalAndWritesPlainLinesElsewhere
     EXPECT_EQ(out.str(), l + "\n" + r + "\n" + FormatMeterLine(two[0], 2000) + "\n" +
                              FormatMeterLine(two[1], 2000) + "\n");
     EXPECT_EQ(display.IntervalMs(), 1000);
+  }
+  {
+    // A narrow terminal: lines that wrapped would break the redraw, so they are cut.
+    std::ostringstream out;
+    TMeterDisplay display(out, true, false, 40);
+    display.Show(two, 1000);
+    EXPECT_EQ(out.str(), l.substr(0, 39) + "\x1b[K\n" + r.substr(0, 39) + "\x1b[K\n");
   }
   {
     std::ostringstream out;
