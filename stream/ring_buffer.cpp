@@ -361,14 +361,11 @@ void TMMRingBuffer::GetBlock(char* dest, int32_t& count, uint32_t& user, uint32_
     std::shared_ptr<TEvent> done = FDoneEvent;
     guard.unlock();
     if (!FPrefilled) {
-      // The first pull after a start waits for the first fill pass.
-      const uint32_t began = timeGetTime();
-      while (done->WaitFor(0) != WAIT_OBJECT_0) {
-        if (timeGetTime() - began >= uint32_t(std::max<int32_t>(FTimeOut, 0)) || FWorkerDied) {
-          count = 0;
-          return;
-        }
-        Sleep(1);
+      // The first pull after a start waits up to TimeOut for the first fill pass: asleep on the
+      // pass's end (a worker that fails ends its pass too) rather than looking every 1 ms.
+      if (done->WaitFor(uint32_t(std::max<int32_t>(FTimeOut, 0))) != WAIT_OBJECT_0) {
+        count = 0;
+        return;
       }
       if (Count() == 0) {
         count = 0;

@@ -109,8 +109,12 @@ bool PostToThread(TThreadId threadId, const TMessage& msg) {
   {
     std::lock_guard lock(queue->Lock);
     queue->Messages.push_back(msg);
-    queue->NotEmpty.SetEvent();
   }
+  // Set after the queue's lock is released, so that the woken thread does not find it taken.
+  // A reader that took the message meanwhile may have found the event clear and the queue
+  // empty: the event is then set for an empty queue, which costs its thread one look, and a
+  // message is never left without the event.
+  queue->NotEmpty.SetEvent();
   if (const int fd = queue->WakeFd.load(); fd >= 0) {
     const uint64_t one = 1;
     // Fails only when the counter is full, and then the thread is woken anyway.
@@ -125,7 +129,12 @@ bool PeekMessage(TMessage& msg, HWND hwnd, uint32_t msgMin, uint32_t msgMax, uin
   std::lock_guard lock(queue.Lock);
   auto it = std::find_if(queue.Messages.begin(), queue.Messages.end(),
                          [&](const TMessage& m) { return Matches(m, hwnd, msgMin, msgMax); });
-  if (it == queue.Messages.end()) return false;
+  if (it == queue.Messages.end()) {
+    // An event set late for a message already taken is cleared here, or a wait would keep
+    // returning at once.
+    if (queue.Messages.empty()) queue.NotEmpty.ResetEvent();
+    return false;
+  }
   msg = *it;
   if (removeMsg & PM_REMOVE) {
     queue.Messages.erase(it);

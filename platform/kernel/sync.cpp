@@ -23,10 +23,14 @@ void TEvent::SetEvent() {
   std::lock_guard lock(FLock);
   FState = true;
   for (TWaiter* waiter : FWaiters) {
-    std::lock_guard waiterLock(waiter->Lock);
-    waiter->Signalled = true;
+    {
+      std::lock_guard waiterLock(waiter->Lock);
+      waiter->Signalled = true;
+    }
     // Every waiter is woken: for an auto-reset event the first to take the event's lock
-    // consumes it and the others go back to waiting.
+    // consumes it and the others go back to waiting. Woken after its lock is released, so
+    // that it does not wake only to wait for that lock; the event's lock, still held, keeps it
+    // registered and so alive.
     waiter->Wake.notify_one();
   }
 }

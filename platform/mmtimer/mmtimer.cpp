@@ -1,5 +1,9 @@
 #include "platform/mmtimer/mmtimer.h"
 
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -24,8 +28,14 @@ struct TTimer {
   uintptr_t User;
 };
 
+// The timer thread sleeps on a timer descriptor set to the earliest deadline. Whoever adds an
+// earlier deadline sets the descriptor itself rather than waking the thread to do it, so a
+// timer costs the thread one wake-up, when it is due. (Without a descriptor the thread waits on
+// a condition variable, and every change wakes it.)
 class TTimerService {
  public:
+  TTimerService() : FTimerFd(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC)) {}
+
   uint32_t Add(uint32_t delay, LPTIMECALLBACK callback, uintptr_t user, bool periodic) {
     std::thread ended;
     uint32_t id;
@@ -36,9 +46,10 @@ class TTimerService {
         id = FNextId++;
       } while (id == 0 || FTimers.count(id) != 0);
       const Clock::duration period = std::chrono::milliseconds(delay);
-      FTimers[id] = TTimer{Clock::now() + period, period, periodic, callback, user};
+      const Clock::time_point due = Clock::now() + period;
+      FTimers[id] = TTimer{due, period, periodic, callback, user};
       if (FRunning) {
-        FChanged.notify_all();
+        if (due < FArmed) WakeAtLocked(due);
       } else {
         // A thread that ended with the last timer still has to be joined.
         ended = std::move(FThread);
@@ -62,11 +73,12 @@ class TTimerService {
       const auto found = FTimers.find(id);
       if (found == FTimers.end()) return TIMERR_NOCANDO;
       FTimers.erase(found);
-      FChanged.notify_all();
       // On the timer thread the running callback is the caller's own: nothing to wait for.
       if (std::this_thread::get_id() == FThreadId) return TIMERR_NOERROR;
       FChanged.wait(lock, [&] { return FRunningId != id; });
       if (FTimers.empty()) {
+        // The thread ends with the last timer: woken now, not at the killed timer's deadline.
+        if (FRunning) WakeAtLocked(Clock::time_point::min());
         FChanged.wait(lock, [&] { return !FRunning || !FTimers.empty(); });
         if (!FRunning) ended = std::move(FThread);
       }
@@ -82,7 +94,7 @@ class TTimerService {
       std::lock_guard lock(FLock);
       FShutdown = true;
       FTimers.clear();
-      FChanged.notify_all();
+      if (FRunning) WakeAtLocked(Clock::time_point::min());
       ended = std::move(FThread);
     }
     if (ended.joinable() && ended.get_id() != std::this_thread::get_id()) ended.join();
@@ -103,7 +115,7 @@ class TTimerService {
       // A copy: the timer may be killed, and its entry erased, during the wait.
       const Clock::time_point due = next->second.Due;
       if (now < due) {
-        FChanged.wait_until(lock, due);
+        SleepUntilLocked(lock, due);
         continue;
       }
       const uint32_t id = next->first;
@@ -128,8 +140,51 @@ class TTimerService {
     FChanged.notify_all();
   }
 
+  // Has the thread woken at `due` (at once when it has passed). Under FLock.
+  void WakeAtLocked(Clock::time_point due) {
+    FArmed = due;
+    if (FTimerFd < 0) {
+      FChanged.notify_all();
+      return;
+    }
+    itimerspec when{};
+    if (due == Clock::time_point::min()) {
+      when.it_value.tv_nsec = 1;  // relative: at once
+      timerfd_settime(FTimerFd, 0, &when, nullptr);
+      return;
+    }
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch());
+    when.it_value.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
+    when.it_value.tv_nsec = static_cast<long>(ns.count() % 1000000000);
+    // The steady clock is CLOCK_MONOTONIC. A deadline of 0 would disarm the descriptor.
+    if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
+    timerfd_settime(FTimerFd, TFD_TIMER_ABSTIME, &when, nullptr);
+  }
+
+  // The timer thread's sleep until `due`, or until someone wakes it earlier. Called and
+  // returns with the lock held; sleeps without it.
+  void SleepUntilLocked(std::unique_lock<std::mutex>& lock, Clock::time_point due) {
+    if (FTimerFd < 0) {
+      FArmed = due;
+      FChanged.wait_until(lock, due);
+      FArmed = Clock::time_point::max();
+      return;
+    }
+    WakeAtLocked(due);
+    lock.unlock();
+    uint64_t expirations;
+    // Returns when the descriptor fires (a signal's EINTR only means another look).
+    [[maybe_unused]] const ssize_t got = read(FTimerFd, &expirations, sizeof expirations);
+    lock.lock();
+    FArmed = Clock::time_point::max();
+  }
+
+  const int FTimerFd;  // -1 when none could be made
   std::mutex FLock;
+  // Killers wait on it for a callback to return and for the thread to end.
   std::condition_variable FChanged;
+  // When the thread is set to wake next (max: not sleeping on a deadline). Under FLock.
+  Clock::time_point FArmed = Clock::time_point::max();
   std::map<uint32_t, TTimer> FTimers;
   std::thread FThread;
   std::thread::id FThreadId;

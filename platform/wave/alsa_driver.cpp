@@ -23,9 +23,17 @@ namespace {
 void SilentAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/, int /*err*/,
                      const char* /*fmt*/, ...) {}
 
-// Latency the driver asks for: about 100 ms of buffer in periods of about 20 ms.
-constexpr unsigned kBufferTimeUs = 100000;
-constexpr unsigned kPeriodTimeUs = 20000;
+// Latency the driver asks for. Playback: about 100 ms of buffer in periods of about 20 ms (a
+// block goes back when the device's delay says it has played, and a sound server's delay can
+// be short by part of a period: longer periods would cut the end of a playback). Capture, where
+// the buffer adds no latency: about 200 ms in periods of about 50 ms, about as long as a block
+// of the program's chains (8 KiB of 44.1 kHz stereo is 46 ms), so the driver thread, and a
+// sound server's thread in this process, wake about once a block rather than several times,
+// and four periods ride out a thread that runs late on a busy machine.
+constexpr unsigned kPlaybackBufferTimeUs = 100000;
+constexpr unsigned kPlaybackPeriodTimeUs = 20000;
+constexpr unsigned kCaptureBufferTimeUs = 200000;
+constexpr unsigned kCapturePeriodTimeUs = 50000;
 // Consecutive failed transfers after which a device counts as gone.
 constexpr int kMaxConsecutiveErrors = 20;
 // How long the driver thread sleeps between looks while the control thread is busy (it is
@@ -100,7 +108,7 @@ struct TSwParams {
 };
 
 // Sets up an opened pcm for the format: interleaved access, the exact rate, about
-// kBufferTimeUs of buffer. The driver starts the device: playback when the buffer is full or
+// the buffer above. The driver starts the device: playback when the buffer is full or
 // no more data is queued, capture at the start; both sides wake when a period can be moved.
 MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t sampleFormat,
                    snd_pcm_uframes_t& bufferSize, bool& canPause) {
@@ -117,8 +125,9 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t 
   if (snd_pcm_hw_params_set_rate(pcm, hw.Params, format.nSamplesPerSec, 0) < 0) {
     return WAVERR_BADFORMAT;
   }
-  unsigned bufferTime = kBufferTimeUs;
-  unsigned periodTime = kPeriodTimeUs;
+  const bool input = snd_pcm_stream(pcm) == SND_PCM_STREAM_CAPTURE;
+  unsigned bufferTime = input ? kCaptureBufferTimeUs : kPlaybackBufferTimeUs;
+  unsigned periodTime = input ? kCapturePeriodTimeUs : kPlaybackPeriodTimeUs;
   int dir = 0;
   // A device that cannot come near these keeps its own sizes.
   snd_pcm_hw_params_set_buffer_time_near(pcm, hw.Params, &bufferTime, &dir);
@@ -426,7 +435,7 @@ class TAlsaStream : public TWaveStream {
   // call that failed is recovered like a failed transfer. True when the loop may go on.
   bool ControlIdle(std::unique_lock<std::mutex>& lock, std::vector<WAVEHDR*>& done) {
     if (FControl->Busy()) {
-      Wait(lock, kControlBusyWaitMs, false);
+      Idle(lock, done, kControlBusyWaitMs, false);
       return false;
     }
     if (const int failed = FControl->TakeFailure(); failed < 0) {
@@ -464,11 +473,27 @@ class TAlsaStream : public TWaveStream {
 
   bool Spinning() const { return FIdleWakes > 8; }
 
-  void DeliverPending(std::unique_lock<std::mutex>& lock, std::vector<WAVEHDR*>& done) {
+  // When the thread has nothing more to do for now: returns the blocks that are done, if any
+  // (the loop then looks again), else waits as Wait does. The blocks go back only now, after
+  // the pcm has been served, so that the device's worker, which answers with its next block,
+  // finds the lock free instead of waiting for this thread's work with the pcm.
+  void Idle(std::unique_lock<std::mutex>& lock, std::vector<WAVEHDR*>& done, int timeoutMs,
+            bool pollPcm) {
+    if (done.empty()) {
+      Wait(lock, timeoutMs, pollPcm);
+      return;
+    }
     lock.unlock();
     Deliver(done);
     done.clear();
     lock.lock();
+  }
+
+  // Whether a block just queued needs the thread woken: only when the thread has nothing else
+  // to work on (no block to fill, or every block written); otherwise it comes to the new
+  // block by itself.
+  bool WakeForQueued() const override {
+    return FInput ? FQueue.size() == 1 : FWriteIndex + 1 >= FQueue.size();
   }
 
   // Frames played: written minus the device's delay, at least what cannot be in the device's
@@ -550,17 +575,13 @@ class TAlsaStream : public TWaveStream {
     std::vector<WAVEHDR*> done;
     std::unique_lock lock(FLock);
     while (!FQuit) {
-      if (!done.empty()) {
-        DeliverPending(lock, done);
-        continue;
-      }
       if (FLostError != MMSYSERR_NOERROR) {
-        Wait(lock, -1, false);
+        Idle(lock, done, -1, false);
         continue;
       }
       if (!ControlIdle(lock, done)) continue;
       UpdatePlayed(done);
-      if (FControl->Busy() || !done.empty()) continue;
+      if (FControl->Busy() || FLostError != MMSYSERR_NOERROR) continue;
       // Blocks go back once the device has played them, in the order they were written.
       while (!FEnds.empty() && FEnds.front() <= FPlayed) {
         MarkDone(FQueue.front(), done);
@@ -568,7 +589,6 @@ class TAlsaStream : public TWaveStream {
         FEnds.pop_front();
         --FWriteIndex;
       }
-      if (!done.empty()) continue;
 
       if (!FPaused && FWriteIndex < FQueue.size()) {
         const TStep step = WriteSome(done);
@@ -580,14 +600,14 @@ class TAlsaStream : public TWaveStream {
           continue;
         }
         if (Spinning()) {
-          Wait(lock, 2, false);
+          Idle(lock, done, 2, false);
         } else {
-          Wait(lock, 100, true);
+          Idle(lock, done, 100, true);
         }
         continue;
       }
       if (FEnds.empty()) {
-        Wait(lock, -1, false);
+        Idle(lock, done, -1, false);
         continue;
       }
       // Everything queued is written: make sure the device plays it, then wait for the front
@@ -597,13 +617,13 @@ class TAlsaStream : public TWaveStream {
         continue;
       }
       if (FHwPaused || (FPaused && snd_pcm_state(FPcm) != SND_PCM_STATE_RUNNING)) {
-        Wait(lock, -1, false);
+        Idle(lock, done, -1, false);
         continue;
       }
       const uint64_t pending = FEnds.front() - FPlayed;
       const auto ms =
           static_cast<int>(std::min<uint64_t>(50, pending * 1000 / FFormat.nSamplesPerSec + 1));
-      Wait(lock, ms, false);
+      Idle(lock, done, ms, false);
     }
   }
 
@@ -612,12 +632,8 @@ class TAlsaStream : public TWaveStream {
     std::vector<WAVEHDR*> done;
     std::unique_lock lock(FLock);
     while (!FQuit) {
-      if (!done.empty()) {
-        DeliverPending(lock, done);
-        continue;
-      }
       if (FLostError != MMSYSERR_NOERROR || !FStarted || FQueue.empty()) {
-        Wait(lock, -1, false);
+        Idle(lock, done, -1, false);
         continue;
       }
       WAVEHDR* header = FQueue.front();
@@ -662,9 +678,9 @@ class TAlsaStream : public TWaveStream {
       }
       if (step != stBlocked) continue;
       if (Spinning()) {
-        Wait(lock, 2, false);
+        Idle(lock, done, 2, false);
       } else {
-        Wait(lock, 100, true);
+        Idle(lock, done, 100, true);
       }
     }
   }

@@ -142,7 +142,7 @@ MMRESULT TWaveStream::Queue(WAVEHDR* header, uint32_t size) {
   if (FInput) header->dwBytesRecorded = 0;
   SetFlags(header, WHDR_INQUEUE, WHDR_DONE);
   FQueue.push_back(header);
-  Wake();
+  if (WakeForQueued()) Wake();
   return MMSYSERR_NOERROR;
 }
 

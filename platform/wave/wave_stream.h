@@ -72,6 +72,9 @@ class TWaveStream {
   virtual void Execute() = 0;
   // Wakes the driver thread after a state change; called with FLock held.
   virtual void Wake() { FWakeup.notify_all(); }
+  // Whether Queue wakes the driver thread for the block it has just added (called with FLock
+  // held); a backend whose thread finds new blocks by itself while it is busy says when not.
+  virtual bool WakeForQueued() const { return true; }
   // Engine hooks, called with FLock held after the state has changed.
   virtual MMRESULT OnPause() { return MMSYSERR_NOERROR; }
   virtual MMRESULT OnRestart() { return MMSYSERR_NOERROR; }

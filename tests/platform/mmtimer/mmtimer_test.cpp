@@ -6,9 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -140,6 +142,48 @@ TEST(MmTimer, CapabilitiesPeriodsAndRefusedRequests) {
   // Event callbacks (an event handle in place of a function) are not offered.
   EXPECT_EQ(timeSetEvent(10, 0, &TTicks::Callback, ticks.User(), 0x0010), 0u);
   EXPECT_EQ(timeKillEvent(0), TIMERR_NOCANDO);
+}
+
+// The voluntary context switches (wake-ups) of this process's thread named `name`, or -1.
+long WakeUpsOfThread(const std::string& name) {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string comm;
+    std::getline(std::ifstream(task.path() / "comm"), comm);
+    if (comm != name) continue;
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+    }
+  }
+  return -1;
+}
+
+// A one-shot timer wakes the timer thread once, when it is due: adding it sets the thread's
+// deadline without waking it (two wakes a timer would double the thread's cost for a caller
+// that schedules a timer a frame).
+TEST(MmTimer, EachOneShotTimerWakesTheThreadOnce) {
+  TTicks keeper;  // keeps the thread asleep on a far deadline between the one-shot timers
+  const uint32_t keeperId =
+      timeSetEvent(100000, 0, &TTicks::Callback, keeper.User(), TIME_PERIODIC);
+  ASSERT_NE(keeperId, 0u);
+  TTicks ticks;
+  constexpr int kTimers = 20;
+  long before = -1;
+  for (int i = 0; i < kTimers; ++i) {
+    ASSERT_NE(timeSetEvent(5, 0, &TTicks::Callback, ticks.User(), TIME_ONESHOT), 0u);
+    ASSERT_TRUE(ticks.WaitFor(size_t(i) + 1));
+    // Counted from the first tick on, once the thread surely exists and sleeps.
+    if (i == 0) {
+      std::this_thread::sleep_for(5ms);
+      before = WakeUpsOfThread("nr-mmtimer");
+      ASSERT_GE(before, 0);
+    }
+  }
+  std::this_thread::sleep_for(5ms);
+  const long wakes = WakeUpsOfThread("nr-mmtimer") - before;
+  // kTimers - 1 timers counted; a little slack for a preempted callback.
+  EXPECT_LE(wakes, kTimers + 3);
+  EXPECT_EQ(timeKillEvent(keeperId), TIMERR_NOERROR);
 }
 
 }  // namespace
