@@ -2,7 +2,9 @@
 
 #include <QPalette>
 #include <cstring>
+#include <map>
 #include <string_view>
+#include <vector>
 
 #include "instruments/bevelled_widget.h"
 #include "platform/gdi/device_context.h"
@@ -18,6 +20,35 @@ std::span<const uint8_t> StoredStrip(const char* Name) {
   for (const TSkinImage& image : SkinLEDStrips())
     if (std::string_view(image.DisplayName) == Name) return image.Data;
   return {};
+}
+
+}  // namespace
+
+namespace {
+
+// What each pixel of a stored strip is, top row first: 0 lit (white), 1 background (black),
+// 2 unlit segment (silver), 3 anything else (drawn black). Worked out once per stored strip, so
+// that recolouring a strip is a table look-up per pixel.
+enum : uint8_t { kLit, kBackground, kUnlit, kOther };
+
+const std::vector<uint8_t>& PixelKinds(std::span<const uint8_t> data, int width, int height) {
+  static std::map<const uint8_t*, std::vector<uint8_t>> kinds;  // main thread
+  std::vector<uint8_t>& result = kinds[data.data()];
+  if (!result.empty()) return result;
+  result.resize(size_t(width) * size_t(height));
+  uint8_t* out = result.data();
+  for (int y = 0; y < height; ++y) {
+    // Stored rows run from the bottom up, like the surface's.
+    const uint8_t* in = data.data() + 4 + size_t(height - 1 - y) * size_t(width) * 4;
+    for (int x = 0; x < width; ++x, in += 4) {
+      const TColor source = RGB(in[2], in[1], in[0]);
+      *out++ = source == clWhite    ? kLit
+               : source == clBlack  ? kBackground
+               : source == clSilver ? kUnlit
+                                    : kOther;
+    }
+  }
+  return result;
 }
 
 }  // namespace
@@ -41,23 +72,19 @@ std::unique_ptr<TDIBSection> LoadLEDStrip(TMMLEDType DisplayType, TMMLEDSize Dig
   info.bmiHeader.biHeight = height;
   info.bmiHeader.biBitCount = 24;
   auto result = std::make_unique<TDIBSection>(info);
-  const TColor lit = ColorToRGB(LEDColor);
   const TColor background = ColorToRGB(Color);
-  const TColor unlit = DrawInactive ? ColorToRGB(InactiveColor) : background;
+  const TColor colors[4] = {ColorToRGB(LEDColor), background,
+                            DrawInactive ? ColorToRGB(InactiveColor) : background, clBlack};
+  uint8_t bgr[4][3];
+  for (int i = 0; i < 4; ++i) {
+    bgr[i][0] = GetBValue(colors[i]);
+    bgr[i][1] = GetGValue(colors[i]);
+    bgr[i][2] = GetRValue(colors[i]);
+  }
+  const uint8_t* kind = PixelKinds(data, width, height).data();
   for (int y = 0; y < height; ++y) {
-    // Stored rows run from the bottom up, like the surface's.
-    const uint8_t* in = data.data() + 4 + size_t(height - 1 - y) * size_t(width) * 4;
     uint8_t* out = result->Row(y);
-    for (int x = 0; x < width; ++x, in += 4, out += 3) {
-      const TColor source = RGB(in[2], in[1], in[0]);
-      const TColor color = source == clWhite    ? lit
-                           : source == clBlack  ? background
-                           : source == clSilver ? unlit
-                                                : clBlack;
-      out[0] = GetBValue(color);
-      out[1] = GetGValue(color);
-      out[2] = GetRValue(color);
-    }
+    for (int x = 0; x < width; ++x, out += 3) std::memcpy(out, bgr[*kind++], 3);
   }
   return result;
 }
