@@ -185,10 +185,24 @@ class TLiveMeters {
  public:
   TLiveMeters(TMMRecordChain& chain, const Options& o, std::ostream& out)
       : FMeter(o.refLevel), FDisplay(out, IsTerminal(out), o.quiet, TerminalColumns()) {
-    if (o.quiet) return;  // no instruments: the connector passes the blocks on untouched
+    if (o.quiet) {
+      // Off, the connector passes the blocks on without copying them for display.
+      chain.Connector->SetEnabled(false);
+      return;
+    }
     // The last readings stay after the stop, for the closing lines.
     chain.Connector->SetRefreshOnStop(false);
     FMeter.Attach(*chain.Connector);
+    // The connector's cycles hand over every piece that came due since the last one, from the
+    // block it holds and the one before: they need not come more often than the lines are
+    // drawn, but must come before the block after next arrives. At most one a block, with a
+    // margin, halves them beside the window's frame time.
+    const WAVEFORMATEX* format = chain.WaveIn->GetPWaveFormat();
+    if (format && format->nAvgBytesPerSec) {
+      const int64_t blockMs =
+          int64_t(TMMRecordChain::kBlockBytes) * 1000 / int64_t(format->nAvgBytesPerSec);
+      TMMConnector::SetRefreshInterval(int(std::min(FDisplay.IntervalMs(), blockMs * 4 / 5)));
+    }
   }
   int64_t IntervalMs() const { return FDisplay.IntervalMs(); }
   void Show(int64_t elapsedMs) { FDisplay.Show(FMeter.Readings(), elapsedMs); }
