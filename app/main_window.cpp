@@ -65,7 +65,8 @@ class TClickablePicture : public QLabel {
 QImage MeterFace(int index) {
   TMemoryDIB face;
   face.SetData(SkinMeterFaces()[size_t(index)].Data);
-  return face.Image().copy();  // a copy: the memory picture goes
+  // Converted (a copy: the memory picture goes) to the form the meters keep their face in.
+  return face.Image().convertToFormat(QImage::Format_RGB32);
 }
 
 // Colours a label through its palette (a style sheet would give every label a style of its
@@ -330,7 +331,10 @@ void TfrmMain::CreateInstruments() {
 
   // The read-outs: cream digits without their dark segments, on black.
   auto panel = [this](int left, int top, int digits, TMMLEDSize size, int maxValue) {
+    // Set up in the loading state, so that the digits recolour their glyph strip once, when
+    // the settings are complete, not once a setting.
     auto* p = new TMMLEDPanel(nullptr, DIBImageContainer1);
+    p->BeginLoading();
     p->Bevel()->SetBevelOuter(bvNone);
     p->SetColor(clBlack);
     p->SetNumDigits(digits);
@@ -340,15 +344,18 @@ void TfrmMain::CreateInstruments() {
     p->SetLEDColor(kLEDCream);
     p->SetInactiveColor(kLEDCream);
     p->SetDrawInactive(false);
+    p->Loaded();
     p->SetBounds(left, top, 1, 1);
     return p;
   };
   auto sign = [this](int left, int top, TMMLEDType type) {
     auto* d = new TMMLEDDigit(nullptr, DIBImageContainer1);
+    d->BeginLoading();
     d->SetDisplayType(type);
     d->SetColor(clBlack);
     d->SetInactiveColor(clBlack);
     d->SetLEDColor(clWhite);
+    d->Loaded();
     d->SetBounds(left, top, 1, 1);
     return d;
   };
@@ -360,11 +367,13 @@ void TfrmMain::CreateInstruments() {
   MMLEDDigit3 = sign(437, 248, ltPeriod);
   LEDMSec = panel(448, 256, 3, ls08x13, 999);
   MMLEDDigit4 = new TMMLEDDigit(nullptr, DIBImageContainer1);
+  MMLEDDigit4->BeginLoading();
   MMLEDDigit4->SetDisplayType(ltMinus);
   MMLEDDigit4->SetDigitSize(ls15x24);
   MMLEDDigit4->SetColor(clBlack);
   MMLEDDigit4->SetLEDColor(kLEDCream);
   MMLEDDigit4->SetDrawInactive(false);
+  MMLEDDigit4->Loaded();
   MMLEDDigit4->SetBounds(277, 245, 1, 1);
   LEDPeak = panel(291, 245, 2, ls15x24, 100);
 
@@ -372,8 +381,9 @@ void TfrmMain::CreateInstruments() {
 
   for (int i = 0; i < 3; ++i) {
     auto* picture = new TClickablePicture(DIBImageContainer1, [this, i] { MeterFaceClick(i); });
-    // The whole face; the 12 x 12 corner of it shows.
-    picture->setPixmap(QPixmap::fromImage(MeterFace(i)));
+    // The face's 12 x 12 corner shows; a click gives the meters the whole face.
+    MeterFaces[i] = MeterFace(i);
+    picture->setPixmap(QPixmap::fromImage(MeterFaces[i].copy(0, 0, 12, 12)));
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     picture->setGeometry(454 + 15 * i, 3, 12, 12);
     picture->setCursor(Qt::PointingHandCursor);
@@ -491,9 +501,8 @@ void TfrmMain::PeakTimerTimer(TObject*) {
 }
 
 void TfrmMain::MeterFaceClick(int index) {
-  const QImage face = MeterFacePct[index]->pixmap().toImage();
-  MMMeter1->SetBackGroundDIB(face);
-  MMMeter2->SetBackGroundDIB(face);
+  MMMeter1->SetBackGroundDIB(MeterFaces[index]);
+  MMMeter2->SetBackGroundDIB(MeterFaces[index]);
 }
 
 // ------------------------------------------------------------------ start and end

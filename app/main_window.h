@@ -3,6 +3,7 @@
 // the end, and the settings button.
 #pragma once
 
+#include <QImage>
 #include <QPointer>
 #include <QWidget>
 #include <string>
@@ -140,8 +141,10 @@ class TfrmMain : public QWidget, public TComponent {
   TMMSlider* MMSlider1;
   QLabel* Label1;
   QLabel* Label2;
-  // The three face pictures beside METER FACE: blue, orange, yellow.
+  // The three face pictures beside METER FACE: blue, orange, yellow; and the faces they stand
+  // for.
   QLabel* MeterFacePct[3];
+  QImage MeterFaces[3];
   // The settings dialog while it is open.
   QPointer<TfrmDevice> frmDevice;
 

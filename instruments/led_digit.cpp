@@ -163,7 +163,8 @@ TMMCustomLEDDigit::~TMMCustomLEDDigit() {
 }
 
 void TMMCustomLEDDigit::UpdateStrip() {
-  if (FConstructing || IsLoading()) return;
+  // While the digit or the panel that owns it takes its settings, the strip waits for Loaded.
+  if (FConstructing || IsLoading() || (Owner() && Owner()->IsLoading())) return;
   TDigitCache* cache = TDigitCache::Instance();
   if (!cache) return;
   const TDIBSection* previous = FStrip;

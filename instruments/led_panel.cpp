@@ -87,6 +87,8 @@ void TMMLEDPanel::BevelChanged() {
 
 void TMMLEDPanel::Loaded() {
   TMMCustomPanel::Loaded();
+  // The digits took their settings with the panel: each takes its strip, and so its size, now.
+  for (TMMLEDDigit* digit : FDigits) digit->Loaded();
   Resize();
 }
 

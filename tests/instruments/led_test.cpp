@@ -339,6 +339,30 @@ TEST(LEDPanel, SizeFollowsDigitsSpaceAndBevel) {
   EXPECT_EQ(panel.pos(), QPoint(10, 20));
 }
 
+// A panel dressed in its loading state takes its digits' strips once, at Loaded: it must end
+// with the same strips, size and picture as a panel dressed setting by setting.
+TEST(LEDPanel, DressedWhileLoadingItShowsWhatItShowsDressedLive) {
+  QWidget form;
+  form.resize(120, 40);
+  TMMLEDPanel live(nullptr, &form), loaded(nullptr, &form);
+  DressAsWindowPanel(live, 3, ls15x24, 999);
+  loaded.BeginLoading();
+  DressAsWindowPanel(loaded, 3, ls15x24, 999);
+  EXPECT_EQ(loaded.Digits()[0]->Strip(), nullptr) << "no strip while the settings come";
+  loaded.Loaded();
+  live.SetBounds(0, 0, 1, 1);
+  loaded.SetBounds(60, 0, 1, 1);
+  live.SetValue(-42);
+  loaded.SetValue(-42);
+  form.show();
+  ASSERT_EQ(loaded.size(), live.size());
+  for (size_t i = 0; i < live.Digits().size(); ++i)
+    EXPECT_EQ(loaded.Digits()[i]->Strip(), live.Digits()[i]->Strip()) << "digit " << i;
+  const QImage grab = form.grab().toImage();
+  EXPECT_EQ(grab.copy(QRect(QPoint(60, 0), live.size())),
+            grab.copy(QRect(QPoint(0, 0), live.size())));
+}
+
 TEST(LEDDigit, SizeValueRangeAndCascade) {
   QWidget form;
   TMMLEDDigit minus(nullptr, &form);

@@ -42,7 +42,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 depends=$(field Depends)
 echo "Depends: $depends"
 # The libraries found by dpkg-shlibdeps and the fonts named by hand.
-for needed in libqt6widgets6 libasound2 libfftw3 fonts-dejavu-core fonts-ipafont-gothic; do
+for needed in libqt6widgets6 libasound2 libebur128 fonts-dejavu-core fonts-ipafont-gothic; do
   grep -qE "(^|[ ,|])$needed" <<<"$depends" || fail "Depends lacks $needed"
 done
 # Each dependency (one of its alternatives) is an installed package here: names dpkg knows.
