@@ -6,21 +6,7 @@
 # Usage: deb_test.sh BUILD_DIR NEEDLEREC NEEDLEREC_CLI
 set -euo pipefail
 
-build=$1
-for program in "$2" "$3"; do
-  if [ ! -x "$program" ]; then
-    # A tree that builds only some targets (the ThreadSanitizer build) has nothing to package.
-    echo "skipped: $program is not built in this tree"
-    exit 77
-  fi
-done
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/common.sh"
 
 # -B keeps cpack's staging and the package out of the build tree.
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 || {

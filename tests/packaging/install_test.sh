@@ -7,21 +7,7 @@
 # Usage: install_test.sh BUILD_DIR NEEDLEREC NEEDLEREC_CLI
 set -euo pipefail
 
-build=$1
-for program in "$2" "$3"; do
-  if [ ! -x "$program" ]; then
-    # A tree that builds only some targets (the ThreadSanitizer build) has nothing to install.
-    echo "skipped: $program is not built in this tree"
-    exit 77
-  fi
-done
-
-tmp=$(mktemp -d)
-trap 'chmod -R u+w "$tmp" 2>/dev/null; rm -rf "$tmp"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/common.sh"
 
 prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || {
