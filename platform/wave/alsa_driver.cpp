@@ -23,17 +23,16 @@ namespace {
 void SilentAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/, int /*err*/,
                      const char* /*fmt*/, ...) {}
 
-// Latency the driver asks for. Playback: about 100 ms of buffer in periods of about 20 ms (a
-// block goes back when the device's delay says it has played, and a sound server's delay can
-// be short by part of a period: longer periods would cut the end of a playback). Capture, where
-// the buffer adds no latency: about 200 ms in periods of about 50 ms, about as long as a block
-// of the program's chains (8 KiB of 44.1 kHz stereo is 46 ms), so the driver thread, and a
-// sound server's thread in this process, wake about once a block rather than several times,
-// and four periods ride out a thread that runs late on a busy machine.
-constexpr unsigned kPlaybackBufferTimeUs = 100000;
-constexpr unsigned kPlaybackPeriodTimeUs = 20000;
-constexpr unsigned kCaptureBufferTimeUs = 200000;
-constexpr unsigned kCapturePeriodTimeUs = 50000;
+// Latency the driver asks for: about 200 ms of buffer in periods of about 50 ms. A period is
+// about as long as a block of the program's chains (8 KiB of 44.1 kHz stereo is 46 ms), so the
+// driver thread, and a sound server's thread in this process, wake about once a block rather
+// than several times; four periods ride out a thread that runs late on a busy machine.
+constexpr unsigned kBufferTimeUs = 200000;
+constexpr unsigned kPeriodTimeUs = 50000;
+// A sound server's delay can be short by part of a period, so a playback's last block, which
+// is followed by nothing that would keep the device playing, goes back this much later than
+// the delay says it has played: a pause or reset right after its return must not cut its end.
+constexpr auto kTailMargin = std::chrono::microseconds(kPeriodTimeUs);
 // Consecutive failed transfers after which a device counts as gone.
 constexpr int kMaxConsecutiveErrors = 20;
 // How long the driver thread sleeps between looks while the control thread is busy (it is
@@ -125,9 +124,8 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t 
   if (snd_pcm_hw_params_set_rate(pcm, hw.Params, format.nSamplesPerSec, 0) < 0) {
     return WAVERR_BADFORMAT;
   }
-  const bool input = snd_pcm_stream(pcm) == SND_PCM_STREAM_CAPTURE;
-  unsigned bufferTime = input ? kCaptureBufferTimeUs : kPlaybackBufferTimeUs;
-  unsigned periodTime = input ? kCapturePeriodTimeUs : kPlaybackPeriodTimeUs;
+  unsigned bufferTime = kBufferTimeUs;
+  unsigned periodTime = kPeriodTimeUs;
   int dir = 0;
   // A device that cannot come near these keeps its own sizes.
   snd_pcm_hw_params_set_buffer_time_near(pcm, hw.Params, &bufferTime, &dir);
@@ -384,6 +382,7 @@ class TAlsaStream : public TWaveStream {
     FWriteIndex = 0;
     FWriteOffset = 0;
     FEnds.clear();
+    FTailHeld = false;
   }
 
   uint64_t SamplePosition() override { return FInput ? FFrames : FPlayed; }
@@ -541,6 +540,25 @@ class TAlsaStream : public TWaveStream {
     FPlayed = std::max(FPlayed, static_cast<uint64_t>(played));
   }
 
+  // Whether the front block, played by the device's account, is held back a little longer:
+  // only the last block written when nothing else is queued, for kTailMargin from when it
+  // first counted as played.
+  bool HoldTail() {
+    const bool tail = FEnds.size() == 1 && FWriteIndex == FQueue.size();
+    if (!tail) {
+      FTailHeld = false;
+      return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!FTailHeld) {
+      FTailHeld = true;
+      FTailSince = now;
+    }
+    if (now - FTailSince < kTailMargin) return true;
+    FTailHeld = false;
+    return false;
+  }
+
   void BlockWritten() {
     FEnds.push_back(FWritten);
     ++FWriteIndex;
@@ -584,6 +602,7 @@ class TAlsaStream : public TWaveStream {
       if (FControl->Busy() || FLostError != MMSYSERR_NOERROR) continue;
       // Blocks go back once the device has played them, in the order they were written.
       while (!FEnds.empty() && FEnds.front() <= FPlayed) {
+        if (HoldTail()) break;
         MarkDone(FQueue.front(), done);
         FQueue.pop_front();
         FEnds.pop_front();
@@ -620,9 +639,15 @@ class TAlsaStream : public TWaveStream {
         Idle(lock, done, -1, false);
         continue;
       }
-      const uint64_t pending = FEnds.front() - FPlayed;
-      const auto ms =
-          static_cast<int>(std::min<uint64_t>(50, pending * 1000 / FFormat.nSamplesPerSec + 1));
+      int ms = 50;
+      if (FTailHeld) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            FTailSince + kTailMargin - std::chrono::steady_clock::now());
+        ms = static_cast<int>(std::clamp<int64_t>(left.count(), 1, 50));
+      } else if (FEnds.front() > FPlayed) {
+        const uint64_t pending = FEnds.front() - FPlayed;
+        ms = static_cast<int>(std::min<uint64_t>(50, pending * 1000 / FFormat.nSamplesPerSec + 1));
+      }
       Idle(lock, done, ms, false);
     }
   }
@@ -703,6 +728,9 @@ class TAlsaStream : public TWaveStream {
   size_t FWriteIndex = 0;
   uint32_t FWriteOffset = 0;
   std::deque<uint64_t> FEnds;
+  // The last block is held back (HoldTail) since FTailSince.
+  bool FTailHeld = false;
+  std::chrono::steady_clock::time_point FTailSince;
 };
 
 }  // namespace
