@@ -7,7 +7,9 @@
 
 // A thread blocked in WaitForMultipleEvents. It registers itself with every event it waits on;
 // SetEvent flags it under its own lock and wakes it, so one wait can cover many events.
-// Lock order: event lock, then waiter lock.
+// SetEvent wakes its waiters after releasing the event's lock, and the waiter's lock before
+// each wake-up, so that a woken thread does not find a lock taken and sleep again at once; a
+// waiter is shared, so that it outlives a wait that ends meanwhile.
 struct TWaiter {
   std::mutex Lock;
   std::condition_variable Wake;
@@ -20,18 +22,32 @@ TEvent::TEvent(bool manualReset, bool initialState)
 TEvent::~TEvent() = default;
 
 void TEvent::SetEvent() {
-  std::lock_guard lock(FLock);
-  FState = true;
-  for (TWaiter* waiter : FWaiters) {
-    {
-      std::lock_guard waiterLock(waiter->Lock);
-      waiter->Signalled = true;
+  // Usually one waiter or none: kept without allocating up to a few.
+  constexpr size_t kInline = 4;
+  std::shared_ptr<TWaiter> inlineWaiters[kInline];
+  std::vector<std::shared_ptr<TWaiter>> moreWaiters;
+  size_t count;
+  {
+    std::lock_guard lock(FLock);
+    FState = true;
+    count = FWaiters.size();
+    if (count <= kInline) {
+      std::copy(FWaiters.begin(), FWaiters.end(), inlineWaiters);
+    } else {
+      moreWaiters = FWaiters;
     }
-    // Every waiter is woken: for an auto-reset event the first to take the event's lock
-    // consumes it and the others go back to waiting. Woken after its lock is released, so
-    // that it does not wake only to wait for that lock; the event's lock, still held, keeps it
-    // registered and so alive.
-    waiter->Wake.notify_one();
+  }
+  std::shared_ptr<TWaiter>* waiters = count <= kInline ? inlineWaiters : moreWaiters.data();
+  // Every waiter is woken: for an auto-reset event the first to take the event's lock consumes
+  // it and the others go back to waiting. A waiter flagged after its wait began looks at the
+  // events again, and this event is set by then.
+  for (size_t i = 0; i < count; ++i) {
+    TWaiter& waiter = *waiters[i];
+    {
+      std::lock_guard waiterLock(waiter.Lock);
+      waiter.Signalled = true;
+    }
+    waiter.Wake.notify_one();
   }
 }
 
@@ -72,10 +88,11 @@ uint32_t WaitForMultipleEvents(std::span<TEvent* const> events, uint32_t timeout
   if (auto index = ConsumeFirstSet()) return WAIT_OBJECT_0 + *index;
   if (timeoutMs == 0) return WAIT_TIMEOUT;
 
-  TWaiter waiter;
+  const auto shared = std::make_shared<TWaiter>();
+  TWaiter& waiter = *shared;
   for (TEvent* event : events) {
     std::lock_guard lock(event->FLock);
-    event->FWaiters.push_back(&waiter);
+    event->FWaiters.push_back(shared);
   }
 
   uint32_t result = WAIT_TIMEOUT;
@@ -104,7 +121,7 @@ uint32_t WaitForMultipleEvents(std::span<TEvent* const> events, uint32_t timeout
   // Once unregistered from every event nobody refers to the waiter any more.
   for (TEvent* event : events) {
     std::lock_guard lock(event->FLock);
-    auto it = std::find(event->FWaiters.begin(), event->FWaiters.end(), &waiter);
+    auto it = std::find(event->FWaiters.begin(), event->FWaiters.end(), shared);
     if (it != event->FWaiters.end()) event->FWaiters.erase(it);
   }
   return result;

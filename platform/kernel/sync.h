@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -37,7 +38,8 @@ class TEvent {
   mutable std::mutex FLock;
   const bool FManualReset;
   bool FState;
-  std::vector<TWaiter*> FWaiters;
+  // Shared, so that SetEvent can wake them after releasing FLock.
+  std::vector<std::shared_ptr<TWaiter>> FWaiters;
 };
 
 // Waits until any of the events is set. Returns WAIT_OBJECT_0 + the index of the first set

@@ -383,6 +383,7 @@ class TAlsaStream : public TWaveStream {
     FWriteOffset = 0;
     FEnds.clear();
     FTailHeld = false;
+    FPlayedStale = true;
   }
 
   uint64_t SamplePosition() override { return FInput ? FFrames : FPlayed; }
@@ -460,6 +461,7 @@ class TAlsaStream : public TWaveStream {
     uint64_t count;
     [[maybe_unused]] const ssize_t got = read(wakeFd, &count, sizeof count);
     lock.lock();
+    FPlayedStale = true;
     // A control call queued meanwhile owns the pcm now.
     if (pcmCount > 0 && ready > 0 && !FControl->Busy()) {
       unsigned short revents = 0;
@@ -598,7 +600,12 @@ class TAlsaStream : public TWaveStream {
         continue;
       }
       if (!ControlIdle(lock, done)) continue;
-      UpdatePlayed(done);
+      // Asked once a wake-up: every question to a sound server's plugin takes its thread's
+      // lock, and the device has not moved on much while this thread writes.
+      if (FPlayedStale) {
+        FPlayedStale = false;
+        UpdatePlayed(done);
+      }
       if (FControl->Busy() || FLostError != MMSYSERR_NOERROR) continue;
       // Blocks go back once the device has played them, in the order they were written.
       while (!FEnds.empty() && FEnds.front() <= FPlayed) {
@@ -728,6 +735,8 @@ class TAlsaStream : public TWaveStream {
   size_t FWriteIndex = 0;
   uint32_t FWriteOffset = 0;
   std::deque<uint64_t> FEnds;
+  // FPlayed is to be asked of the device again (set by every wait).
+  bool FPlayedStale = true;
   // The last block is held back (HoldTail) since FTailSince.
   bool FTailHeld = false;
   std::chrono::steady_clock::time_point FTailSince;
