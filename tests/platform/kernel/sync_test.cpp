@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace {
@@ -153,6 +155,40 @@ TEST(WaitForMultipleEvents, NoWakeUpIsLostUnderPingPong) {
   receiver.join();
   EXPECT_FALSE(stalled);
   EXPECT_EQ(wrongIndex, 0);
+}
+
+// The calling thread's voluntary context switches: how often it went to sleep.
+long OwnWakeUps() {
+  std::ifstream status("/proc/thread-self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  }
+  return 0;
+}
+
+// A waiter sleeps once a set: the setter wakes it after releasing the locks it would take
+// next, so it does not wake only to sleep again on one of them (which doubled the wake-ups of
+// every worker fed through an event or a message queue).
+TEST(WaitForMultipleEvents, AWaiterSleepsOnceASet) {
+  constexpr int kRounds = 400;
+  TEvent work(false, false), ack(false, false);
+  long sleeps = 0;
+  std::jthread waiter([&] {
+    const long before = OwnWakeUps();
+    for (int i = 0; i < kRounds; ++i) {
+      if (work.WaitFor(5000) != WAIT_OBJECT_0) return;
+      ack.SetEvent();
+    }
+    sleeps = OwnWakeUps() - before;
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    // Set once the waiter surely sleeps, as a device's next block finds its worker.
+    std::this_thread::sleep_for(100us);
+    work.SetEvent();
+    ASSERT_EQ(ack.WaitFor(5000), WAIT_OBJECT_0);
+  }
+  waiter.join();
+  EXPECT_LE(sleeps, kRounds + kRounds / 4) << "a woken waiter slept again on a lock";
 }
 
 }  // namespace
