@@ -51,7 +51,7 @@ std::vector<TDeviceEntry> ListDevices(bool input) {
       if (waveOutGetDevCapsA(i, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
       name.assign(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
     }
-    list.push_back({i, name, std::string()});
+    list.push_back({i, name, waveGetDeviceSystemName(input, i)});
   }
   return list;
 }

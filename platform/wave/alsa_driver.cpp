@@ -855,6 +855,11 @@ bool TAlsaBackend::PcmName(bool input, size_t index, std::string& name) const {
   return true;
 }
 
+std::string TAlsaBackend::SystemName(bool input, size_t index) const {
+  std::string name;
+  return PcmName(input, index, name) ? name : std::string();
+}
+
 MMRESULT TAlsaBackend::Query(bool input, size_t index, const WAVEFORMATEX& format) {
   const snd_pcm_format_t sampleFormat = AlsaFormat(format);
   if (sampleFormat == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;

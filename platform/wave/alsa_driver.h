@@ -53,6 +53,8 @@ class TAlsaBackend : public TWaveBackend {
   MMRESULT Open(bool input, size_t index, uint32_t deviceId, const WAVEFORMATEX& format,
                 const TWaveNotify& notify, std::shared_ptr<TWaveStream>& stream) override;
 
+  std::string SystemName(bool input, size_t index) const override;
+
  private:
   struct TDevice {
     std::string Pcm;

@@ -112,6 +112,11 @@ bool TSystemWaveDriver::Resolve(bool input, uintptr_t deviceId, TDeviceRef& ref)
   return false;
 }
 
+std::string TSystemWaveDriver::GetSystemName(bool input, uintptr_t deviceId) {
+  TDeviceRef ref;
+  return Resolve(input, deviceId, ref) ? ref.Backend->SystemName(input, ref.Index) : std::string();
+}
+
 MMRESULT TSystemWaveDriver::GetCaps(bool input, uintptr_t deviceId, void* caps, uint32_t size) {
   if (caps == nullptr || size == 0) return MMSYSERR_INVALPARAM;
   TDeviceRef ref;

@@ -66,6 +66,7 @@ class TSystemWaveDriver : public TWaveDriver {
   MMRESULT InGetID(HWAVEIN handle, uint32_t* deviceId) override;
 
   bool GetErrorText(MMRESULT error, char* text, uint32_t size) override;
+  std::string GetSystemName(bool input, uintptr_t deviceId) override;
 
  private:
   struct TDeviceRef {

@@ -97,6 +97,10 @@ std::shared_ptr<TWaveDriver> GetWaveDriver() {
   return SystemWaveDriver();
 }
 
+std::string waveGetDeviceSystemName(bool input, uint32_t deviceId) {
+  return GetWaveDriver()->GetSystemName(input, deviceId);
+}
+
 namespace {
 
 MMRESULT ErrorText(MMRESULT error, char* text, uint32_t size) {

@@ -166,6 +166,8 @@ class TWaveDriver {
   // The text of an error code; false for a code the driver does not know (the standard codes
   // above are known to every driver through DefaultErrorText).
   virtual bool GetErrorText(MMRESULT error, char* text, uint32_t size);
+  // The sound system's name of a device; empty when the driver has none for it.
+  virtual std::string GetSystemName(bool /*input*/, uintptr_t /*deviceId*/) { return {}; }
 };
 
 // The standard texts of the MMSYSERR_* and WAVERR_* codes; false for other codes.
@@ -174,3 +176,6 @@ bool DefaultErrorText(MMRESULT error, char* text, uint32_t size);
 // Installs a driver (tests); none restores the system driver.
 void SetWaveDriver(std::shared_ptr<TWaveDriver> driver);
 std::shared_ptr<TWaveDriver> GetWaveDriver();
+// The sound system's name of an input or output device (an ALSA PCM name); empty when it has
+// none.
+std::string waveGetDeviceSystemName(bool input, uint32_t deviceId);

@@ -134,4 +134,7 @@ class TWaveBackend {
                         const TWaveNotify& notify, std::shared_ptr<TWaveStream>& stream) = 0;
   // Driver-specific error texts.
   virtual bool GetErrorText(MMRESULT /*error*/, std::string& /*text*/) { return false; }
+  // The sound system's own name of a device (an ALSA PCM name such as "default"); empty when it
+  // has none beside its product name.
+  virtual std::string SystemName(bool /*input*/, size_t /*index*/) const { return {}; }
 };
