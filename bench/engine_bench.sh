@@ -69,9 +69,9 @@ measure() {
       [ -r "$task/status" ] || continue
       while read -r key value _; do
         if [ "$key" = "voluntary_ctxt_switches:" ]; then last[$tid]=$value; fi
-      done <"$task/status" 2>/dev/null || true
+      done 2>/dev/null <"$task/status" || true
       # Read every time: the first look may come before the program replaced the shell.
-      read -r "names[$tid]" <"$task/comm" 2>/dev/null || true
+      read -r "names[$tid]" 2>/dev/null <"$task/comm" || true
     done
     pause 0.1
   done

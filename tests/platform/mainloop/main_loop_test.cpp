@@ -142,6 +142,7 @@ TEST_F(MainLoop, SynchronizeFromAWorkerRunsOnTheMainThread) {
       workerSaw = e.what();
     }
     done = true;
+    WakeMainLoop();  // no message says so
   });
   ASSERT_TRUE(RunUntil([&] { return done.load(); }, 10000));
   worker.join();
