@@ -110,7 +110,7 @@ struct TSwParams {
 // the buffer above. The driver starts the device: playback when the buffer is full or
 // no more data is queued, capture at the start; both sides wake when a period can be moved.
 MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t sampleFormat,
-                   snd_pcm_uframes_t& bufferSize, bool& canPause) {
+                   snd_pcm_uframes_t& bufferSize, snd_pcm_uframes_t& periodSize, bool& canPause) {
   THwParams hw;
   if (hw.Params == nullptr) return MMSYSERR_NOMEM;
   int err = snd_pcm_hw_params_any(pcm, hw.Params);
@@ -135,7 +135,7 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t 
   if (err < 0) return AlsaErrorToResult(err, true);
   canPause = snd_pcm_hw_params_can_pause(hw.Params) != 0;
 
-  snd_pcm_uframes_t periodSize = 0;
+  periodSize = 0;
   err = snd_pcm_get_params(pcm, &bufferSize, &periodSize);
   if (err < 0) return AlsaErrorToResult(err, false);
   if (bufferSize == 0) bufferSize = 1;
@@ -308,12 +308,13 @@ class TAlsaStream : public TWaveStream {
  public:
   TAlsaStream(bool input, uint32_t deviceId, const WAVEFORMATEX& format, const TWaveNotify& notify,
               std::shared_ptr<TPcmControl> control, std::thread controlThread,
-              snd_pcm_uframes_t bufferSize, bool canPause)
+              snd_pcm_uframes_t bufferSize, snd_pcm_uframes_t periodSize, bool canPause)
       : TWaveStream(input, deviceId, format, notify),
         FControl(std::move(control)),
         FControlThread(std::move(controlThread)),
         FPcm(FControl->Pcm()),
         FBufferSize(bufferSize),
+        FPeriodSize(periodSize),
         FCanPause(canPause) {}
   ~TAlsaStream() override { Abandon(); }
 
@@ -578,6 +579,10 @@ class TAlsaStream : public TWaveStream {
     const snd_pcm_sframes_t avail = snd_pcm_avail_update(FPcm);
     if (avail < 0) return Recover(static_cast<int>(avail), done);
     if (avail == 0) return stBlocked;
+    // A block no longer than a period goes in with one write once there is room for it (the
+    // device wakes this thread with a period's room): every write to a sound server's plugin
+    // wakes the plugin's thread, so a block split over two writes costs a wake-up more.
+    if (static_cast<uint64_t>(avail) < remaining && remaining <= FPeriodSize) return stBlocked;
     const auto frames =
         static_cast<snd_pcm_uframes_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(avail)));
     const snd_pcm_sframes_t written = snd_pcm_writei(FPcm, header->lpData + FWriteOffset, frames);
@@ -722,6 +727,7 @@ class TAlsaStream : public TWaveStream {
   std::thread FControlThread;  // joined or left to end by ReleaseEngine
   snd_pcm_t* const FPcm;
   const snd_pcm_uframes_t FBufferSize;
+  const snd_pcm_uframes_t FPeriodSize;
   const bool FCanPause;
   // The fields below belong to whoever holds FLock.
   bool FHwPaused = false;
@@ -894,8 +900,9 @@ MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const W
   const int err = snd_pcm_open(&pcm, name.c_str(), AlsaStream(input), SND_PCM_NONBLOCK);
   if (err < 0) return AlsaErrorToResult(err, false);
   snd_pcm_uframes_t bufferSize = 0;
+  snd_pcm_uframes_t periodSize = 0;
   bool canPause = false;
-  MMRESULT result = Configure(pcm, format, sampleFormat, bufferSize, canPause);
+  MMRESULT result = Configure(pcm, format, sampleFormat, bufferSize, periodSize, canPause);
   const int wakeFd = result == MMSYSERR_NOERROR ? eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
   if (result == MMSYSERR_NOERROR && wakeFd < 0) result = MMSYSERR_NOMEM;
   if (result != MMSYSERR_NOERROR) {
@@ -906,8 +913,9 @@ MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const W
   auto control = std::make_shared<TPcmControl>(pcm, input, wakeFd);
   std::thread controlThread;
   if (!TPcmControl::Launch(control, controlThread)) return MMSYSERR_NOMEM;
-  auto created = std::make_shared<TAlsaStream>(input, deviceId, format, notify, std::move(control),
-                                               std::move(controlThread), bufferSize, canPause);
+  auto created =
+      std::make_shared<TAlsaStream>(input, deviceId, format, notify, std::move(control),
+                                    std::move(controlThread), bufferSize, periodSize, canPause);
   if (!created->StartThread()) return MMSYSERR_NOMEM;
   stream = std::move(created);
   return MMSYSERR_NOERROR;
