@@ -26,6 +26,7 @@ std::atomic<bool> gInterrupted{false};
 
 extern "C" void OnInterrupt(int) {
   gInterrupted = true;
+  WakeMainLoop();  // async-signal-safe: the main loop sees the interruption at once
 }
 
 // Ctrl-C, a polite kill, a closed terminal and a reader that went away end the run the normal
@@ -241,7 +242,11 @@ template <typename TDevice>
 void Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended = nullptr,
          TLiveMeters* meters = nullptr, const std::function<int64_t()>& finalMs = nullptr) {
   std::atomic<bool> stopped{false};
-  device.OnStop = [&](TObject*) { stopped = true; };
+  // A time limit stops the device on its worker thread, without a message: wake the loop.
+  device.OnStop = [&](TObject*) {
+    stopped = true;
+    WakeMainLoop();
+  };
   device.Start();
   int64_t elapsedMs = 0;
   const bool interrupted = RunDevice(device, stopped, out, ended, meters, elapsedMs);
@@ -296,6 +301,8 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     device.SetDeviceID(id);
     chain.SetQueueSeconds(o.buffer);
     if (o.seconds > 0) device.SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
+    // The file's end reason is set on the ring buffer's thread: wake the loop to see it.
+    chain.File->OnClose = [](TObject*) { WakeMainLoop(); };
     chain.PrepareRun(o.file);
     // Declared after the chain: it lets go of the connector before the chain goes.
     TLiveMeters meters(chain, o, out);
