@@ -21,22 +21,11 @@ rate=44100
 cli=$build/cli/needlerec-cli
 window=$build/bench/window_driver
 [ -x "$cli" ] || { echo "engine_bench: $cli is not built" >&2; exit 1; }
-for tool in pulseaudio pacat pactl parec sox arecord aplay; do
-  command -v "$tool" >/dev/null || { echo "engine_bench: $tool is missing" >&2; exit 1; }
-done
-
-dir=$(mktemp -d /tmp/needlerec-engine-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+source "$root/bench/pulse_sink.sh"
+bench_workdir engine_bench pulseaudio pacat pactl parec sox arecord aplay
 
 # The sound server with a tone playing into its sink for every run, and a reader of the
 # sink's monitor, so that an idle sink never stalls the next stream.
-source "$root/bench/pulse_sink.sh"
 start_pulse_sink "$dir" $rate $((8 * seconds + 120)) engine_bench
 parec -d vsink.monitor --raw >/dev/null 2>&1 &
 pids+=($!)

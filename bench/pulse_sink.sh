@@ -1,4 +1,25 @@
-# Sourced by the benchmarks that record a real-time input: a PulseAudio server of their own in
+# Sourced by the benchmarks that record a real-time input.
+
+# Checks that the tools are installed, then makes the temporary folder `dir` and the list `pids`
+# of the processes started in the background; both are cleaned up when the script exits.
+#   bench_workdir NAME TOOL...
+bench_workdir() {
+  local name=$1 tool
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "$name: $tool is missing" >&2; exit 1; }
+  done
+  dir=$(mktemp -d "/tmp/needlerec-$name-XXXXXX")
+  pids=()
+  trap bench_cleanup EXIT
+}
+bench_cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$dir"
+}
+
+# A PulseAudio server of the benchmark's own in
 # DIR with a null sink `vsink` at RATE Hz, a 441 Hz tone played into it for SECONDS, and the
 # ALSA device `nr_pulse_mon` (the sink's monitor, through ALSA's pulse plugin) as the program's
 # only input device. Appends the processes it starts to the caller's `pids` array.

@@ -15,20 +15,9 @@ seconds=${2:-20}
 rate=44100
 cli=$build/cli/needlerec-cli
 [ -x "$cli" ] || { echo "terminal_meter_bench: $cli is not built" >&2; exit 1; }
-for tool in pulseaudio pacat pactl sox arecord script; do
-  command -v "$tool" >/dev/null || { echo "terminal_meter_bench: $tool is missing" >&2; exit 1; }
-done
-
-dir=$(mktemp -d /tmp/needlerec-meters-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
 source "$root/bench/pulse_sink.sh"
+bench_workdir terminal_meter_bench pulseaudio pacat pactl sox arecord script
+
 start_pulse_sink "$dir" $rate $((5 * (seconds + 4) + 60)) terminal_meter_bench
 
 # "CPU-milliseconds voluntary-switches" of process $1 summed over its threads now: the

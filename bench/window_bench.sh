@@ -13,21 +13,10 @@ seconds=${2:-20}
 rate=44100
 driver=$build/bench/window_driver
 [ -x "$driver" ] || { echo "window_bench: $driver is not built" >&2; exit 1; }
-for tool in pulseaudio pacat pactl sox arecord; do
-  command -v "$tool" >/dev/null || { echo "window_bench: $tool is missing" >&2; exit 1; }
-done
-
-dir=$(mktemp -d /tmp/needlerec-window-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+source "$root/bench/pulse_sink.sh"
+bench_workdir window_bench pulseaudio pacat pactl sox arecord
 
 # A tone into the sink for the whole run: the needles, bars and scope have something to show.
-source "$root/bench/pulse_sink.sh"
 start_pulse_sink "$dir" $rate $((4 * seconds + 60)) window_bench
 export QT_QPA_PLATFORM=offscreen
 cp "$driver" "$dir/window_driver"  # its settings file goes beside it, in the temporary folder
