@@ -273,6 +273,14 @@ int Guarded(std::ostream& err, const std::function<int()>& body) {
   return report.Failed() ? kExitError : status;
 }
 
+// The input device of a record chain as the words of record and monitor say: the rate, the
+// device and the time limit.
+void ConfigureInput(TMMRecordChain& chain, const Options& o, TMMDeviceId id) {
+  chain.WaveIn->SetSampleRate(o.rate);
+  chain.WaveIn->SetDeviceID(id);
+  if (o.seconds > 0) chain.WaveIn->SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
+}
+
 }  // namespace
 
 int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -297,10 +305,8 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     TMMRecordChain chain;
     TMMWaveIn& device = *chain.WaveIn;
     TMMWaveFile& file = *chain.File;
-    device.SetSampleRate(o.rate);
-    device.SetDeviceID(id);
+    ConfigureInput(chain, o, id);
     chain.SetQueueSeconds(o.buffer);
-    if (o.seconds > 0) device.SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
     // The file's end reason is set on the ring buffer's thread: wake the loop to see it.
     chain.File->OnClose = [](TObject*) { WakeMainLoop(); };
     chain.PrepareRun(o.file);
@@ -337,9 +343,7 @@ int MonitorCommand(const std::vector<std::string>& args, std::ostream& out, std:
     // The record chain with its ring buffer off and no file: the input reaches the meters only.
     TMMRecordChain chain;
     TMMWaveIn& device = *chain.WaveIn;
-    device.SetSampleRate(o.rate);
-    device.SetDeviceID(id);
-    if (o.seconds > 0) device.SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
+    ConfigureInput(chain, o, id);
     chain.PrepareRun("");
     TLiveMeters meters(chain, o, out);
     out << "monitoring " << device.GetProductName() << "\n" << std::flush;
