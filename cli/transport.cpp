@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -17,10 +18,18 @@
 #include "stream/record_chain.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
+#include "stream/wave_format.h"
 #include "stream/wave_in.h"
 #include "stream/wave_out.h"
 
 namespace {
+
+// The command line's blocks hold a quarter of a second of audio, five times the window's: a
+// recorder in a terminal or a script runs for hours, and every block wakes the device's
+// threads (and a sound server's) once; its meter lines need no finer steps.
+constexpr int32_t kBlockMs = 250;
+// How long the end of a run waits for a close that a stop in progress holds up.
+constexpr uint32_t kCloseWaitMs = 5000;
 
 std::atomic<bool> gInterrupted{false};
 
@@ -191,27 +200,50 @@ class TLiveMeters {
       chain.Connector->SetEnabled(false);
       return;
     }
+    FConnector = chain.Connector;
     // The last readings stay after the stop, for the closing lines.
-    chain.Connector->SetRefreshOnStop(false);
-    FMeter.Attach(*chain.Connector);
-    // The connector's cycles hand over every piece that came due since the last one, from the
-    // block it holds and the one before: they need not come more often than the lines are
-    // drawn, but must come before the block after next arrives. At most one a block, with a
-    // margin, halves them beside the window's frame time.
+    FConnector->SetRefreshOnStop(false);
+    // The main loop refreshes the meters itself when it wakes (Tick), so the connector runs no
+    // loop of its own: one wake-up a refresh instead of a timer's and the loop's.
+    FConnector->SetAutoTrigger(false);
+    FMeter.Attach(*FConnector);
+    // A refresh hands over every piece that came due since the last one, from the block the
+    // connector holds and the one before: refreshes need not come more often than the lines
+    // are drawn, but must come before the block after next arrives; at most one a block, with
+    // a margin.
+    FWakeMs = FDisplay.IntervalMs();
     const WAVEFORMATEX* format = chain.WaveIn->GetPWaveFormat();
     if (format && format->nAvgBytesPerSec) {
-      const int64_t blockMs =
-          int64_t(TMMRecordChain::kBlockBytes) * 1000 / int64_t(format->nAvgBytesPerSec);
-      TMMConnector::SetRefreshInterval(int(std::min(FDisplay.IntervalMs(), blockMs * 4 / 5)));
+      const int64_t blockMs = int64_t(chain.BlockBytes()) * 1000 / int64_t(format->nAvgBytesPerSec);
+      FWakeMs = std::max<int64_t>(1, std::min(FWakeMs, blockMs * 4 / 5));
     }
   }
-  int64_t IntervalMs() const { return FDisplay.IntervalMs(); }
-  void Show(int64_t elapsedMs) { FDisplay.Show(FMeter.Readings(), elapsedMs); }
-  void Finish(int64_t elapsedMs) { FDisplay.Finish(FMeter.Readings(), elapsedMs); }
+  // How often the main loop is to call Tick; with the meters off, only to show the position.
+  uint32_t WakeMs() const { return uint32_t(FConnector ? FWakeMs : kQuietWakeMs); }
+  // Hands the meters what came due and draws the lines when their interval has passed.
+  void Tick(int64_t elapsedMs) {
+    if (!FConnector) return;
+    FConnector->CatchUp();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FShownAt < std::chrono::milliseconds(FDisplay.IntervalMs()) - kEarly) return;
+    FShownAt = now;
+    FDisplay.Show(FMeter.Readings(), elapsedMs);
+  }
+  void Finish(int64_t elapsedMs) {
+    if (FConnector) FConnector->CatchUp();
+    FDisplay.Finish(FMeter.Readings(), elapsedMs);
+  }
 
  private:
+  static constexpr int64_t kQuietWakeMs = 1000;
+  // A wake-up a little before the interval is up still draws, so that a timer that fires a
+  // hair early does not skip a frame.
+  static constexpr std::chrono::milliseconds kEarly{5};
   TTerminalMeter FMeter;
   TMeterDisplay FDisplay;
+  TMMConnector* FConnector = nullptr;  // the chain's, while the meters are on
+  int64_t FWakeMs = 0;
+  std::chrono::steady_clock::time_point FShownAt{};
 };
 
 // Runs the main loop until the device stops, the user interrupts or `ended` turns true; shows
@@ -220,16 +252,19 @@ class TLiveMeters {
 template <typename TDevice>
 bool RunDevice(TDevice& device, const std::atomic<bool>& stopped, std::ostream& out,
                const std::function<bool()>& ended, TLiveMeters* meters, int64_t& elapsedMs) {
-  const uint32_t interval = meters ? uint32_t(meters->IntervalMs()) : 1000;
+  const uint32_t interval = meters ? meters->WakeMs() : 1000;
   for (;;) {
+    // Every change of the condition wakes the loop (the device's stop, an interruption, the
+    // file's end), so the loop needs no fallback look of its own.
     const bool done = RunUntil(
-        [&] { return stopped.load() || gInterrupted.load() || (ended && ended()); }, interval);
+        [&] { return stopped.load() || gInterrupted.load() || (ended && ended()); }, interval,
+        INFINITE);
     if (gInterrupted) return true;
     if (stopped || (ended && ended())) return false;
     if (done) continue;
     elapsedMs = std::max<int64_t>(elapsedMs, device.GetPosition());
     if (meters)
-      meters->Show(elapsedMs);
+      meters->Tick(elapsedMs);
     else
       out << "position: " << elapsedMs << " ms\n" << std::flush;
   }
@@ -251,6 +286,9 @@ void Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended 
   int64_t elapsedMs = 0;
   const bool interrupted = RunDevice(device, stopped, out, ended, meters, elapsedMs);
   device.Close();
+  // A stop that met a block on the device's worker is finished by a message to the main loop,
+  // and the close with it: until then the chain's file is not complete.
+  RunUntil([&] { return !(device.DeviceState() & dsOpen); }, kCloseWaitMs);
   if (meters) meters->Finish(finalMs ? finalMs() : elapsedMs);
   if (interrupted) out << "interrupted\n";
 }
@@ -278,6 +316,8 @@ int Guarded(std::ostream& err, const std::function<int()>& body) {
 void ConfigureInput(TMMRecordChain& chain, const Options& o, TMMDeviceId id) {
   chain.WaveIn->SetSampleRate(o.rate);
   chain.WaveIn->SetDeviceID(id);
+  if (const WAVEFORMATEX* format = chain.WaveIn->GetPWaveFormat())
+    chain.SetBlockBytes(MsToBytes(format, kBlockMs));
   if (o.seconds > 0) chain.WaveIn->SetMaxRecordTime(int32_t(std::llround(o.seconds * 1000)));
 }
 
@@ -291,6 +331,8 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     TMMPlayChain chain;
     chain.WaveOut->SetDeviceID(id);
     chain.File->SetFileName(o.file);
+    if (const WAVEFORMATEX* format = chain.File->GetPWaveFormat())
+      chain.SetBlockBytes(MsToBytes(format, kBlockMs));
     out << "playing " << o.file << " on " << chain.WaveOut->GetProductName() << "\n" << std::flush;
     Run(*chain.WaveOut, out);
     return kExitOk;

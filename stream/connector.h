@@ -106,6 +106,10 @@ class TMMConnector : public TMMDSPComponent {
   virtual void TapData(const void* Data, uint32_t Size);
   // Refreshes the instruments now (main thread) or asks the main thread to.
   virtual void Trigger();
+  // Hands the instruments every piece that has come due since the last refresh, as a cycle of
+  // the refresh loop does (main thread): for an owner that paces the refreshes itself, with
+  // AutoTrigger off, so that no loop of the connector's own wakes the program.
+  void CatchUp() { RefreshInstruments(true); }
 
   bool Running() const { return FRunning; }
   // Armed for the automatic refresh.

@@ -1,5 +1,6 @@
 #include "stream/play_chain.h"
 
+#include "stream/chain_blocks.h"
 #include "stream/connector.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
@@ -20,14 +21,14 @@ TMMPlayChain::TMMPlayChain(TComponent* AOwner) : TComponent(AOwner) {
 
   Buffer->SetName("PlayBuffer");
   Buffer->SetOutput(WaveOut);
-  Buffer->SetBufferSize(kBlockBytes);
-  Buffer->SetNumBuffers(kQueueBlocks);
+  Buffer->SetBufferSize(ChainBlocks::kBytes);
+  Buffer->SetNumBuffers(ChainBlocks::kQueue);
   Buffer->SetQueueMode(qmRead);
 
   WaveOut->SetName("WaveOut");
   WaveOut->SetOutput(Connector);
-  WaveOut->SetBufferSize(kBlockBytes);
-  WaveOut->SetNumBuffers(kDeviceBlocks);
+  WaveOut->SetBufferSize(ChainBlocks::kBytes);
+  WaveOut->SetNumBuffers(ChainBlocks::kDevice);
   WaveOut->SetCallBackMode(cmThread);
   WaveOut->SetTimeFormat(tfMillisecond);
 
@@ -37,4 +38,8 @@ TMMPlayChain::TMMPlayChain(TComponent* AOwner) : TComponent(AOwner) {
     Loaded();
     LoadedAll();
   }
+}
+
+void TMMPlayChain::SetBlockBytes(int32_t bytes) {
+  ChainBlocks::Resize(*WaveOut, *Buffer, bytes);
 }

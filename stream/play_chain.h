@@ -19,14 +19,13 @@ class TMMWaveOut;
 
 class TMMPlayChain : public TComponent {
  public:
-  static constexpr int32_t kBlockBytes = 8192;
-  static constexpr int32_t kDeviceBlocks = 20;
-  static constexpr int32_t kQueueBlocks = 50;
-
   explicit TMMPlayChain(TComponent* AOwner = nullptr);
 
   TMMWaveFile* File;
   TMMRingBuffer* Buffer;
   TMMWaveOut* WaveOut;
   TMMConnector* Connector;
+
+  // Blocks of `bytes` instead of the standard ones (see ChainBlocks).
+  void SetBlockBytes(int32_t bytes);
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "stream/chain_blocks.h"
 #include "stream/connector.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
@@ -21,8 +22,8 @@ TMMRecordChain::TMMRecordChain(TComponent* AOwner) : TComponent(AOwner) {
 
   WaveIn->SetName("WaveIn");
   WaveIn->SetOutput(Connector);
-  WaveIn->SetBufferSize(kBlockBytes);
-  WaveIn->SetNumBuffers(kDeviceBlocks);
+  WaveIn->SetBufferSize(ChainBlocks::kBytes);
+  WaveIn->SetNumBuffers(ChainBlocks::kDevice);
   WaveIn->SetCallBackMode(cmThread);
   WaveIn->SetDeviceID(InvalidId);
   WaveIn->SetMode(mStereo);
@@ -35,8 +36,8 @@ TMMRecordChain::TMMRecordChain(TComponent* AOwner) : TComponent(AOwner) {
 
   Buffer->SetName("RecBuffer");
   Buffer->SetOutput(File);
-  Buffer->SetBufferSize(kBlockBytes);
-  Buffer->SetNumBuffers(kQueueBlocks);
+  Buffer->SetBufferSize(ChainBlocks::kBytes);
+  Buffer->SetNumBuffers(ChainBlocks::kQueue);
   Buffer->SetQueueMode(qmWrite);
 
   File->SetName("RecFile");
@@ -48,11 +49,20 @@ TMMRecordChain::TMMRecordChain(TComponent* AOwner) : TComponent(AOwner) {
   }
 }
 
+void TMMRecordChain::SetBlockBytes(int32_t bytes) {
+  ChainBlocks::Resize(*WaveIn, *Buffer, bytes);
+}
+
+int32_t TMMRecordChain::BlockBytes() const {
+  return WaveIn->GetBufferSize();
+}
+
 void TMMRecordChain::SetQueueSeconds(double seconds) {
   const WAVEFORMATEX* format = WaveIn->GetPWaveFormat();
   const double bytesPerSecond = format ? format->nAvgBytesPerSec : 4.0 * WaveIn->GetSampleRate();
-  Buffer->SetNumBuffers(std::max(2, int32_t(std::ceil(seconds * bytesPerSecond / kBlockBytes))));
-  Buffer->SetFlushThreshold(int32_t(bytesPerSecond / 5 / kBlockBytes) + 1);
+  const double block = BlockBytes();
+  Buffer->SetNumBuffers(std::max(2, int32_t(std::ceil(seconds * bytesPerSecond / block))));
+  Buffer->SetFlushThreshold(int32_t(bytesPerSecond / 5 / block) + 1);
 }
 
 void TMMRecordChain::PrepareRun(const std::string& fileName) {

@@ -20,12 +20,6 @@ class TMMWaveIn;
 
 class TMMRecordChain : public TComponent {
  public:
-  // The bytes of one block, the blocks the device keeps queued, and the blocks the ring buffer
-  // holds for the disk unless SetQueueSeconds says otherwise.
-  static constexpr int32_t kBlockBytes = 8192;
-  static constexpr int32_t kDeviceBlocks = 20;
-  static constexpr int32_t kQueueBlocks = 50;
-
   explicit TMMRecordChain(TComponent* AOwner = nullptr);
 
   TMMWaveIn* WaveIn;
@@ -33,6 +27,10 @@ class TMMRecordChain : public TComponent {
   TMMRingBuffer* Buffer;
   TMMWaveFile* File;
 
+  // Blocks of `bytes` instead of the standard ones (see ChainBlocks); before SetQueueSeconds.
+  void SetBlockBytes(int32_t bytes);
+  // The bytes of one block of the device.
+  int32_t BlockBytes() const;
   // Sizes the queue to the disk to hold `seconds` of the input's audio, so that a disk that
   // stalls that long loses nothing; the writer still wakes about five times a second, so that
   // the file on disk is never far behind.

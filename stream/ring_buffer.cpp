@@ -289,6 +289,7 @@ void TMMRingBuffer::ResetQueue() {
   FCount = FBytesQueued = FWriteIndex = FReadIndex = FLastIndex = 0;
   FPrefilled = false;
   FSourceEnded = false;
+  FSourceFinished = false;
 }
 
 void TMMRingBuffer::WakeWorkerLocked() {
@@ -479,7 +480,7 @@ TMMRingBuffer::PassEnd TMMRingBuffer::PassEvents() {
 
 void TMMRingBuffer::FillQueue() {
   PassEnd end = PassEvents();
-  if (!FAllocated || FreeBytes() <= 0) return;
+  if (!FAllocated || FreeBytes() <= 0 || FSourceFinished) return;
   Fire(OnFillQueue);
   BlockHeader* scratch = FScratchBlock;
   const uint32_t scratchCapacity = uint32_t(std::max(kChunkBytes, FSlotSize));
@@ -495,7 +496,6 @@ void TMMRingBuffer::FillQueue() {
     }
     bool more = false;
     TMMDSPComponent::BufferLoad(scratch, more);
-    Sleep(1);
     const int32_t got = int32_t(std::min(scratch->dwBytesRecorded, scratchCapacity));
     if (got == 0) {
       // The end of the source: the last queued slot ends the stream, or, when everything was
@@ -505,7 +505,7 @@ void TMMRingBuffer::FillQueue() {
         FSlots[size_t((FWriteIndex + FNumBuffers - 1) % FNumBuffers)]->flags |= qfEndOfData;
       else
         FSlots[size_t(FLastIndex)]->flags |= qfEndOfData;
-      FSourceEnded = true;
+      FSourceEnded = FSourceFinished = true;
       break;
     }
     uint32_t flags = 0;
@@ -521,9 +521,14 @@ void TMMRingBuffer::FillQueue() {
       std::lock_guard guard(FLock);
       FLoopState.Looped = 0;
     }
-    if (!more) break;
+    if (!more) {
+      FSourceFinished = true;
+      break;
+    }
     if (FStopping) break;
-    Sleep(1);
+    // A pause between chunks keeps a long pass from holding a processor; a pass of one chunk,
+    // the usual one, ends without it, since the worker waits for its next wake-up anyway.
+    if (FreeBytes() > 0) Sleep(1);
   }
   Fire(OnFillQueueEnd);
 }
@@ -545,7 +550,8 @@ void TMMRingBuffer::FlushQueue() {
     scratch->dwBytesRecorded = uint32_t(n);
     scratch->dwBufferLength = uint32_t(FWriteChunk);
     TMMDSPComponent::BufferReady(scratch);
-    Sleep(1);
+    // As in FillQueue: a pause between chunks, none after the last.
+    if (BytesQueued() > 0) Sleep(1);
   }
   Fire(OnFlushQueueEnd);
 }

@@ -188,6 +188,9 @@ class TMMRingBuffer : public TMMDSPComponent {
   int FSilence = 0;
   // The fill pass met the end of its source; an empty queue then ends the stream.
   std::atomic<bool> FSourceEnded{false};
+  // The source said that the block it gave last was its last one: later passes ask it for
+  // nothing more (an empty answer would count as an end with an empty block).
+  std::atomic<bool> FSourceFinished{false};
 
   std::shared_ptr<TEvent> FStartedEvent, FRunEvent, FDoneEvent, FTerminateEvent;
   TMMAllocator FAllocator;

@@ -275,7 +275,7 @@ void ProcessMessages() {
   }
 }
 
-bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs, uint32_t fallbackMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   const bool mainThread = IsMainThread();
   for (;;) {
@@ -288,7 +288,7 @@ bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
     if (left == 0) return false;
     if (mainThread) {
       // Messages posted by the ones just dispatched are handled without waiting.
-      if (PendingMessageCount() == 0) WaitForWake(std::min(left, kRunUntilFallbackMs));
+      if (PendingMessageCount() == 0) WaitForWake(std::min(left, fallbackMs));
     } else {
       // No queue to wait on here: `done` is looked at every few milliseconds.
       Sleep(std::min<uint32_t>(left, 5));

@@ -49,9 +49,11 @@ void ProcessMessages();
 // On the main thread it sleeps until a message is posted to it or WakeMainLoop is called, and
 // looks at `done` then: whoever makes `done` true without posting a message calls
 // WakeMainLoop. (So that a forgotten wake-up costs a delay and not a hang, `done` is also
-// looked at every kRunUntilFallbackMs.) Elsewhere it looks at `done` every few milliseconds.
-bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs);
+// looked at every `fallbackMs`; a caller whose every change of `done` wakes the loop may pass
+// INFINITE.) Elsewhere it looks at `done` every few milliseconds.
 constexpr uint32_t kRunUntilFallbackMs = 250;
+bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs,
+              uint32_t fallbackMs = kRunUntilFallbackMs);
 // Wakes RunUntil and Delay on the main thread, from any thread and from a signal handler
 // (async-signal-safe), so that they look at their condition again at once.
 void WakeMainLoop();

@@ -23,16 +23,15 @@ namespace {
 void SilentAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/, int /*err*/,
                      const char* /*fmt*/, ...) {}
 
-// Latency the driver asks for: about 200 ms of buffer in periods of about 50 ms. A period is
-// about as long as a block of the program's chains (8 KiB of 44.1 kHz stereo is 46 ms), so the
-// driver thread, and a sound server's thread in this process, wake about once a block rather
-// than several times; four periods ride out a thread that runs late on a busy machine.
-constexpr unsigned kBufferTimeUs = 200000;
-constexpr unsigned kPeriodTimeUs = 50000;
-// A sound server's delay can be short by part of a period, so a playback's last block, which
-// is followed by nothing that would keep the device playing, goes back this much later than
-// the delay says it has played: a pause or reset right after its return must not cut its end.
-constexpr auto kTailMargin = std::chrono::microseconds(kPeriodTimeUs);
+// Latency the driver asks for: a buffer of four periods, and periods as long as the blocks
+// the program queues (set when the first block is prepared), so that the driver thread, and a
+// sound server's thread in this process, wake about once a block rather than several times;
+// four periods ride out a thread that runs late on a busy machine. Until a block is prepared,
+// periods of about 50 ms; blocks shorter or longer than the limits get periods at the limit.
+constexpr unsigned kDefaultPeriodUs = 50000;
+constexpr unsigned kMinPeriodUs = 10000;
+constexpr unsigned kMaxPeriodUs = 500000;
+constexpr unsigned kPeriodsPerBuffer = 4;
 // Consecutive failed transfers after which a device counts as gone.
 constexpr int kMaxConsecutiveErrors = 20;
 // How long the driver thread sleeps between looks while the control thread is busy (it is
@@ -110,7 +109,8 @@ struct TSwParams {
 // the buffer above. The driver starts the device: playback when the buffer is full or
 // no more data is queued, capture at the start; both sides wake when a period can be moved.
 MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t sampleFormat,
-                   snd_pcm_uframes_t& bufferSize, snd_pcm_uframes_t& periodSize, bool& canPause) {
+                   unsigned periodTimeUs, snd_pcm_uframes_t& bufferSize,
+                   snd_pcm_uframes_t& periodSize, bool& canPause) {
   THwParams hw;
   if (hw.Params == nullptr) return MMSYSERR_NOMEM;
   int err = snd_pcm_hw_params_any(pcm, hw.Params);
@@ -124,8 +124,8 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t 
   if (snd_pcm_hw_params_set_rate(pcm, hw.Params, format.nSamplesPerSec, 0) < 0) {
     return WAVERR_BADFORMAT;
   }
-  unsigned bufferTime = kBufferTimeUs;
-  unsigned periodTime = kPeriodTimeUs;
+  unsigned bufferTime = periodTimeUs * kPeriodsPerBuffer;
+  unsigned periodTime = periodTimeUs;
   int dir = 0;
   // A device that cannot come near these keeps its own sizes.
   snd_pcm_hw_params_set_buffer_time_near(pcm, hw.Params, &bufferTime, &dir);
@@ -169,9 +169,19 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, snd_pcm_format_t 
 // stream's lock, so a holder of that lock who sees the control thread idle keeps it idle.
 class TPcmControl {
  public:
-  enum TOperation { opPrepare, opDropPrepare, opStart, opClose };
+  enum TOperation { opPrepare, opDropPrepare, opStart, opConfigure, opClose };
 
-  TPcmControl(snd_pcm_t* pcm, bool input, int wakeFd) : FPcm(pcm), FInput(input), FWakeFd(wakeFd) {}
+  // How the pcm was configured at its open.
+  struct TSetup {
+    WAVEFORMATEX Format{};
+    snd_pcm_format_t SampleFormat = SND_PCM_FORMAT_UNKNOWN;
+    unsigned PeriodUs = kDefaultPeriodUs;
+    snd_pcm_uframes_t BufferSize = 1;
+    snd_pcm_uframes_t PeriodSize = 1;
+  };
+
+  TPcmControl(snd_pcm_t* pcm, bool input, int wakeFd, const TSetup& setup)
+      : FPcm(pcm), FInput(input), FWakeFd(wakeFd), FSetup(setup) {}
   ~TPcmControl() {
     if (FPcm != nullptr) snd_pcm_close(FPcm);
     if (FWakeFd >= 0) close(FWakeFd);
@@ -203,6 +213,23 @@ class TPcmControl {
     std::lock_guard lock(FLock);
     FOperations.push_back(operation);
     FChanged.notify_all();
+  }
+
+  // Queues a new configuration with periods of `periodUs`, unless that is the one asked for
+  // last. Only while the device holds nothing: the new configuration drops what it holds.
+  void Reconfigure(unsigned periodUs) {
+    std::lock_guard lock(FLock);
+    if (periodUs == FSetup.PeriodUs) return;
+    FSetup.PeriodUs = periodUs;
+    FOperations.push_back(opConfigure);
+    FChanged.notify_all();
+  }
+
+  // The device's buffer and period in frames, as last configured.
+  void Sizes(snd_pcm_uframes_t& bufferSize, snd_pcm_uframes_t& periodSize) {
+    std::lock_guard lock(FLock);
+    bufferSize = FSetup.BufferSize;
+    periodSize = FSetup.PeriodSize;
   }
 
   bool Busy() {
@@ -273,6 +300,25 @@ class TPcmControl {
         }
         return state == SND_PCM_STATE_PREPARED ? snd_pcm_start(FPcm) : 0;
       }
+      case opConfigure: {
+        TSetup setup;
+        {
+          std::lock_guard lock(FLock);
+          setup = FSetup;
+        }
+        bool canPause = false;
+        auto configure = [&](unsigned periodUs) {
+          return Configure(FPcm, setup.Format, setup.SampleFormat, periodUs, setup.BufferSize,
+                           setup.PeriodSize, canPause) == MMSYSERR_NOERROR;
+        };
+        // A device that refuses the new periods goes back to those it was opened with; one
+        // that refuses those too fails like a failed transfer.
+        if (!configure(setup.PeriodUs) && !configure(kDefaultPeriodUs)) return -EIO;
+        std::lock_guard lock(FLock);
+        FSetup.BufferSize = setup.BufferSize;
+        FSetup.PeriodSize = setup.PeriodSize;
+        return 0;
+      }
       case opClose: {
         snd_pcm_t* pcm = FPcm;
         // A playback that still runs ends with what the device holds: a close follows the
@@ -298,6 +344,7 @@ class TPcmControl {
   std::mutex FLock;  // guards the fields below
   std::condition_variable FChanged;
   std::deque<TOperation> FOperations;
+  TSetup FSetup;
   bool FRunning = false;
   bool FQuit = false;
   bool FEnded = false;
@@ -307,15 +354,14 @@ class TPcmControl {
 class TAlsaStream : public TWaveStream {
  public:
   TAlsaStream(bool input, uint32_t deviceId, const WAVEFORMATEX& format, const TWaveNotify& notify,
-              std::shared_ptr<TPcmControl> control, std::thread controlThread,
-              snd_pcm_uframes_t bufferSize, snd_pcm_uframes_t periodSize, bool canPause)
+              std::shared_ptr<TPcmControl> control, std::thread controlThread, bool canPause)
       : TWaveStream(input, deviceId, format, notify),
         FControl(std::move(control)),
         FControlThread(std::move(controlThread)),
         FPcm(FControl->Pcm()),
-        FBufferSize(bufferSize),
-        FPeriodSize(periodSize),
-        FCanPause(canPause) {}
+        FCanPause(canPause) {
+    FControl->Sizes(FBufferSize, FPeriodSize);
+  }
   ~TAlsaStream() override { Abandon(); }
 
  protected:
@@ -374,6 +420,14 @@ class TAlsaStream : public TWaveStream {
       }
     }
     DropAndPrepare();
+  }
+
+  // The device's periods follow the blocks the program prepares, as long as it holds nothing.
+  void OnPrepare(uint32_t bytes) override {
+    if (!FQueue.empty() || (FInput ? FStarted : FWritten > 0)) return;
+    const uint64_t frames = bytes / std::max<uint32_t>(FFormat.nBlockAlign, 1);
+    const uint64_t us = frames * 1000000 / std::max<uint32_t>(FFormat.nSamplesPerSec, 1);
+    FControl->Reconfigure(unsigned(std::clamp<uint64_t>(us, kMinPeriodUs, kMaxPeriodUs)));
   }
 
   void OnReset() override {
@@ -443,8 +497,21 @@ class TAlsaStream : public TWaveStream {
       Recover(failed, done);
       return false;
     }
+    FControl->Sizes(FBufferSize, FPeriodSize);
     return true;
   }
+
+  // A period of the device, in milliseconds (at least 1).
+  int PeriodMs() const {
+    return int(std::max<uint64_t>(FPeriodSize * 1000 / std::max<uint32_t>(FFormat.nSamplesPerSec, 1), 1));
+  }
+  // How long a wait for the pcm lasts at most: two periods, and at least 100 ms, in case the
+  // pcm never says that it is ready.
+  int PollTimeoutMs() const { return std::max(100, 2 * PeriodMs()); }
+  // A sound server's delay can be short by part of a period, so a playback's last block, which
+  // is followed by nothing that would keep the device playing, goes back a period later than
+  // the delay says it has played: a pause or reset right after its return must not cut its end.
+  std::chrono::milliseconds TailMargin() const { return std::chrono::milliseconds(PeriodMs()); }
 
   // Waits until the thread is woken, the pcm can move data (`pollPcm`) or `timeoutMs` passed
   // (-1: no limit). Called and returns with FLock held; waits without it.
@@ -544,7 +611,7 @@ class TAlsaStream : public TWaveStream {
   }
 
   // Whether the front block, played by the device's account, is held back a little longer:
-  // only the last block written when nothing else is queued, for kTailMargin from when it
+  // only the last block written when nothing else is queued, for TailMargin from when it
   // first counted as played.
   bool HoldTail() {
     const bool tail = FEnds.size() == 1 && FWriteIndex == FQueue.size();
@@ -557,7 +624,7 @@ class TAlsaStream : public TWaveStream {
       FTailHeld = true;
       FTailSince = now;
     }
-    if (now - FTailSince < kTailMargin) return true;
+    if (now - FTailSince < TailMargin()) return true;
     FTailHeld = false;
     return false;
   }
@@ -633,7 +700,7 @@ class TAlsaStream : public TWaveStream {
         if (Spinning()) {
           Idle(lock, done, 2, false);
         } else {
-          Idle(lock, done, 100, true);
+          Idle(lock, done, PollTimeoutMs(), true);
         }
         continue;
       }
@@ -651,14 +718,15 @@ class TAlsaStream : public TWaveStream {
         Idle(lock, done, -1, false);
         continue;
       }
-      int ms = 50;
+      int ms = PeriodMs();
       if (FTailHeld) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            FTailSince + kTailMargin - std::chrono::steady_clock::now());
-        ms = static_cast<int>(std::clamp<int64_t>(left.count(), 1, 50));
+            FTailSince + TailMargin() - std::chrono::steady_clock::now());
+        ms = static_cast<int>(std::clamp<int64_t>(left.count(), 1, ms));
       } else if (FEnds.front() > FPlayed) {
         const uint64_t pending = FEnds.front() - FPlayed;
-        ms = static_cast<int>(std::min<uint64_t>(50, pending * 1000 / FFormat.nSamplesPerSec + 1));
+        ms = static_cast<int>(
+            std::min<uint64_t>(uint64_t(ms), pending * 1000 / FFormat.nSamplesPerSec + 1));
       }
       Idle(lock, done, ms, false);
     }
@@ -717,7 +785,7 @@ class TAlsaStream : public TWaveStream {
       if (Spinning()) {
         Idle(lock, done, 2, false);
       } else {
-        Idle(lock, done, 100, true);
+        Idle(lock, done, PollTimeoutMs(), true);
       }
     }
   }
@@ -726,10 +794,11 @@ class TAlsaStream : public TWaveStream {
   const std::shared_ptr<TPcmControl> FControl;
   std::thread FControlThread;  // joined or left to end by ReleaseEngine
   snd_pcm_t* const FPcm;
-  const snd_pcm_uframes_t FBufferSize;
-  const snd_pcm_uframes_t FPeriodSize;
   const bool FCanPause;
   // The fields below belong to whoever holds FLock.
+  // The device's buffer and period in frames, as the control thread last configured them.
+  snd_pcm_uframes_t FBufferSize = 1;
+  snd_pcm_uframes_t FPeriodSize = 1;
   bool FHwPaused = false;
   int FErrors = 0;
   int FIdleWakes = 0;
@@ -899,10 +968,12 @@ MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const W
   snd_pcm_t* pcm = nullptr;
   const int err = snd_pcm_open(&pcm, name.c_str(), AlsaStream(input), SND_PCM_NONBLOCK);
   if (err < 0) return AlsaErrorToResult(err, false);
-  snd_pcm_uframes_t bufferSize = 0;
-  snd_pcm_uframes_t periodSize = 0;
+  TPcmControl::TSetup setup;
+  setup.Format = format;
+  setup.SampleFormat = sampleFormat;
   bool canPause = false;
-  MMRESULT result = Configure(pcm, format, sampleFormat, bufferSize, periodSize, canPause);
+  MMRESULT result = Configure(pcm, format, sampleFormat, setup.PeriodUs, setup.BufferSize,
+                              setup.PeriodSize, canPause);
   const int wakeFd = result == MMSYSERR_NOERROR ? eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
   if (result == MMSYSERR_NOERROR && wakeFd < 0) result = MMSYSERR_NOMEM;
   if (result != MMSYSERR_NOERROR) {
@@ -910,12 +981,12 @@ MMRESULT TAlsaBackend::Open(bool input, size_t index, uint32_t deviceId, const W
     return result;
   }
   // From here the control owns the pcm and the wake-up descriptor.
-  auto control = std::make_shared<TPcmControl>(pcm, input, wakeFd);
+  auto control = std::make_shared<TPcmControl>(pcm, input, wakeFd, setup);
   std::thread controlThread;
   if (!TPcmControl::Launch(control, controlThread)) return MMSYSERR_NOMEM;
   auto created =
       std::make_shared<TAlsaStream>(input, deviceId, format, notify, std::move(control),
-                                    std::move(controlThread), bufferSize, periodSize, canPause);
+                                    std::move(controlThread), canPause);
   if (!created->StartThread()) return MMSYSERR_NOMEM;
   stream = std::move(created);
   return MMSYSERR_NOERROR;

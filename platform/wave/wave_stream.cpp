@@ -118,6 +118,7 @@ MMRESULT TWaveStream::Prepare(WAVEHDR* header, uint32_t size) {
   if (FClosed) return MMSYSERR_INVALHANDLE;
   if (Flags(header) & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
   SetFlags(header, WHDR_PREPARED, 0);
+  OnPrepare(header->dwBufferLength);
   return MMSYSERR_NOERROR;
 }
 

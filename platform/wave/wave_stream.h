@@ -81,6 +81,8 @@ class TWaveStream {
   virtual MMRESULT OnStart() { return MMSYSERR_NOERROR; }
   virtual void OnStop() {}
   virtual void OnReset() {}
+  // A block of `bytes` was prepared; called with FLock held.
+  virtual void OnPrepare(uint32_t /*bytes*/) {}
   // Frames played (output) or recorded (input) since the last reset; called with FLock held.
   virtual uint64_t SamplePosition() { return FFrames; }
   // Releases the engine after the thread has ended.
