@@ -71,7 +71,7 @@ measure() {
   cpu=$(awk -v b="$before" -v a="$after" 'function s(t,  m, x) {
       m = t; sub(/m.*/, "", m); x = t; sub(/^[0-9]+m/, "", x); sub(/s$/, "", x); return 60 * m + x }
     BEGIN { split(b, B, " "); split(a, A, " ");
-      printf "%.2f", s(A[1]) + s(A[2]) - s(B[1]) - s(B[2]) }')
+      printf "%.3f", s(A[1]) + s(A[2]) - s(B[1]) - s(B[2]) }')
   local -A byName=()
   for tid in "${!last[@]}"; do
     total=$((total + last[$tid]))
@@ -91,7 +91,7 @@ printf '%-48s %10s %12s %10s %10s\n' "44.1 kHz stereo through a PulseAudio null 
 row() {
   local what=$1 c=$2 w=$3 bc=$4 bw=$5
   awk -v what="$what" -v c="$c" -v w="$w" -v bc="$bc" -v bw="$bw" 'BEGIN {
-    printf "%-48s %10.2f %12.0f %10s %10s\n", what, c, w,
+    printf "%-48s %10.3f %12.0f %10s %10s\n", what, c, w,
       (bc > 0 ? sprintf("%.2f", c / bc) : "-"), (bw > 0 ? sprintf("%.2f", w / bw) : "-") }'
   if [ -n "${NEEDLEREC_BENCH_THREADS:-}" ]; then printf '%b' "$threads"; fi
 }

@@ -18,7 +18,10 @@ cli=$build/cli/needlerec-cli
 source "$root/bench/pulse_sink.sh"
 bench_workdir terminal_meter_bench pulseaudio pacat pactl sox arecord script
 
-start_pulse_sink "$dir" $rate $((5 * (seconds + 4) + 60)) terminal_meter_bench
+# One round measures the four runs one after the other; the rounds alternate them, and each row
+# shows the median of its rounds, since this machine's other work moves single figures a lot.
+rounds=${NEEDLEREC_BENCH_ROUNDS:-3}
+start_pulse_sink "$dir" $rate $((rounds * 4 * (seconds + 5) + 60)) terminal_meter_bench
 
 # "CPU-milliseconds voluntary-switches" of process $1 summed over its threads now: the
 # scheduler's run time of each thread (microsecond precision, where /proc/PID/stat counts 10 ms
@@ -47,42 +50,57 @@ measure() {
 }
 run_for=$((seconds + 3))
 
-# arecord with its stereo level meter (on standard error, redrawn in place).
-arecord -q -D nr_pulse_mon -f cd -V stereo -d $run_for "$dir/arecord.wav" 2>"$dir/arecord.meter" &
-pid=$!
-arecord_fig=$(measure $pid)
-wait $pid || true
+# Starts a command on a terminal of its own (`script` gives it one; exec makes the command
+# script's child) and sets `pid` to the command's process, named $1, and `script_pid`.
+on_terminal() {
+  local name=$1
+  shift
+  script -q -c "exec $*" "$dir/$name.tty" >/dev/null 2>&1 &
+  script_pid=$!
+  pids+=($script_pid)
+  pid=
+  for _ in $(seq 100); do
+    pid=$(pgrep -P $script_pid -x "$name" || true)
+    [ -n "$pid" ] && break
+    sleep 0.02
+  done
+  [ -n "$pid" ] || { echo "terminal_meter_bench: $name did not start on its terminal" >&2; exit 1; }
+}
 
-# needlerec-cli with plain meter lines into a file, and with none.
-"$cli" record "$dir/plain.wav" --device nr_pulse_mon --seconds $run_for >"$dir/plain.out" 2>&1 &
-pid=$!
-plain_fig=$(measure $pid)
-wait $pid || true
-"$cli" record "$dir/quiet.wav" --device nr_pulse_mon --seconds $run_for --quiet \
-  >"$dir/quiet.out" 2>&1 &
-pid=$!
-quiet_fig=$(measure $pid)
-wait $pid || true
-
-# needlerec-cli on a terminal: `script` gives it one; exec makes it script's child.
-script -q -c "exec '$cli' record '$dir/tty.wav' --device nr_pulse_mon --seconds $run_for" \
-  "$dir/tty.out" >/dev/null 2>&1 &
-script_pid=$!
-pids+=($script_pid)
-pid=
-for _ in $(seq 100); do
-  pid=$(pgrep -P $script_pid -x needlerec-cli || true)
-  [ -n "$pid" ] && break
-  sleep 0.02
+declare -A figs=()
+for round in $(seq "$rounds"); do
+  # arecord with its stereo level meter, redrawn in place on its terminal.
+  on_terminal arecord arecord -q -D nr_pulse_mon -f cd -V stereo -d $run_for "$dir/arecord.wav"
+  figs[arecord]+="$(measure "$pid");"
+  wait "$script_pid" || true
+  # needlerec-cli with its meter lines redrawn in place on a terminal.
+  on_terminal needlerec-cli "'$cli' record '$dir/tty.wav' --device nr_pulse_mon --seconds $run_for"
+  figs[tty]+="$(measure "$pid");"
+  wait "$script_pid" || true
+  # needlerec-cli with plain meter lines into a file, and with none.
+  "$cli" record "$dir/plain.wav" --device nr_pulse_mon --seconds $run_for >"$dir/plain.out" 2>&1 &
+  pid=$!
+  figs[plain]+="$(measure $pid);"
+  wait $pid || true
+  "$cli" record "$dir/quiet.wav" --device nr_pulse_mon --seconds $run_for --quiet \
+    >"$dir/quiet.out" 2>&1 &
+  pid=$!
+  figs[quiet]+="$(measure $pid);"
+  wait $pid || true
 done
-[ -n "$pid" ] || { echo "terminal_meter_bench: needlerec-cli did not start on the terminal" >&2; exit 1; }
-tty_fig=$(measure "$pid")
-wait $script_pid || true
+# "cpu wakes" of the round with the median CPU figure.
+median() {
+  tr ';' '\n' <<<"$1" | grep . | sort -n | awk '{ r[NR] = $0 } END { print r[int((NR + 1) / 2)] }'
+}
+arecord_fig=$(median "${figs[arecord]}")
+tty_fig=$(median "${figs[tty]}")
+plain_fig=$(median "${figs[plain]}")
+quiet_fig=$(median "${figs[quiet]}")
 
 grep -q 'dBFS' "$dir/plain.out" || { echo "terminal_meter_bench: no meter lines" >&2; exit 1; }
 arecord_cpu=${arecord_fig%% *}
 arecord_wakes=${arecord_fig##* }
-printf '%-52s %11s %11s %9s %9s\n' "44.1 kHz stereo from a PulseAudio null sink, $seconds s" \
+printf '%-52s %11s %11s %9s %9s\n' "44.1 kHz stereo from a PulseAudio null sink, $seconds s ($rounds rounds, medians)" \
   "% of a core" "wake-ups/s" "CPU ratio" "wake ratio"
 line() {
   local what=$1 cpu=${2%% *} wakes=${2##* } r w
@@ -90,7 +108,7 @@ line() {
   w=$(awk -v a="$wakes" -v b="$arecord_wakes" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
   printf '%-52s %11s %11s %9s %9s\n' "$what" "$cpu" "$wakes" "$r" "$w"
 }
-line "arecord -V stereo (level meter on stderr)" "$arecord_fig"
+line "arecord -V stereo (level meter on a terminal)" "$arecord_fig"
 line "needlerec-cli record, meters on a terminal (10/s)" "$tty_fig"
 line "needlerec-cli record, meter lines to a file (1/s)" "$plain_fig"
 line "needlerec-cli record --quiet" "$quiet_fig"

@@ -325,7 +325,13 @@ void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uin
   if (!FAllocated) return;
   const int32_t n = std::min(count, FSlotSize);
   const int32_t threshold = FFlushThreshold > 0 ? FFlushThreshold.load() : FNumBuffers / 2;
-  if (FQueueMode == qmWrite && FCount + 1 >= threshold && !FRunEvent->IsSet()) WakeWorkerLocked();
+  // The writer is woken once the block is stored and the lock released: woken earlier, it would
+  // only wait for the lock that the copy holds.
+  std::shared_ptr<TEvent> wakeRun, wakeDone;
+  if (FQueueMode == qmWrite && FCount + 1 >= threshold && !FRunEvent->IsSet()) {
+    wakeRun = FRunEvent;
+    wakeDone = FDoneEvent;
+  }
   if (FWaitIfFull) {
     while (FCount == FNumBuffers && FAllocated) {
       WakeIdleWriterLocked();
@@ -343,6 +349,11 @@ void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uin
   FWriteIndex = (FWriteIndex + 1) % FNumBuffers;
   ++FCount;
   FBytesQueued += n;
+  guard.unlock();
+  if (wakeRun) {
+    wakeDone->ResetEvent();
+    wakeRun->SetEvent();
+  }
 }
 
 void TMMRingBuffer::GetBlock(char* dest, int32_t& count, uint32_t& user, uint32_t& flags) {

@@ -23,13 +23,13 @@ namespace {
 void SilentAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/, int /*err*/,
                      const char* /*fmt*/, ...) {}
 
-// Latency the driver asks for: a buffer of four periods, and periods as long as the blocks
-// the program queues (set when the first block is prepared), so that the driver thread, and a
-// sound server's thread in this process, wake about once a block rather than several times;
-// four periods ride out a thread that runs late on a busy machine. Until a block is prepared,
-// periods of about 50 ms; blocks shorter or longer than the limits get periods at the limit.
+// Latency the driver asks for: a buffer of four periods, and periods of about 50 ms, or as
+// long as the blocks the program queues when those are longer (set when the first block is
+// prepared, up to half a second), so that the driver thread, and a sound server's thread in
+// this process, wake about once a block rather than several times; four periods ride out a
+// thread that runs late on a busy machine. (Shorter periods for shorter blocks would only wake
+// the sound server's thread more often: the window's blocks of 46 ms keep the 50 ms periods.)
 constexpr unsigned kDefaultPeriodUs = 50000;
-constexpr unsigned kMinPeriodUs = 10000;
 constexpr unsigned kMaxPeriodUs = 500000;
 constexpr unsigned kPeriodsPerBuffer = 4;
 // Consecutive failed transfers after which a device counts as gone.
@@ -422,12 +422,13 @@ class TAlsaStream : public TWaveStream {
     DropAndPrepare();
   }
 
-  // The device's periods follow the blocks the program prepares, as long as it holds nothing.
+  // The device's periods follow the blocks the program prepares, as long as it holds nothing
+  // (see kDefaultPeriodUs).
   void OnPrepare(uint32_t bytes) override {
     if (!FQueue.empty() || (FInput ? FStarted : FWritten > 0)) return;
     const uint64_t frames = bytes / std::max<uint32_t>(FFormat.nBlockAlign, 1);
     const uint64_t us = frames * 1000000 / std::max<uint32_t>(FFormat.nSamplesPerSec, 1);
-    FControl->Reconfigure(unsigned(std::clamp<uint64_t>(us, kMinPeriodUs, kMaxPeriodUs)));
+    FControl->Reconfigure(unsigned(std::clamp<uint64_t>(us, kDefaultPeriodUs, kMaxPeriodUs)));
   }
 
   void OnReset() override {
