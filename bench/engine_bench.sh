@@ -96,27 +96,60 @@ row() {
   if [ -n "${NEEDLEREC_BENCH_THREADS:-}" ]; then printf '%b' "$threads"; fi
 }
 
-parts=${NEEDLEREC_BENCH_PARTS:-record play window}
-# 1. Recording.
-case " $parts " in *" record "*|*" play "*) ;; *) false ;; esac && {
-measure arecord -q -D nr_pulse_mon -f cd -d "$seconds" "$dir/arecord.wav"
-base_cpu=$cpu base_wakes=$wakes
-row "arecord, $seconds s" "$cpu" "$wakes" 0 0
-# Like arecord, without a meter; then with its live meter lines.
-measure "$cli" record "$dir/take.wav" --device 0 --seconds "$seconds" --quiet
-row "needlerec-cli record --quiet, $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
-measure "$cli" record "$dir/metered.wav" --device 0 --seconds "$seconds"
-row "needlerec-cli record (live meter lines), $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
+# Each row is measured `rounds` times (the rows of a part alternate, one round after the other)
+# and shows the round with the median CPU figure: this machine's other work moves single figures
+# a lot. round_of KEY CMD... measures one round of a row; median_of KEY sets cpu, wakes and
+# threads (as measure does) from the row's median round.
+declare -A figs=() thread_lists=()
+round_of() {
+  local key=$1
+  shift
+  measure "$@"
+  figs[$key]+="$cpu $wakes $round;"
+  thread_lists[$key:$round]=$threads
 }
+median_of() {
+  local key=$1 picked
+  read -r cpu wakes picked < <(tr ';' '\n' <<<"${figs[$key]}" | grep . | sort -n |
+    awk '{ r[NR] = $0 } END { print r[int((NR + 1) / 2)] }')
+  threads=${thread_lists[$key:$picked]}
+}
+rounds=${NEEDLEREC_BENCH_ROUNDS:-3}
 
+parts=${NEEDLEREC_BENCH_PARTS:-record play window}
+# 1. Recording: arecord; needlerec-cli like it, without a meter; then with its live meter lines.
 # 2. Playing what was recorded.
-case " $parts " in *" play "*) ;; *) false ;; esac && {
-measure aplay -q -D nr_pulse_out "$dir/take.wav"
-base_cpu=$cpu base_wakes=$wakes
-row "aplay, $seconds s" "$cpu" "$wakes" 0 0
-measure "$cli" play "$dir/take.wav" --device 1
-row "needlerec-cli play, $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
-}
+record_part=false play_part=false
+case " $parts " in *" record "*|*" play "*) record_part=true ;; esac
+case " $parts " in *" play "*) play_part=true ;; esac
+for round in $(seq "$rounds"); do
+  if $record_part; then
+    round_of arecord arecord -q -D nr_pulse_mon -f cd -d "$seconds" "$dir/arecord.wav"
+    round_of quiet "$cli" record "$dir/take.wav" --device 0 --seconds "$seconds" --quiet
+    round_of metered "$cli" record "$dir/metered.wav" --device 0 --seconds "$seconds"
+  fi
+  if $play_part; then
+    round_of aplay aplay -q -D nr_pulse_out "$dir/take.wav"
+    round_of play "$cli" play "$dir/take.wav" --device 1
+  fi
+done
+echo "(medians of $rounds rounds)"
+if $record_part; then
+  median_of arecord
+  base_cpu=$cpu base_wakes=$wakes
+  row "arecord, $seconds s" "$cpu" "$wakes" 0 0
+  median_of quiet
+  row "needlerec-cli record --quiet, $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
+  median_of metered
+  row "needlerec-cli record (live meter lines), $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
+fi
+if $play_part; then
+  median_of aplay
+  base_cpu=$cpu base_wakes=$wakes
+  row "aplay, $seconds s" "$cpu" "$wakes" 0 0
+  median_of play
+  row "needlerec-cli play, $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
+fi
 
 # 3. The window monitoring with every instrument live (its own account of the time after its
 # start), beside arecord with its level meter over its whole run.

@@ -171,7 +171,7 @@ class TPcmControl {
  public:
   enum TOperation { opPrepare, opDropPrepare, opStart, opConfigure, opClose };
 
-  // How the pcm was configured at its open.
+  // The pcm's format, the periods asked for last, and the sizes the device gave for them.
   struct TSetup {
     WAVEFORMATEX Format{};
     snd_pcm_format_t SampleFormat = SND_PCM_FORMAT_UNKNOWN;
