@@ -133,22 +133,26 @@ for round in $(seq "$rounds"); do
     round_of play "$cli" play "$dir/take.wav" --device 1
   fi
 done
+# The median row of a plain tool (KEY LABEL), then those of the program (KEY LABEL ...) with
+# their ratios to the plain tool.
+median_rows() {
+  median_of "$1"
+  local base_cpu=$cpu base_wakes=$wakes
+  row "$2" "$cpu" "$wakes" 0 0
+  shift 2
+  while [ $# -gt 0 ]; do
+    median_of "$1"
+    row "$2" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
+    shift 2
+  done
+}
 echo "(medians of $rounds rounds)"
 if $record_part; then
-  median_of arecord
-  base_cpu=$cpu base_wakes=$wakes
-  row "arecord, $seconds s" "$cpu" "$wakes" 0 0
-  median_of quiet
-  row "needlerec-cli record --quiet, $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
-  median_of metered
-  row "needlerec-cli record (live meter lines), $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
+  median_rows arecord "arecord, $seconds s" quiet "needlerec-cli record --quiet, $seconds s" \
+    metered "needlerec-cli record (live meter lines), $seconds s"
 fi
 if $play_part; then
-  median_of aplay
-  base_cpu=$cpu base_wakes=$wakes
-  row "aplay, $seconds s" "$cpu" "$wakes" 0 0
-  median_of play
-  row "needlerec-cli play, $seconds s" "$cpu" "$wakes" "$base_cpu" "$base_wakes"
+  median_rows aplay "aplay, $seconds s" play "needlerec-cli play, $seconds s"
 fi
 
 # 3. The window monitoring with every instrument live (its own account of the time after its

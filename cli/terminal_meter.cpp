@@ -175,26 +175,48 @@ TMeterDisplay::TMeterDisplay(std::ostream& Out, bool Terminal, bool Quiet, int C
 
 void TMeterDisplay::Show(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs) {
   if (FQuiet || Readings.empty()) return;
-  // The whole frame goes out in one write: on a terminal the cursor goes back up over the
-  // previous lines, and each line clears what is left of the old one after it.
-  std::string frame;
-  if (FTerminal && FDrawn > 0) frame += "\r\x1b[" + std::to_string(FDrawn) + "A";
+  std::vector<std::string> lines;
   for (const TMeterReading& r : Readings) {
-    std::string line = FormatMeterLine(r, ElapsedMs);
+    lines.push_back(FormatMeterLine(r, ElapsedMs));
     // A line that wrapped would take two rows, and the redraw would go up too few.
-    if (FColumns > 1 && line.size() >= size_t(FColumns)) line.resize(size_t(FColumns) - 1);
-    frame += line;
-    if (FTerminal) frame += "\x1b[K";
-    frame += '\n';
+    if (FColumns > 1 && lines.back().size() >= size_t(FColumns)) lines.back().resize(size_t(FColumns) - 1);
   }
-  if (FTerminal) FDrawn = Readings.size();
   FLastMs = ElapsedMs;
+  // The whole frame goes out in one write.
+  std::string frame;
+  if (!FTerminal) {
+    for (const std::string& line : lines) frame += line + '\n';
+  } else if (FDrawn.size() != lines.size()) {
+    // On a terminal the cursor goes back up over the previous lines, and each line clears what
+    // is left of the old one after it.
+    if (!FDrawn.empty()) frame += "\r\x1b[" + std::to_string(FDrawn.size()) + "A";
+    for (const std::string& line : lines) frame += line + "\x1b[K\n";
+  } else {
+    // Over lines drawn before, only what changed is written: the cursor steps over the rest.
+    // Every character costs the terminal's line discipline work, and readings of a steady
+    // sound change in a few places only.
+    if (lines == FDrawn) return;
+    frame += "\r\x1b[" + std::to_string(FDrawn.size()) + "A";
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const std::string& before = FDrawn[i];
+      const std::string& now = lines[i];
+      if (now != before) {
+        size_t same = 0;
+        while (same < now.size() && same < before.size() && now[same] == before[same]) ++same;
+        if (same > 0) frame += "\x1b[" + std::to_string(same) + "C";
+        frame.append(now, same);
+        if (now.size() < before.size()) frame += "\x1b[K";
+      }
+      frame += '\n';
+    }
+  }
+  if (FTerminal) FDrawn = std::move(lines);
   FOut << frame << std::flush;
 }
 
 void TMeterDisplay::Finish(const std::vector<TMeterReading>& Readings, int64_t ElapsedMs) {
   if (FTerminal || ElapsedMs != FLastMs) Show(Readings, ElapsedMs);
-  FDrawn = 0;
+  FDrawn.clear();
 }
 
 bool IsTerminal(const std::ostream& Out) {

@@ -124,7 +124,8 @@ class TMeterDisplay {
   bool FTerminal;
   bool FQuiet;
   int FColumns;
-  size_t FDrawn = 0;     // lines drawn in place so far (terminal)
+  // Lines drawn in place so far, as they stand on the terminal; empty after Finish.
+  std::vector<std::string> FDrawn;
   int64_t FLastMs = -1;  // the elapsed time of the last lines written
 };
 

@@ -189,6 +189,42 @@ TEST(TerminalMeterChannel, MonoShowsOneLineAndBadFormatsAreRefused) {
   EXPECT_EQ(meter.Readings().size(), 1u) << "the previous format stays";
 }
 
+// The rows a terminal shows after `output`: characters overwrite at the cursor, CR goes to
+// the first column, LF to the next row's first column, and of the control sequences the
+// display uses, ESC [ n A moves up, ESC [ n C right, and ESC [ K clears the rest of the row.
+std::vector<std::string> Screen(const std::string& output) {
+  std::vector<std::string> rows(1);
+  size_t row = 0, col = 0;
+  for (size_t i = 0; i < output.size(); ++i) {
+    const char c = output[i];
+    if (c == '\r') {
+      col = 0;
+    } else if (c == '\n') {
+      col = 0;
+      if (++row == rows.size()) rows.emplace_back();
+    } else if (c == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
+      size_t j = i + 2, n = 0;
+      while (j < output.size() && std::isdigit(static_cast<unsigned char>(output[j])))
+        n = n * 10 + size_t(output[j++] - '0');
+      if (j == output.size()) break;
+      if (output[j] == 'A') row -= std::min(row, std::max<size_t>(n, 1));
+      if (output[j] == 'C') col += std::max<size_t>(n, 1);
+      if (output[j] == 'K' && col < rows[row].size()) rows[row].resize(col);
+      i = j;
+    } else {
+      std::string& r = rows[row];
+      if (r.size() < col) r.resize(col, ' ');
+      if (col < r.size())
+        r[col] = c;
+      else
+        r += c;
+      ++col;
+    }
+  }
+  if (rows.back().empty()) rows.pop_back();
+  return rows;
+}
+
 TEST(TerminalMeterDisplay, RedrawsInPlaceOnATerminalAndWritesPlainLinesElsewhere) {
   const std::vector<TMeterReading> two = {{"L", -1.0, -10.0, -10.0, false},
                                           {"R", -2.0, -11.0, -11.0, false}};
@@ -199,10 +235,37 @@ TEST(TerminalMeterDisplay, RedrawsInPlaceOnATerminalAndWritesPlainLinesElsewhere
     display.Show(two, 1000);
     display.Show(two, 1000);
     display.Finish(two, 1000);
-    const std::string frame = l + "\x1b[K\n" + r + "\x1b[K\n";
-    // Back up two lines before each redraw; one write per frame, nothing else in between.
-    EXPECT_EQ(out.str(), frame + "\r\x1b[2A" + frame + "\r\x1b[2A" + frame);
+    // The first frame whole; frames that change nothing write nothing.
+    EXPECT_EQ(out.str(), l + "\x1b[K\n" + r + "\x1b[K\n");
     EXPECT_EQ(display.IntervalMs(), 100);
+  }
+  {
+    // Redrawn frames write only what changed; the screen shows the last frame's lines, whether
+    // the new lines are longer or shorter than the old ones.
+    std::ostringstream out;
+    TMeterDisplay display(out, true, false);
+    const std::vector<std::vector<TMeterReading>> frames = {
+        two,
+        {{"L", -1.0, -10.0, -10.0, false}, {"R", -2.0, -11.0, -11.0, false}},
+        {{"L", std::nullopt, std::nullopt, -10.0, false}, {"R", -2.5, -11.0, -11.0, true}},
+        {{"L", 3.0, -0.1, -0.1, true}, {"R", std::nullopt, std::nullopt, std::nullopt, false}},
+        {{"L", -120.0, -140.0, -0.1, false}, {"R", -2.0, -11.0, -11.0, false}},  // wider
+        {{"L", -20.0, -40.0, -0.1, false}, {"R", -2.0, -11.0, -11.0, false}}};
+    int64_t ms = 1000;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const size_t before = out.str().size();
+      display.Show(frames[i], ms += 100);
+      const std::vector<std::string> screen = Screen(out.str());
+      ASSERT_EQ(screen.size(), 2u);
+      EXPECT_EQ(screen[0], FormatMeterLine(frames[i][0], ms));
+      EXPECT_EQ(screen[1], FormatMeterLine(frames[i][1], ms));
+      // The second frame differs from the first only in the time at the end of each line.
+      if (i == 1) {
+        EXPECT_LT(out.str().size() - before, 30u) << "only the changes are written";
+      }
+    }
+    display.Finish(frames.back(), ms);
+    EXPECT_EQ(Screen(out.str()).size(), 2u);
   }
   {
     std::ostringstream out;
