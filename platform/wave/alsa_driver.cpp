@@ -542,6 +542,10 @@ class TAlsaStream : public TWaveStream {
   }
 
   bool Spinning() const { return FIdleWakes > 8; }
+  // The sleep between looks while the pcm spins: a quarter of a period, at least 2 ms. (A sound
+  // server's plugin says it is ready from the start of a capture until its first data comes,
+  // which may take a second: the looks need not come more often than data can.)
+  int SpinWaitMs() const { return std::max(2, PeriodMs() / 4); }
 
   // When the thread has nothing more to do for now: returns the blocks that are done, if any
   // (the loop then looks again), else waits as Wait does. The blocks go back only now, after
@@ -699,7 +703,7 @@ class TAlsaStream : public TWaveStream {
           continue;
         }
         if (Spinning()) {
-          Idle(lock, done, 2, false);
+          Idle(lock, done, SpinWaitMs(), false);
         } else {
           Idle(lock, done, PollTimeoutMs(), true);
         }
@@ -784,7 +788,7 @@ class TAlsaStream : public TWaveStream {
       }
       if (step != stBlocked) continue;
       if (Spinning()) {
-        Idle(lock, done, 2, false);
+        Idle(lock, done, SpinWaitMs(), false);
       } else {
         Idle(lock, done, PollTimeoutMs(), true);
       }
