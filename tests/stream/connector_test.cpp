@@ -245,7 +245,10 @@ TEST_F(ConnectorTest, TheLoopWaitsWhileNothingPlays) {
   Tap(Block(1));
   ASSERT_TRUE(RunUntil([&] { return !connector_.KindPending(ikLevel); }, 5000));
   const int playing = cycles;
-  EXPECT_GE(playing, 5);
+  // The loop ran while the block played: every piece shown, in more than one cycle (how many
+  // depends on the machine's load: a late cycle catches up every piece that came due).
+  EXPECT_EQ(bar.Count(), 4u);
+  EXPECT_GE(playing, 2);
   Delay(200, true);
   EXPECT_LE(cycles, playing + 1) << "the loop went back to waiting";
   connector_.Stop();
