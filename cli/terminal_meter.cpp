@@ -30,22 +30,63 @@ int64_t DBLevel(std::optional<double> Db) {
 
 }  // namespace
 
+namespace {
+
+// The line is put together by hand rather than with printf: it is formatted for every channel
+// ten times a second while recording, and the formatting was most of a redraw's work.
+
+// Appends the decimal digits of N >= 0, at least Digits of them.
+void AppendDigits(std::string& Out, int64_t N, int Digits = 1) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = char('0' + N % 10);
+    N /= 10;
+  } while (N > 0 || count < Digits);
+  while (count > 0) Out += digits[--count];
+}
+
+// Appends Text right-aligned in Width columns.
+void AppendRight(std::string& Out, const std::string& Text, size_t Width) {
+  if (Text.size() < Width) Out.append(Width - Text.size(), ' ');
+  Out += Text;
+}
+
+}  // namespace
+
 std::string FormatDB(std::optional<double> Value, bool Signed) {
   if (!Value || !std::isfinite(*Value)) return "-inf";
   // Rounded first, so that a reading just below zero shows 0.0, not -0.0.
-  double rounded = std::nearbyint(*Value * 10.0) / 10.0;
-  if (rounded == 0.0) rounded = 0.0;
-  char text[32];
-  std::snprintf(text, sizeof text, Signed && rounded > 0 ? "%+.1f" : "%.1f", rounded);
+  const double tenths = std::nearbyint(*Value * 10.0);
+  const double magnitude = std::fabs(tenths);
+  if (magnitude >= 1e15) {
+    // Beyond what any level reaches; printed plainly.
+    char text[400];
+    std::snprintf(text, sizeof text, Signed && tenths > 0 ? "%+.1f" : "%.1f", tenths / 10.0);
+    return text;
+  }
+  std::string text;
+  if (tenths < 0)
+    text += '-';
+  else if (Signed && tenths > 0)
+    text += '+';
+  const int64_t n = int64_t(magnitude);
+  AppendDigits(text, n / 10);
+  text += '.';
+  AppendDigits(text, n % 10);
   return text;
 }
 
 std::string FormatElapsed(int64_t ElapsedMs) {
   const int64_t tenths = std::max<int64_t>(ElapsedMs, 0) / 100;
-  char text[48];
-  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%lld",
-                static_cast<long long>(tenths / 36000), static_cast<long long>(tenths / 600 % 60),
-                static_cast<long long>(tenths / 10 % 60), static_cast<long long>(tenths % 10));
+  std::string text;
+  AppendDigits(text, tenths / 36000);
+  text += ':';
+  AppendDigits(text, tenths / 600 % 60, 2);
+  text += ':';
+  AppendDigits(text, tenths / 10 % 60, 2);
+  text += '.';
+  AppendDigits(text, tenths % 10);
   return text;
 }
 
@@ -61,13 +102,20 @@ std::string FormatMeterLine(const TMeterReading& Reading, int64_t ElapsedMs) {
   for (int64_t i = 0; i < lit; ++i) bar[size_t(i)] = '#';
   if (held > 0) bar[size_t(held - 1)] = '|';
 
-  char text[160];
-  std::snprintf(text, sizeof text, "%s VU %5s [%s] peak %6s max %6s dBFS %4s %s",
-                Reading.Label.c_str(), Reading.VU ? FormatDB(Reading.VU, true).c_str() : "--",
-                bar.c_str(), FormatDB(Reading.Peak, false).c_str(),
-                FormatDB(Reading.Held, false).c_str(), Reading.Clip ? "CLIP" : "",
-                FormatElapsed(ElapsedMs).c_str());
-  return text;
+  std::string line;
+  line.reserve(96);
+  line += Reading.Label;
+  line += " VU ";
+  AppendRight(line, Reading.VU ? FormatDB(Reading.VU, true) : "--", 5);
+  line += " [";
+  line += bar;
+  line += "] peak ";
+  AppendRight(line, FormatDB(Reading.Peak, false), 6);
+  line += " max ";
+  AppendRight(line, FormatDB(Reading.Held, false), 6);
+  line += Reading.Clip ? " dBFS CLIP " : " dBFS      ";
+  line += FormatElapsed(ElapsedMs);
+  return line;
 }
 
 // ------------------------------------------------------------------ one channel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 int32_t PcmBytes(const TMMPcmLayout& Layout, int32_t Frames) {
   return (int32_t(Layout.BitLength) + 1) * Layout.Channels * Frames;
@@ -73,21 +74,79 @@ void ForEachFrameValue(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t 
   }
 }
 
+// 16-bit pieces whose offsets stay within ±32767, the usual ones, are measured by loops over
+// 32-bit values: each value stays within ±65535, so its square fits in 32 bits and the squares
+// of any piece (below 2^31 frames) sum below 2^63, exactly, in loops the compiler turns into
+// vector instructions. F(value) is called with each frame's value, as ForEachFrameValue would;
+// other pieces are left alone (false).
+template <typename F>
+bool ForEach16BitValue(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t Frames, F&& f) {
+  constexpr int kMaxOffset = 32767;
+  auto small = [](int offset) { return offset >= -kMaxOffset && offset <= kMaxOffset; };
+  if (Layout.BitLength != b16Bit || !small(Layout.DCOffsetL) || !small(Layout.DCOffsetR))
+    return false;
+  const bool stereo = Layout.Channels >= 2;
+  const bool both = stereo && Layout.Channel == chBoth;
+  const size_t one = stereo && Layout.Channel == chRight ? 1 : 0;
+  const int32_t offsetL = Layout.DCOffsetL, offsetR = Layout.DCOffsetR;
+  const int32_t offset = one ? offsetR : offsetL;
+  // The frame's width is a constant of the loop, so that stereo, the usual case, vectorises.
+  auto loop = [&](auto step) {
+    auto sample = [Data](size_t at) {
+      int16_t value;
+      std::memcpy(&value, Data + at * 2, sizeof value);
+      return int32_t(value);
+    };
+    if (both) {
+      for (int32_t i = 0; i < Frames; ++i) {
+        const size_t at = size_t(i) * step;
+        f((sample(at) - offsetL + sample(at + 1) - offsetR) / 2);
+      }
+    } else {
+      for (int32_t i = 0; i < Frames; ++i) f(sample(size_t(i) * step + one) - offset);
+    }
+  };
+  switch (Layout.Channels) {
+    case 1:
+      loop(std::integral_constant<size_t, 1>());
+      break;
+    case 2:
+      loop(std::integral_constant<size_t, 2>());
+      break;
+    default:
+      loop(size_t(Layout.Channels));
+  }
+  return true;
+}
+
 }  // namespace
 
 int64_t PcmPeakLevel(const void* Data, const TMMPcmLayout& Layout, int32_t Frames) {
+  const auto* bytes = static_cast<const uint8_t*>(Data);
+  int32_t peak = 0;
+  if (ForEach16BitValue(bytes, Layout, Frames,
+                        [&peak](int32_t v) { peak = std::max(peak, v < 0 ? -v : v); }))
+    return peak;
   int64_t level = 0;
-  ForEachFrameValue(static_cast<const uint8_t*>(Data), Layout, Frames,
+  ForEachFrameValue(bytes, Layout, Frames,
                     [&level](int64_t v) { level = std::max(level, v < 0 ? -v : v); });
   return level;
 }
 
 int64_t PcmRmsLevel(const void* Data, const TMMPcmLayout& Layout, int32_t Frames) {
   if (Frames < 1) return 0;
-  // Summed exactly in integers (values stay below 2^41, their squares below 2^82); the mean's
-  // root is taken in extended precision, in which the sums of PCM pieces are exact.
+  const auto* bytes = static_cast<const uint8_t*>(Data);
+  // Summed exactly in integers; the mean's root is taken in extended precision, in which the
+  // sums of PCM pieces are exact.
+  uint64_t sum16 = 0;
+  if (ForEach16BitValue(bytes, Layout, Frames, [&sum16](int32_t v) {
+        const uint32_t m = uint32_t(v);
+        sum16 += uint64_t(m * m);
+      }))
+    return int64_t(std::sqrt((long double)sum16 / Frames));
+  // Otherwise values stay below 2^41 and their squares below 2^82.
   unsigned __int128 sum = 0;
-  ForEachFrameValue(static_cast<const uint8_t*>(Data), Layout, Frames, [&sum](int64_t v) {
+  ForEachFrameValue(bytes, Layout, Frames, [&sum](int64_t v) {
     const uint64_t m = uint64_t(v < 0 ? -v : v);
     sum += (unsigned __int128)m * m;
   });

@@ -103,18 +103,19 @@ void ClearWake() {
 }
 
 // Sleeps until the wake-up is raised or `timeoutMs` have passed (INFINITE: no limit). Without
-// a descriptor it sleeps a little, so that its callers still look at their conditions.
-void WaitForWake(uint32_t timeoutMs) {
+// a descriptor it sleeps a little, so that its callers still look at their conditions. False
+// when the time ran out with the wake-up not raised.
+bool WaitForWake(uint32_t timeoutMs) {
   const int fd = WakeFd();
   if (fd < 0) {
     Sleep(std::min<uint32_t>(timeoutMs, 5));
-    return;
+    return true;
   }
   pollfd wake{fd, POLLIN, 0};
   const int ms =
       timeoutMs == INFINITE ? -1 : static_cast<int>(std::min<uint32_t>(timeoutMs, 1u << 30));
   // A signal (EINTR) ends the wait like a wake-up: the caller looks at its condition again.
-  poll(&wake, 1, ms);
+  return poll(&wake, 1, ms) != 0;
 }
 
 void CallWakeHook(TThreadId threadId) {
@@ -278,17 +279,21 @@ void ProcessMessages() {
 bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs, uint32_t fallbackMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   const bool mainThread = IsMainThread();
+  // Whether the wake-up may be raised. A raised one is cleared before the look: a post or a
+  // wake-up after it raises the counter again, so the wait below cannot miss it. One left
+  // raised from before only ends the first wait at once; after a wait that timed out there is
+  // nothing to clear, which spares the loop's regular wake-ups a system call.
+  bool raised = false;
   for (;;) {
-    // Cleared before the look: a post or a wake-up after it raises the counter again, so the
-    // wait below cannot miss it.
-    if (mainThread) ClearWake();
+    if (mainThread && raised) ClearWake();
+    raised = true;
     ProcessMessages();
     if (done()) return true;
     uint32_t left = timeoutMs == INFINITE ? INFINITE : MillisecondsLeft(deadline);
     if (left == 0) return false;
     if (mainThread) {
       // Messages posted by the ones just dispatched are handled without waiting.
-      if (PendingMessageCount() == 0) WaitForWake(std::min(left, fallbackMs));
+      if (PendingMessageCount() == 0) raised = WaitForWake(std::min(left, fallbackMs));
     } else {
       // No queue to wait on here: `done` is looked at every few milliseconds.
       Sleep(std::min<uint32_t>(left, 5));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -58,6 +59,24 @@ TEST(TerminalMeterFormat, DecibelsNeverShowMinusZero) {
   EXPECT_EQ(FormatDB(0.06, false), "0.1");
   EXPECT_EQ(FormatDB(std::nullopt, false), "-inf");
   EXPECT_EQ(FormatDB(-INFINITY, false), "-inf");
+}
+
+// The figures are written without printf; they read as printf's one-decimal rounding of the
+// rounded value would, over the levels' whole range and far beyond it.
+TEST(TerminalMeterFormat, FiguresReadAsPrintfWould) {
+  auto printf1 = [](double v, bool sign) {
+    double rounded = std::nearbyint(v * 10.0) / 10.0;
+    if (rounded == 0.0) rounded = 0.0;
+    char text[400];
+    std::snprintf(text, sizeof text, sign && rounded > 0 ? "%+.1f" : "%.1f", rounded);
+    return std::string(text);
+  };
+  std::vector<double> values = {0.05, -0.05, 0.15, -0.25, 99.95, -99.95, 1e14, -3e16, 1e300};
+  for (int i = 0; i < 20000; ++i) values.push_back(-250.0 + i * 0.0137);
+  for (double v : values)
+    for (bool sign : {false, true}) ASSERT_EQ(FormatDB(v, sign), printf1(v, sign)) << v;
+  EXPECT_EQ(FormatElapsed(-5), "0:00:00.0");
+  EXPECT_EQ(FormatElapsed(int64_t(123) * 3600000 + 4 * 60000 + 5 * 1000 + 678), "123:04:05.6");
 }
 
 // 16-bit PCM at 44.1 kHz, `channels` channels, holding sample(frame, channel).
