@@ -20,7 +20,8 @@ bench_workdir terminal_meter_bench pulseaudio pacat pactl sox arecord script
 
 # One round measures the four runs one after the other; the rounds alternate them, and each row
 # shows the median of its rounds, since this machine's other work moves single figures a lot.
-rounds=${NEEDLEREC_BENCH_ROUNDS:-3}
+# Five by default: arecord's own figure moves by half from round to round.
+rounds=${NEEDLEREC_BENCH_ROUNDS:-5}
 start_pulse_sink "$dir" $rate $((rounds * 4 * (seconds + 5) + 60)) terminal_meter_bench
 
 # "CPU-milliseconds voluntary-switches" of process $1 summed over its threads now: the
