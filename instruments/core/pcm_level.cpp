@@ -37,32 +37,20 @@ int64_t PcmFrameValue(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t I
 
 namespace {
 
-// Calls f(v) with PcmFrameValue of each of the first Frames frames, in order, with the layout's
-// choices made once for the piece rather than once a frame: an instrument measures every frame
-// of the stream, and these loops are the measuring's whole cost.
-template <typename F>
-void ForEachFrameValue(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t Frames, F&& f) {
-  const size_t step = size_t(Layout.Channels);
+// Calls f(v) with the value of each of the first Frames frames of 16-bit Data, in values of
+// type T, with a frame `Step` samples wide.
+template <typename T, typename Step, typename F>
+void ForEach16BitFrame(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t Frames, Step step,
+                       F&& f) {
   const bool stereo = Layout.Channels >= 2;
   const bool both = stereo && Layout.Channel == chBoth;
   const size_t one = stereo && Layout.Channel == chRight ? 1 : 0;
-  const int64_t offsetL = Layout.DCOffsetL, offsetR = Layout.DCOffsetR;
-  const int64_t offset = one ? offsetR : offsetL;
-  if (Layout.BitLength == b8Bit) {
-    if (both) {
-      for (int32_t i = 0; i < Frames; ++i) {
-        const uint8_t* s = Data + size_t(i) * step;
-        f(((int64_t(s[0]) - offsetL + int64_t(s[1]) - offsetR) / 2 - 128) * 256);
-      }
-    } else {
-      for (int32_t i = 0; i < Frames; ++i) f((int64_t(Data[size_t(i) * step + one]) - offset - 128) * 256);
-    }
-    return;
-  }
+  const T offsetL = Layout.DCOffsetL, offsetR = Layout.DCOffsetR;
+  const T offset = one ? offsetR : offsetL;
   auto sample = [Data](size_t at) {
     int16_t value;
     std::memcpy(&value, Data + at * 2, sizeof value);
-    return int64_t(value);
+    return T(value);
   };
   if (both) {
     for (int32_t i = 0; i < Frames; ++i) {
@@ -71,6 +59,30 @@ void ForEachFrameValue(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t 
     }
   } else {
     for (int32_t i = 0; i < Frames; ++i) f(sample(size_t(i) * step + one) - offset);
+  }
+}
+
+// Calls f(v) with PcmFrameValue of each of the first Frames frames, in order, with the layout's
+// choices made once for the piece rather than once a frame: an instrument measures every frame
+// of the stream, and these loops are the measuring's whole cost.
+template <typename F>
+void ForEachFrameValue(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t Frames, F&& f) {
+  const size_t step = size_t(Layout.Channels);
+  if (Layout.BitLength != b8Bit) {
+    ForEach16BitFrame<int64_t>(Data, Layout, Frames, step, f);
+    return;
+  }
+  const bool stereo = Layout.Channels >= 2;
+  const size_t one = stereo && Layout.Channel == chRight ? 1 : 0;
+  const int64_t offsetL = Layout.DCOffsetL, offsetR = Layout.DCOffsetR;
+  const int64_t offset = one ? offsetR : offsetL;
+  if (stereo && Layout.Channel == chBoth) {
+    for (int32_t i = 0; i < Frames; ++i) {
+      const uint8_t* s = Data + size_t(i) * step;
+      f(((int64_t(s[0]) - offsetL + int64_t(s[1]) - offsetR) / 2 - 128) * 256);
+    }
+  } else {
+    for (int32_t i = 0; i < Frames; ++i) f((int64_t(Data[size_t(i) * step + one]) - offset - 128) * 256);
   }
 }
 
@@ -85,36 +97,16 @@ bool ForEach16BitValue(const uint8_t* Data, const TMMPcmLayout& Layout, int32_t 
   auto small = [](int offset) { return offset >= -kMaxOffset && offset <= kMaxOffset; };
   if (Layout.BitLength != b16Bit || !small(Layout.DCOffsetL) || !small(Layout.DCOffsetR))
     return false;
-  const bool stereo = Layout.Channels >= 2;
-  const bool both = stereo && Layout.Channel == chBoth;
-  const size_t one = stereo && Layout.Channel == chRight ? 1 : 0;
-  const int32_t offsetL = Layout.DCOffsetL, offsetR = Layout.DCOffsetR;
-  const int32_t offset = one ? offsetR : offsetL;
   // The frame's width is a constant of the loop, so that stereo, the usual case, vectorises.
-  auto loop = [&](auto step) {
-    auto sample = [Data](size_t at) {
-      int16_t value;
-      std::memcpy(&value, Data + at * 2, sizeof value);
-      return int32_t(value);
-    };
-    if (both) {
-      for (int32_t i = 0; i < Frames; ++i) {
-        const size_t at = size_t(i) * step;
-        f((sample(at) - offsetL + sample(at + 1) - offsetR) / 2);
-      }
-    } else {
-      for (int32_t i = 0; i < Frames; ++i) f(sample(size_t(i) * step + one) - offset);
-    }
-  };
   switch (Layout.Channels) {
     case 1:
-      loop(std::integral_constant<size_t, 1>());
+      ForEach16BitFrame<int32_t>(Data, Layout, Frames, std::integral_constant<size_t, 1>(), f);
       break;
     case 2:
-      loop(std::integral_constant<size_t, 2>());
+      ForEach16BitFrame<int32_t>(Data, Layout, Frames, std::integral_constant<size_t, 2>(), f);
       break;
     default:
-      loop(size_t(Layout.Channels));
+      ForEach16BitFrame<int32_t>(Data, Layout, Frames, size_t(Layout.Channels), f);
   }
   return true;
 }
