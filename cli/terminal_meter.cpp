@@ -28,10 +28,6 @@ int64_t DBLevel(std::optional<double> Db) {
   return std::llround(std::pow(10.0, *Db / 20.0) * FullScale);
 }
 
-}  // namespace
-
-namespace {
-
 // The line is put together by hand rather than with printf: it is formatted for every channel
 // ten times a second while recording, and the formatting was most of a redraw's work.
 
