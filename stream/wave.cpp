@@ -79,6 +79,13 @@ int TMMWave::GetBitLength() const {
   return f ? f->wBitsPerSample : 0;
 }
 
+int TMMWave::GetValidBits() const {
+  const WAVEFORMATEX* f = GetPWaveFormat();
+  if (!f) return 0;
+  const uint16_t valid = FWaveIORecord->ValidBits;
+  return valid > 0 && valid < f->wBitsPerSample ? valid : f->wBitsPerSample;
+}
+
 TMMMode TMMWave::GetMode() const {
   const WAVEFORMATEX* f = GetPWaveFormat();
   if (!f || f->nChannels <= 1) return mMono;

@@ -55,6 +55,9 @@ class TMMWave : public TObject {
 
   // Read-only properties derived from the format.
   int GetBitLength() const;
+  // Bits of each sample that carry the signal: the file's own bit depth when its samples sit in
+  // wider containers (GetBitLength is the container's), else GetBitLength.
+  int GetValidBits() const;
   TMMMode GetMode() const;
   int GetFormatTag() const;
   std::string GetFormatString() const;

@@ -160,6 +160,9 @@ struct WaveIORecord {
   TRiffDispList DispList;
   TRiffInfoList InfoList;
   double BytesPerSecond = 0;  // when non-zero, replaces nAvgBytesPerSec in the conversions
+  // Bits of each sample that carry the signal, from the most significant down, when fewer than
+  // the container's (12-bit samples in 16-bit containers); 0 when all of them do.
+  uint16_t ValidBits = 0;
   int32_t IOBufferSize = 32768;
   // The wave format: at least 18 bytes, plus cbSize bytes for a non-PCM format.
   std::vector<uint8_t> FormatBytes;
