@@ -7,6 +7,7 @@
 #include "cli/levels.h"
 #include "cli/transport.h"
 #include "cli/usage.h"
+#include "stream/wave.h"
 
 namespace {
 
@@ -16,6 +17,14 @@ bool AsksForHelp(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+std::string ErrorLine(const std::exception& error, const std::string& file) {
+  const auto* fileError = dynamic_cast<const EMMWaveError*>(&error);
+  if (!fileError || fileError->Reason().empty()) return error.what();
+  const std::string& name =
+      !file.empty() && ExpandFileName(file) == fileError->FileName() ? file : fileError->FileName();
+  return "needlerec-cli: " + name + ": " + fileError->Reason();
+}
 
 int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "cli/cli.h"
 #include "stream/wave.h"
 #include "stream/wave_format.h"
 
@@ -126,7 +127,7 @@ int InfoCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     out << "}}\n";
     return 0;
   } catch (const EMMError& e) {
-    err << e.what() << "\n";
+    err << ErrorLine(e, file) << "\n";
   } catch (const std::exception& e) {
     err << "needlerec-cli: " << e.what() << "\n";
   }

@@ -10,6 +10,7 @@
 #include <iomanip>
 #include <memory>
 
+#include "cli/cli.h"
 #include "cli/info.h"
 #include "instruments/core/meter_law.h"
 #include "platform/acm/acm.h"
@@ -421,6 +422,12 @@ int LevelsCommand(const std::vector<std::string>& args, std::ostream& out, std::
     else
       WriteText(file, levels, out);
     return 0;
+  } catch (const EMMWaveError& e) {
+    if (!e.Reason().empty()) {
+      err << ErrorLine(e, file) << "\n";
+      return 1;
+    }
+    err << "needlerec-cli levels: " << file << ": " << e.what() << "\n";
   } catch (const std::exception& e) {
     err << "needlerec-cli levels: " << file << ": " << e.what() << "\n";
   }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+#include "cli/cli.h"
 #include "cli/devices.h"
 #include "cli/terminal_meter.h"
 #include "cli/usage.h"
@@ -172,13 +173,13 @@ bool ParseCommand(const std::vector<std::string>& args, TCommand command, Option
 // Reports errors of the engine's threads on standard error and remembers that one came.
 class TErrorReport {
  public:
-  explicit TErrorReport(std::ostream& err) {
-    SetExceptionHandler([this, &err](std::exception_ptr e) {
+  TErrorReport(std::ostream& err, const std::string& file) {
+    SetExceptionHandler([this, &err, file](std::exception_ptr e) {
       FFailed = true;
       try {
         std::rethrow_exception(e);
       } catch (const std::exception& x) {
-        err << x.what() << "\n";
+        err << ErrorLine(x, file) << "\n";
       } catch (...) {
         err << "Unknown error\n";
       }
@@ -297,15 +298,15 @@ void Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended 
 // Runs a command's chain with the engine's errors reported. The body returns the command's
 // status when it ends normally (0, or 3 for a recording saved incomplete); an error reported
 // meanwhile makes it 1, unless the body has accounted for it as an incomplete recording.
-int Guarded(std::ostream& err, const std::function<int()>& body) {
-  TErrorReport report(err);
+int Guarded(std::ostream& err, const std::string& file, const std::function<int()>& body) {
+  TErrorReport report(err, file);
   TInterruptGuard interrupts;
   int status = 0;
   try {
     status = body();
   } catch (const std::exception& e) {
     ProcessMessages();
-    err << e.what() << "\n";
+    err << ErrorLine(e, file) << "\n";
     return kExitError;
   }
   if (status == kExitIncomplete) return status;
@@ -328,7 +329,7 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   Options o;
   TMMDeviceId id = 0;
   if (!ParseCommand(args, TCommand::Play, o, id, err)) return kExitUsage;
-  return Guarded(err, [&] {
+  return Guarded(err, o.file, [&] {
     TMMPlayChain chain;
     chain.WaveOut->SetDeviceID(id);
     chain.File->SetFileName(o.file);
@@ -344,7 +345,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   Options o;
   TMMDeviceId id = 0;
   if (!ParseCommand(args, TCommand::Record, o, id, err)) return kExitUsage;
-  return Guarded(err, [&] {
+  return Guarded(err, o.file, [&] {
     TMMRecordChain chain;
     TMMWaveIn& device = *chain.WaveIn;
     TMMWaveFile& file = *chain.File;
@@ -382,7 +383,7 @@ int MonitorCommand(const std::vector<std::string>& args, std::ostream& out, std:
   Options o;
   TMMDeviceId id = 0;
   if (!ParseCommand(args, TCommand::Monitor, o, id, err)) return kExitUsage;
-  return Guarded(err, [&] {
+  return Guarded(err, "", [&] {
     // The record chain with its ring buffer off and no file: the input reaches the meters only.
     TMMRecordChain chain;
     TMMWaveIn& device = *chain.WaveIn;

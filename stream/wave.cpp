@@ -1,8 +1,10 @@
 #include "stream/wave.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -241,13 +243,19 @@ void TMMWave::SetFileName(const std::string& Name) {
     return;
   }
   if (FileExists(name)) {
+    // A file that cannot be opened is not one that does not parse: each says so with the
+    // system's reason.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw EMMWaveError(kErrorReading, name, std::strerror(errno));
+    ::close(fd);
     PWaveIORecord record = nullptr;
-    if (WaveIOReadHeader(record, name, FOURCC_WAVE, WIOF_FILE) == WIOERR_NOERROR) {
+    std::string reason;
+    if (WaveIOReadHeader(record, name, FOURCC_WAVE, WIOF_FILE, &reason) == WIOERR_NOERROR) {
       record->IOBufferSize = FIOBufferSize;
       AttachRecord(record, name);
       return;
     }
-    throw EMMWaveError(kInvalidWave);
+    throw EMMWaveError(kInvalidWave, name, reason);
   }
   if (!FFileMustExist) {
     ReleaseFile();
@@ -255,7 +263,7 @@ void TMMWave::SetFileName(const std::string& Name) {
     Changed();
     return;
   }
-  throw EMMWaveError(kErrorReading);
+  throw EMMWaveError(kErrorReading, name, std::strerror(ENOENT));
 }
 
 void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format) {
@@ -263,9 +271,10 @@ void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format) {
   const std::string name = ExpandFileName(Name);
   ::unlink(name.c_str());  // a recording replaces any file of that name
   PWaveIORecord record = nullptr;
+  int error = ENOMEM;
   if (WaveIOFromFormat(record, Format) == WIOERR_NOERROR) {
     record->IOBufferSize = FIOBufferSize;
-    if (WaveIOCreate(record, name) == WIOERR_NOERROR) {
+    if (WaveIOCreate(record, name, &error) == WIOERR_NOERROR) {
       AttachRecord(record, name);
       if (WaveIOSetBuffer(record, FIOBufferSize) != WIOERR_NOERROR)
         throw EMMWaveError(kBufferSetup);
@@ -273,15 +282,18 @@ void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format) {
     }
   }
   if (record) WaveIOFree(record);
-  throw EMMWaveError(kUnableToCreate);
+  throw EMMWaveError(kUnableToCreate, name, std::strerror(error ? error : EIO));
 }
 
 void TMMWave::OpenFile() {
   if (!FWaveIORecord) return;
-  FWaveIORecord->Position = uint32_t(std::max<int64_t>(FPosition, 0));
+  FWaveIORecord->Position = std::max<int64_t>(FPosition, 0);
+  errno = 0;
   if (WaveIOOpen(FWaveIORecord) != WIOERR_NOERROR) {
+    const int error = errno;
     WaveIOClose(FWaveIORecord);
-    throw EMMWaveError(kUnableToOpen);
+    throw EMMWaveError(kUnableToOpen, FFileName,
+                       error ? std::strerror(error) : "not a WAVE file any more");
   }
   if (WaveIOSetBuffer(FWaveIORecord, FIOBufferSize) != WIOERR_NOERROR) {
     WaveIOClose(FWaveIORecord);

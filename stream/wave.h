@@ -14,9 +14,25 @@
 #include "stream/wave_format.h"
 #include "stream/wave_io.h"
 
+// A file error: the fixed message, and where a file is concerned, the file's name and the
+// system's reason, which follow the message on a line of their own.
 class EMMWaveError : public EMMError {
  public:
-  using EMMError::EMMError;
+  explicit EMMWaveError(const std::string& Message) : EMMError(Message), FMessage(Message) {}
+  EMMWaveError(const std::string& Message, const std::string& FileName, const std::string& Reason)
+      : EMMError(Message + "\n\r" + FileName + ": " + Reason),
+        FMessage(Message),
+        FFileName(FileName),
+        FReason(Reason) {}
+  const std::string& Message() const { return FMessage; }
+  const std::string& FileName() const { return FFileName; }
+  // Empty when the error names no file.
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FMessage;
+  std::string FFileName;
+  std::string FReason;
 };
 
 using TMMWaveProgress =

@@ -92,8 +92,9 @@ class TMMCustomWaveFile : public TMMCustomFile {
 
   // How the free space before each write is found (statvfs by default); tests replace it.
   TFreeSpaceQuery FreeSpaceQuery = DiskFreeBytes;
-  // The largest RIFF size a written file may reach; the 32-bit maximum by default. Tests lower
-  // it to reach the limit without writing gigabytes.
+  // The largest RIFF size a written file may reach: by default what its header can hold (a new
+  // file goes on as RF64 past 4 GiB; a continued plain file stops at 4 GiB). Tests lower it to
+  // reach the limit without writing gigabytes.
   uint64_t GetSizeLimit() const { return FSizeLimit; }
   void SetSizeLimit(uint64_t Value) { FSizeLimit = Value; }
   // Why the file being written was finished early, feNone while it was not. Set by the thread
@@ -126,7 +127,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // Written by the main thread's lifecycle calls, read by the thread that moves the blocks.
   std::atomic<bool> FFileStarted{false};
   bool FOverwriteExisting = true;
-  uint64_t FSizeLimit = WaveIOMaxRiffSize;
+  uint64_t FSizeLimit = UINT64_MAX;
   std::atomic<TMMFileEnd> FEndReason{feNone};
   std::atomic<int64_t> FWrittenBytes{0};
   std::atomic<int64_t> FWrittenMs{0};

@@ -185,7 +185,7 @@ constexpr TagName kTagNames[] = {
     {1, "PCM"},
     {524, "PCM 32"},
     {2, "Microsoft ADPCM"},
-    {3, "Mediavision's ADPCM"},
+    {3, "IEEE float"},
     {5, "IBM CVSD"},
     {6, "CCITT A-Law"},
     {7, "CCITT mu-Law"},
@@ -223,10 +223,28 @@ constexpr TagName kTagNames[] = {
 
 }  // namespace
 
+uint16_t ExtensibleSubFormatTag(const WAVEFORMATEX* f) {
+  if (!f || f->wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
+      f->cbSize < WAVEFORMATEXTENSIBLE::kExtraBytes)
+    return 0;
+  // The record may sit anywhere in a byte buffer: copied, not cast.
+  WAVEFORMATEXTENSIBLE ext;
+  std::memcpy(&ext, f, sizeof ext);
+  GUID family = KSDATAFORMAT_SUBTYPE_PCM;
+  family.Data1 = ext.SubFormat.Data1;
+  if (ext.SubFormat.Data1 > 0xFFFF || !(ext.SubFormat == family)) return 0;
+  return uint16_t(ext.SubFormat.Data1);
+}
+
 std::string WaveFormatTagName(const WAVEFORMATEX* f) {
   if (!f) return "Unknown";
+  uint16_t tag = f->wFormatTag;
+  if (tag == WAVE_FORMAT_EXTENSIBLE) {
+    tag = ExtensibleSubFormatTag(f);
+    if (tag == 0 || tag == WAVE_FORMAT_EXTENSIBLE) return "Extensible";
+  }
   for (const auto& row : kTagNames)
-    if (row.tag == f->wFormatTag) return row.name;
+    if (row.tag == tag) return row.name;
   return "Unknown";
 }
 

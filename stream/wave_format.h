@@ -54,7 +54,11 @@ int64_t SamplesToMs64(const WAVEFORMATEX* format, int64_t samples);
 std::string WaveFormatText(const WAVEFORMATEX* format);
 // The same with the given list and decimal separators.
 std::string WaveFormatText(const WAVEFORMATEX* format, char list, char decimal);
-// Name of the format tag; "Unknown" for none or an unlisted tag.
+// The format tag of an extensible record's sub-format when it is one of the standard family
+// 0000xxxx-0000-0010-8000-00AA00389B71 (PCM, IEEE float, A-law, ...), else 0.
+uint16_t ExtensibleSubFormatTag(const WAVEFORMATEX* format);
+// Name of the format tag; an extensible record is named by its sub-format. "Unknown" for none
+// or an unlisted tag.
 std::string WaveFormatTagName(const WAVEFORMATEX* format);
 
 // Device numbers in stored layouts: -2 is "InvalidId", -1 "MapperId", others are numbers.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -210,12 +211,32 @@ std::string FourCCText(FOURCC id) {
 
 namespace {
 
-uint32_t LoadU32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+uint16_t LoadU16(const uint8_t* p, bool bigEndian = false) {
+  return bigEndian ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[0] | p[1] << 8);
+}
+
+uint32_t LoadU32(const uint8_t* p, bool bigEndian = false) {
+  return bigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+                   : uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                         uint32_t(p[3]) << 24;
+}
+
+uint64_t LoadU64(const uint8_t* p) {
+  return uint64_t(LoadU32(p)) | uint64_t(LoadU32(p + 4)) << 32;
+}
+
+void StoreU16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
 }
 
 void StoreU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+void StoreU64(uint8_t* p, uint64_t v) {
+  StoreU32(p, uint32_t(v));
+  StoreU32(p + 4, uint32_t(v >> 32));
 }
 
 bool WriteU32(TWaveIOFile& file, uint32_t value) {
@@ -230,17 +251,47 @@ FOURCC FourCCFromText(std::string_view id) {
   return value;
 }
 
-bool HasType(FOURCC id) {
-  return id == FOURCC_RIFF || id == FOURCC_LIST;
+bool IsForm(FOURCC id) {
+  return id == FOURCC_RIFF || id == FOURCC_RIFX || id == FOURCC_RF64 || id == FOURCC_BW64;
 }
 
+bool HasType(FOURCC id) {
+  return IsForm(id) || id == FOURCC_LIST;
+}
+
+// A 32-bit size field of all ones in an RF64 file: the size is in the "ds64" chunk.
+constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
+// The body of a "ds64" chunk without a table: RIFF size, data size and sample count (64 bits
+// each) and the table's length (32 bits). A file being written holds a "JUNK" chunk of this
+// size in its place.
+constexpr uint32_t kDs64Bytes = 28;
+
+// How the numbers of a form are read: byte order, and the sizes of an RF64 file's "ds64" chunk.
+struct TFormSizes {
+  bool BigEndian = false;
+  bool Rf64 = false;
+  int64_t Riff = -1;
+  int64_t Data = -1;
+  std::vector<std::pair<FOURCC, int64_t>> Table;
+
+  // The size in effect of a chunk whose field holds `field`.
+  int64_t Resolve(FOURCC id, uint32_t field) const {
+    if (!Rf64 || field != kSizeInDs64) return field;
+    if (IsForm(id) && Riff >= 0) return Riff;
+    if (id == FOURCC_DATA && Data >= 0) return Data;
+    for (const auto& [tableId, size] : Table)
+      if (tableId == id) return size;
+    return field;
+  }
+};
+
 // Reads the header of the chunk at the current position; afterwards the position is the
-// first byte of its data (after the type, for "RIFF" and "LIST").
-bool Descend(TWaveIOFile& file, TMMCKInfo& ck) {
+// first byte of its data (after the type, for forms and "LIST").
+bool Descend(TWaveIOFile& file, TMMCKInfo& ck, const TFormSizes& sizes = {}) {
   uint8_t header[12];
   if (file.Read(header, 8) != 8) return false;
   ck.ckid = LoadU32(header);
-  ck.cksize = LoadU32(header + 4);
+  ck.cksize = sizes.Resolve(ck.ckid, LoadU32(header + 4, sizes.BigEndian));
   ck.dwDataOffset = file.Position();
   ck.fccType = 0;
   ck.dwFlags = 0;
@@ -258,8 +309,8 @@ bool Ascend(TWaveIOFile& file, TMMCKInfo& ck) {
     const int64_t end = file.Position();
     const int64_t size = end - ck.dwDataOffset;
     if (size < 0 || uint64_t(size) > WaveIOMaxRiffSize) return false;
-    ck.cksize = uint32_t(size);
-    if (!file.Seek(ck.dwDataOffset - 4) || !WriteU32(file, ck.cksize) || !file.Seek(end))
+    ck.cksize = size;
+    if (!file.Seek(ck.dwDataOffset - 4) || !WriteU32(file, uint32_t(size)) || !file.Seek(end))
       return false;
     if (size & 1) {
       const uint8_t pad = 0;
@@ -268,14 +319,14 @@ bool Ascend(TWaveIOFile& file, TMMCKInfo& ck) {
     ck.dwFlags &= ~MMIO_DIRTY;
     return true;
   }
-  const int64_t end = ck.dwDataOffset + int64_t(ck.cksize);
+  const int64_t end = ck.dwDataOffset + ck.cksize;
   if (end > file.Length()) return false;
   return file.Seek(end + (ck.cksize & 1));
 }
 
 // Writes a chunk header at the current position; the chunk is dirty until it is left.
 bool CreateChunk(TWaveIOFile& file, TMMCKInfo& ck) {
-  if (!WriteU32(file, ck.ckid) || !WriteU32(file, ck.cksize)) return false;
+  if (!WriteU32(file, ck.ckid) || !WriteU32(file, uint32_t(ck.cksize))) return false;
   ck.dwDataOffset = file.Position();
   if (HasType(ck.ckid) && !WriteU32(file, ck.fccType)) return false;
   ck.dwFlags |= MMIO_DIRTY;
@@ -300,11 +351,11 @@ double BytesPerSecond(const WaveIORecord* record) {
                                     : double(record->Format()->nAvgBytesPerSec);
 }
 
-void ReadInfoBody(const std::vector<uint8_t>& body, TRiffInfoList& list) {
+void ReadInfoBody(const std::vector<uint8_t>& body, TRiffInfoList& list, bool bigEndian) {
   size_t offset = 0;
   while (body.size() - offset >= 8) {
     const std::string id(reinterpret_cast<const char*>(body.data() + offset), 4);
-    const uint32_t size = LoadU32(body.data() + offset + 4);
+    const uint32_t size = LoadU32(body.data() + offset + 4, bigEndian);
     const size_t start = offset + 8;
     const size_t length = size_t(std::min<uint64_t>(size, body.size() - start));
     const int index = TRiffInfoList::IndexOf(id);
@@ -323,61 +374,212 @@ bool OpenForReadWrite(TWaveIOFile& file, const std::string& name, size_t bufferS
          file.Open(name, TWaveIOFile::omRead, bufferSize);
 }
 
-// Steps past the "RIFF" header of an opened file; false unless it holds a form of `formType`.
+// Steps past the form's header of an opened file; false unless it holds a form of `formType`
+// ("RIFF", "RIFX", "RF64" or "BW64").
 bool EnterForm(TWaveIOFile& file, FOURCC formType, TMMCKInfo& riff) {
-  return file.Seek(0) && Descend(file, riff) && riff.ckid == FOURCC_RIFF &&
-         riff.fccType == formType;
+  return file.Seek(0) && Descend(file, riff) && IsForm(riff.ckid) && riff.fccType == formType;
+}
+
+// Reads the "ds64" chunk that must follow the header of an RF64 file.
+bool ReadDs64(TWaveIOFile& file, TFormSizes& sizes, std::string& reason) {
+  TMMCKInfo ck;
+  uint8_t body[kDs64Bytes];
+  if (!Descend(file, ck) || ck.ckid != FOURCC_DS64 || ck.cksize < kDs64Bytes ||
+      file.Read(body, kDs64Bytes) != kDs64Bytes) {
+    reason = "RF64 file without a ds64 chunk";
+    return false;
+  }
+  const auto size = [](uint64_t v) { return int64_t(std::min<uint64_t>(v, INT64_MAX)); };
+  sizes.Riff = size(LoadU64(body));
+  sizes.Data = size(LoadU64(body + 8));
+  const uint32_t entries = LoadU32(body + 24);
+  const int64_t tableEnd = ck.dwDataOffset + ck.cksize;
+  for (uint32_t i = 0; i < entries && file.Position() + 12 <= tableEnd; ++i) {
+    uint8_t entry[12];
+    if (file.Read(entry, 12) != 12) break;
+    sizes.Table.emplace_back(LoadU32(entry), size(LoadU64(entry + 4)));
+  }
+  return Ascend(file, ck);
+}
+
+// The format record of a file as its fields are in a big-endian file, turned little-endian.
+void SwapFormat(std::vector<uint8_t>& bytes, size_t size) {
+  const auto swap16 = [&](size_t at) {
+    if (at + 2 <= size) StoreU16(&bytes[at], LoadU16(&bytes[at], true));
+  };
+  const auto swap32 = [&](size_t at) {
+    if (at + 4 <= size) StoreU32(&bytes[at], LoadU32(&bytes[at], true));
+  };
+  swap16(0);   // wFormatTag
+  swap16(2);   // nChannels
+  swap32(4);   // nSamplesPerSec
+  swap32(8);   // nAvgBytesPerSec
+  swap16(12);  // nBlockAlign
+  swap16(14);  // wBitsPerSample
+  swap16(16);  // cbSize
+  swap16(18);  // wValidBitsPerSample
+  swap32(20);  // dwChannelMask
+  swap32(24);  // the sub-format's first three fields
+  swap16(28);
+  swap16(30);
+}
+
+// Makes the record's format describe the frames as they are stored: an extensible record of a
+// standard sub-format becomes the plain record of that sub-format, integer samples narrower
+// than their containers (12 bits in 16, 20 in 24, from the top) become PCM of the container's
+// width with their own width kept in ValidBits, and the block alignment and byte rate of the
+// sample formats follow from channels and sample width. False, with the reason, for a format
+// that cannot describe its frames.
+bool NormaliseFormat(WaveIORecord& rec, std::string& reason) {
+  WAVEFORMATEX* f = rec.Format();
+  rec.FileFormatTag = f->wFormatTag;
+  uint16_t valid = 0;
+  const bool extensible = f->wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+  if (const uint16_t sub = ExtensibleSubFormatTag(f);
+      sub == WAVE_FORMAT_PCM || sub == WAVE_FORMAT_IEEE_FLOAT || sub == WAVE_FORMAT_ALAW ||
+      sub == WAVE_FORMAT_MULAW) {
+    WAVEFORMATEXTENSIBLE ext;
+    std::memcpy(&ext, f, sizeof ext);
+    valid = ext.Samples.wValidBitsPerSample;
+    f->wFormatTag = sub;
+    f->cbSize = 0;
+  }
+  const auto channels = uint32_t(f->nChannels);
+  if (channels == 0) {
+    reason = "no channels in the format chunk";
+    return false;
+  }
+  if (f->nSamplesPerSec == 0) {
+    reason = "a sample rate of 0 in the format chunk";
+    return false;
+  }
+  uint32_t container = 0;  // bytes of one sample
+  const uint16_t bits = f->wBitsPerSample;
+  switch (f->wFormatTag) {
+    case WAVE_FORMAT_PCM: {
+      if (bits == 0 || bits > 32) {
+        reason = std::to_string(bits) + "-bit samples";
+        return false;
+      }
+      if (bits % 8 == 0) {
+        container = bits / 8u;
+        if (!extensible) valid = bits;
+      } else {
+        // The bit depth is not whole bytes: the block alignment tells the containers, when it
+        // gives whole ones wide enough; otherwise the narrowest that holds the bits.
+        const uint32_t stored = f->nBlockAlign % channels == 0 ? f->nBlockAlign / channels : 0;
+        container = stored * 8 >= bits && stored <= 4 ? stored : (bits + 7u) / 8u;
+        valid = extensible && valid ? valid : bits;
+      }
+      if (valid > container * 8) {
+        reason = std::to_string(valid) + "-bit samples in " + std::to_string(container * 8) +
+                 "-bit containers";
+        return false;
+      }
+      rec.ValidBits = valid > 0 && valid < container * 8 ? valid : 0;
+      break;
+    }
+    case WAVE_FORMAT_IEEE_FLOAT:
+      if (bits != 32 && bits != 64) {
+        reason = std::to_string(bits) + "-bit float samples";
+        return false;
+      }
+      container = bits / 8u;
+      break;
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+      if (bits != 8) {
+        reason = std::to_string(bits) + "-bit " + WaveFormatTagName(f) + " samples";
+        return false;
+      }
+      container = 1;
+      break;
+    default:
+      break;
+  }
+  if (container > 0) {
+    const uint32_t align = channels * container;
+    const uint64_t avg = uint64_t(align) * f->nSamplesPerSec;
+    if (align > 0xFFFF || avg > 0xFFFFFFFF) {
+      reason = "a frame too large for the format chunk";
+      return false;
+    }
+    f->wBitsPerSample = uint16_t(container * 8);
+    f->nBlockAlign = uint16_t(align);
+    f->nAvgBytesPerSec = uint32_t(avg);
+  }
+  // Nothing can be counted or positioned in a format without these.
+  if (f->nBlockAlign == 0 || f->nAvgBytesPerSec == 0) {
+    reason = "a block alignment or byte rate of 0 in the format chunk";
+    return false;
+  }
+  return true;
 }
 
 // INFO lists and display items beyond this size are skipped rather than read into memory.
 constexpr uint32_t kMaxListBytes = 16u << 20;
 
-int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t flags) {
+constexpr const char* kNotWave = "not a WAVE file (no RIFF/RIFX/RF64 header)";
+constexpr const char* kTruncatedFormat = "truncated format chunk";
+
+int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t flags,
+                std::string& reason) {
   TMMCKInfo riff;
-  if (!EnterForm(file, formType, riff)) return WIOERR_FILEERROR;
+  if (!EnterForm(file, formType, riff)) {
+    reason = kNotWave;
+    return WIOERR_FILEERROR;
+  }
+  TFormSizes sizes;
+  sizes.BigEndian = riff.ckid == FOURCC_RIFX;
+  sizes.Rf64 = riff.ckid == FOURCC_RF64 || riff.ckid == FOURCC_BW64;
+  if (sizes.Rf64 && !ReadDs64(file, sizes, reason)) return WIOERR_FILEERROR;
+  const uint32_t riffField = uint32_t(riff.cksize);
+  riff.cksize = sizes.Resolve(riff.ckid, riffField);
+  if (sizes.BigEndian) riff.cksize = LoadU32(reinterpret_cast<const uint8_t*>(&riffField), true);
+  rec.Form = riff.ckid;
   const int64_t fileLength = file.Length();
-  int64_t riffEnd = riff.dwDataOffset + int64_t(riff.cksize);
+  int64_t riffEnd = riff.dwDataOffset + riff.cksize;
   if (riffEnd > fileLength) {
-    riff.cksize = uint32_t(fileLength - riff.dwDataOffset);
+    riff.cksize = fileLength - riff.dwDataOffset;
     riffEnd = fileLength;
   }
 
-  int64_t dataEnd = fileLength;
-  bool haveFormat = false, haveData = false, haveFact = false, previousWasData = false;
+  bool haveFormat = false, haveData = false, haveFact = false;
   uint32_t formatChunkSize = 0;
+  int64_t dataBytes = 0;
   TMMCKInfo data;
   for (;;) {
     TMMCKInfo ck;
-    if (!Descend(file, ck)) break;
-    int64_t ckEnd = ck.dwDataOffset + int64_t(ck.cksize);
-    if (ckEnd > riffEnd) {
+    if (!Descend(file, ck, sizes)) break;
+    int64_t ckEnd = ck.dwDataOffset + ck.cksize;
+    if (ckEnd > riffEnd && ck.ckid != FOURCC_DATA) {
       if (haveFormat && haveData) break;
       if (ckEnd > fileLength) {
-        ck.cksize = uint32_t(fileLength - ck.dwDataOffset);
+        ck.cksize = fileLength - ck.dwDataOffset;
         ckEnd = fileLength;
       }
-    }
-    if (previousWasData) {
-      dataEnd = ck.dwDataOffset - 8;
-      previousWasData = false;
     }
     bool endWalk = false;
     if (ck.ckid == FOURCC_LIST && ck.fccType == FOURCC_INFO) {
       if (ck.cksize > 4 && ck.cksize <= kMaxListBytes) {
-        std::vector<uint8_t> body(ck.cksize - 4);
-        if (file.Read(body.data(), int64_t(body.size())) != int64_t(body.size()))
+        std::vector<uint8_t> body(size_t(ck.cksize - 4));
+        if (file.Read(body.data(), int64_t(body.size())) != int64_t(body.size())) {
+          reason = "truncated INFO list";
           return WIOERR_FILEERROR;
-        ReadInfoBody(body, rec.InfoList);
+        }
+        ReadInfoBody(body, rec.InfoList, sizes.BigEndian);
       }
     } else if (ck.ckid == FOURCC_DISP) {
       if (ck.cksize >= 5 && ck.cksize <= kMaxListBytes) {
         uint8_t type[4];
         TRiffDispItem item;
-        item.Data.resize(ck.cksize - 4);
+        item.Data.resize(size_t(ck.cksize - 4));
         if (file.Read(type, 4) != 4 ||
-            file.Read(item.Data.data(), int64_t(item.Data.size())) != int64_t(item.Data.size()))
+            file.Read(item.Data.data(), int64_t(item.Data.size())) != int64_t(item.Data.size())) {
+          reason = "truncated DISP chunk";
           return WIOERR_FILEERROR;
-        item.Type = LoadU32(type);
+        }
+        item.Type = LoadU32(type, sizes.BigEndian);
         rec.DispList.push_back(std::move(item));
       }
     } else if (ck.ckid == FOURCC_FMT) {
@@ -385,10 +587,17 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
         endWalk = true;
       } else {
         // Only the record and its extra bytes matter; cbSize cannot exceed 16 bits.
-        formatChunkSize = std::min<uint32_t>(ck.cksize, sizeof(WAVEFORMATEX) + 0xFFFF);
+        formatChunkSize = uint32_t(std::min<int64_t>(ck.cksize, sizeof(WAVEFORMATEX) + 0xFFFF));
         rec.FormatBytes.assign(std::max<size_t>(formatChunkSize, sizeof(WAVEFORMATEX)) + 1, 0);
-        if (file.Read(rec.FormatBytes.data(), formatChunkSize) != formatChunkSize)
+        if (formatChunkSize < 16) {
+          reason = kTruncatedFormat;
+          return WIOERR_FORMAT;
+        }
+        if (file.Read(rec.FormatBytes.data(), formatChunkSize) != formatChunkSize) {
+          reason = kTruncatedFormat;
           return WIOERR_FILEERROR;
+        }
+        if (sizes.BigEndian) SwapFormat(rec.FormatBytes, formatChunkSize);
         haveFormat = true;
       }
     } else if (ck.ckid == FOURCC_DATA) {
@@ -397,8 +606,16 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
       } else {
         data = ck;
         haveData = true;
-        previousWasData = true;
-        dataEnd = fileLength;
+        // The data chunk's size is honoured: what follows it (further chunks, a tag appended
+        // by a tagger, padding) is not audio. A size of 0, or one past the file's end (a
+        // recording whose header was never brought up to date), reads to the end of the file;
+        // nothing after it can be found then.
+        if (ck.cksize == 0 || ckEnd > fileLength) {
+          dataBytes = fileLength - ck.dwDataOffset;
+          endWalk = true;
+        } else {
+          dataBytes = ck.cksize;
+        }
       }
     } else if (ck.ckid == FOURCC_FACT) {
       if (haveFact) {
@@ -407,13 +624,17 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
         // The count is read but not used: the sample count always comes from the data.
         uint8_t count[4] = {};
         const int64_t n = std::min<int64_t>(ck.cksize, 4);
-        if (file.Read(count, n) != n) return WIOERR_FILEERROR;
+        if (file.Read(count, n) != n) {
+          reason = "truncated fact chunk";
+          return WIOERR_FILEERROR;
+        }
         haveFact = true;
       }
     }
     if (endWalk) break;
     if (!Ascend(file, ck)) {
       if (haveData) break;
+      reason = haveFormat ? "no data chunk" : "no format chunk";
       return WIOERR_FILEERROR;
     }
   }
@@ -424,7 +645,10 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
     rec.FormatBytes.clear();
     return WIOERR_NOERROR;
   }
-  if (!haveFormat) return WIOERR_FORMAT;
+  if (!haveFormat) {
+    reason = "no format chunk";
+    return WIOERR_FORMAT;
+  }
 
   // The format record: PCM carries no extra bytes; any other format keeps the extra bytes the
   // chunk really holds, however many its cbSize claims.
@@ -434,42 +658,25 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
   else
     f->cbSize = uint16_t(std::min<uint32_t>(f->cbSize, formatChunkSize - sizeof(WAVEFORMATEX)));
   rec.FormatBytes.resize(sizeof(WAVEFORMATEX) + f->cbSize);
+  const uint16_t storedAlign = rec.Format()->nBlockAlign;
+  if (!NormaliseFormat(rec, reason)) return WIOERR_FORMAT;
+  rec.FormatBytes.resize(sizeof(WAVEFORMATEX) + rec.Format()->cbSize);
   f = rec.Format();
-  // Extensible PCM of 8 or 16 bits holds the samples of plain PCM in its layout: the chain and
-  // the devices get it as plain PCM.
-  if (f->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
-    if (const std::optional<WAVEFORMATEX> plain = PlainPCMFormat(f)) {
-      const auto* bytes = reinterpret_cast<const uint8_t*>(&*plain);
-      rec.FormatBytes.assign(bytes, bytes + sizeof(WAVEFORMATEX));
-      f = rec.Format();
-    }
+  // Big-endian samples are turned around as they are read; that needs whole samples of one
+  // width in every frame.
+  if (sizes.BigEndian && f->nBlockAlign % f->nChannels != 0) {
+    reason = "a big-endian file whose frames are not whole samples";
+    return WIOERR_FORMAT;
   }
 
-  // The data runs to the next chunk or the file's end: an unfinished recording whose sizes were
-  // never patched reads in full. A file without a data chunk has no data.
-  int64_t bytes = haveData ? std::max<int64_t>(dataEnd - data.dwDataOffset, 0) : 0;
-  // When the stated size accounts for everything up to the data end but a pad byte, the size is
-  // right and that byte is padding, not a sample.
-  if (haveData && (data.cksize & 1) && bytes == int64_t(data.cksize) + 1) bytes = data.cksize;
-  if (f->nBlockAlign > 0) bytes -= bytes % f->nBlockAlign;
-  if (f->wFormatTag == WAVE_FORMAT_PCM) {
-    const uint32_t align = uint32_t(f->nChannels) * f->wBitsPerSample / 8;
-    const uint64_t avg = uint64_t(align) * f->nSamplesPerSec;
-    if (align > 0xFFFF || avg > 0xFFFFFFFF) return WIOERR_FORMAT;
-    f->nBlockAlign = uint16_t(align);
-    f->nAvgBytesPerSec = uint32_t(avg);
-  }
-  // Nothing can be counted or positioned in a format without these.
-  if (f->nChannels == 0 || f->nBlockAlign == 0 || f->nSamplesPerSec == 0 || f->nAvgBytesPerSec == 0)
-    return WIOERR_FORMAT;
-  bytes = std::min<int64_t>(bytes, 0xFFFFFFFF);
+  int64_t bytes = haveData ? std::max<int64_t>(dataBytes, 0) : 0;
+  // A frame the file's own alignment counts as cut short is not read, nor is a partial frame.
+  if (storedAlign > 0 && storedAlign != f->nBlockAlign) bytes -= bytes % storedAlign;
   bytes -= bytes % f->nBlockAlign;
-  rec.DataBytes = uint32_t(bytes);
+  rec.DataBytes = bytes;
   rec.DataOffset = haveData ? data.dwDataOffset : 0;
   if (haveData) rec.DataChunk = data;
-  const int64_t samples = WaveIOBytesToSamples(&rec, bytes);
-  if (samples > 0xFFFFFFFF) return WIOERR_FORMAT;
-  rec.TotalSamples = uint32_t(samples);
+  rec.TotalSamples = WaveIOBytesToSamples(&rec, bytes);
   rec.FirstSample = 0;
   rec.LastSample = rec.TotalSamples;
   rec.BytesLeft = 0;
@@ -477,8 +684,8 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
   return WIOERR_NOERROR;
 }
 
-uint32_t ClampU32(int64_t v) {
-  return uint32_t(std::clamp<int64_t>(v, 0, 0xFFFFFFFF));
+int64_t NonNegative(int64_t v) {
+  return std::max<int64_t>(v, 0);
 }
 
 // Bytes of the chunks that closing appends after the data chunk.
@@ -498,6 +705,60 @@ int64_t TrailerBytes(const WaveIORecord* record) {
   }
   if (info > 0) bytes += 12 + info;
   return bytes;
+}
+
+// Writes the sizes of a file being written whose form holds `riffSize` bytes and whose data
+// chunk holds `dataSize` bytes: in the 32-bit fields while the form fits them and stays below
+// the record's threshold, else in the "ds64" chunk that takes the place of the reserved
+// "JUNK" chunk, the header turned into RF64. The position is left where it was.
+bool WriteSizes(WaveIORecord& record, int64_t riffSize, int64_t dataSize) {
+  TWaveIOFile& file = *record.File;
+  const int64_t end = file.Position();
+  if (riffSize < 0 || dataSize < 0) return false;
+  bool ok = true;
+  if (record.Form == FOURCC_RIFF && uint64_t(riffSize) <= record.Rf64Threshold &&
+      uint64_t(riffSize) <= WaveIOMaxRiffSize) {
+    ok = file.Seek(record.RiffChunk.dwDataOffset - 4) && WriteU32(file, uint32_t(riffSize)) &&
+         file.Seek(record.DataChunk.dwDataOffset - 4) && WriteU32(file, uint32_t(dataSize));
+  } else {
+    if (record.Ds64Offset <= 0) return false;
+    uint8_t ds64[kDs64Bytes] = {};
+    StoreU64(ds64, uint64_t(riffSize));
+    StoreU64(ds64 + 8, uint64_t(dataSize));
+    StoreU64(ds64 + 16, uint64_t(record.TotalSamples));
+    // The sizes first, then the ids that make them count: a file cut off in between still
+    // reads as what it was.
+    ok = file.Seek(record.Ds64Offset) && file.Write(ds64, kDs64Bytes) &&
+         file.Seek(record.DataChunk.dwDataOffset - 4) && WriteU32(file, kSizeInDs64) &&
+         file.Seek(record.RiffChunk.dwDataOffset - 4) && WriteU32(file, kSizeInDs64);
+    if (ok && record.Form == FOURCC_RIFF) {
+      ok = file.Seek(record.Ds64Offset - 8) && WriteU32(file, FOURCC_DS64) && file.Seek(0) &&
+           WriteU32(file, FOURCC_RF64);
+      if (ok) record.Form = FOURCC_RF64;
+    }
+  }
+  return file.Seek(end) && ok;
+}
+
+// Reads `bytes` sample bytes of a big-endian file at the current position into `buffer`,
+// little-endian: whole samples are read and turned around, and the part asked for is kept.
+int64_t ReadSwapped(WaveIORecord& record, uint8_t* buffer, int64_t bytes) {
+  TWaveIOFile& file = *record.File;
+  const WAVEFORMATEX* f = record.Format();
+  const int64_t width = f->nBlockAlign / f->nChannels;
+  if (width <= 1 || f->wBitsPerSample != width * 8) return file.Read(buffer, bytes);
+  const int64_t position = file.Position();
+  const int64_t lead = NonNegative(position - record.DataOffset) % width;
+  const int64_t span = (lead + bytes + width - 1) / width * width;
+  std::vector<uint8_t> samples(static_cast<size_t>(span));
+  if (!file.Seek(position - lead)) return -1;
+  const int64_t got = file.Read(samples.data(), span);
+  if (got < 0) return -1;
+  for (int64_t s = 0; s + width <= got; s += width)
+    std::reverse(samples.begin() + s, samples.begin() + s + width);
+  const int64_t kept = std::clamp<int64_t>(got - lead, 0, bytes);
+  std::memcpy(buffer, samples.data() + lead, size_t(kept));
+  return file.Seek(position + kept) ? kept : -1;
 }
 
 }  // namespace
@@ -561,26 +822,55 @@ int64_t WaveIOBytesToSamples(const WaveIORecord* record, int64_t bytes) {
 // ---------------------------------------------------------------------------------------------
 // The functions of the layer
 
+namespace {
+
+// Why `name` cannot be opened for reading: the system's text, or that it is no regular file.
+std::string OpenFailure(const std::string& name, int error) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+  return std::strerror(error);
+}
+
+}  // namespace
+
 int WaveIOReadHeader(PWaveIORecord& record, const std::string& name, FOURCC formType,
-                     uint32_t flags) {
+                     uint32_t flags, std::string* reason) {
   record = nullptr;
-  if (name.empty()) return WIOERR_BADARG;
-  // Executable resources and memory images do not exist on this platform.
-  if (flags & (WIOF_RESOURCE | WIOF_MEMORY)) return WIOERR_BADARG;
-  try {
-    auto rec = std::make_unique<WaveIORecord>();
-    rec->Flags = flags;
-    TWaveIOFile file;
-    if (!file.Open(name, TWaveIOFile::omRead, size_t(rec->IOBufferSize))) return WIOERR_FILEERROR;
-    const int result = ParseChunks(file, *rec, formType, flags);
-    file.Close();
-    if (result != WIOERR_NOERROR) return result;
-    rec->FileName = name;
-    record = rec.release();
-    return WIOERR_NOERROR;
-  } catch (const std::bad_alloc&) {
-    return WIOERR_NOMEM;
+  std::string why;
+  int result = WIOERR_NOERROR;
+  if (name.empty()) {
+    why = "no file name";
+    result = WIOERR_BADARG;
+  } else if (flags & (WIOF_RESOURCE | WIOF_MEMORY)) {
+    // Executable resources and memory images do not exist on this platform.
+    why = "not a file";
+    result = WIOERR_BADARG;
+  } else {
+    try {
+      auto rec = std::make_unique<WaveIORecord>();
+      rec->Flags = flags;
+      TWaveIOFile file;
+      if (!file.Open(name, TWaveIOFile::omRead, size_t(rec->IOBufferSize))) {
+        why = OpenFailure(name, errno);
+        result = WIOERR_FILEERROR;
+      } else {
+        result = ParseChunks(file, *rec, formType, flags, why);
+        file.Close();
+      }
+      if (result == WIOERR_NOERROR) {
+        rec->FileName = name;
+        record = rec.release();
+      } else if (why.empty()) {
+        why = std::strerror(EIO);
+      }
+    } catch (const std::bad_alloc&) {
+      why = std::strerror(ENOMEM);
+      result = WIOERR_NOMEM;
+    }
   }
+  if (reason) *reason = why;
+  return result;
 }
 
 bool WaveIOIsWaveFile(const std::string& name, uint32_t flags) {
@@ -601,6 +891,7 @@ int WaveIOFromFormat(PWaveIORecord& record, const WAVEFORMATEX* format) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(format);
     rec->FormatBytes.assign(bytes, bytes + size);
     if (format->wFormatTag == WAVE_FORMAT_PCM) rec->Format()->cbSize = 0;
+    rec->FileFormatTag = format->wFormatTag;
     record = rec.release();
     return WIOERR_NOERROR;
   } catch (const std::bad_alloc&) {
@@ -608,23 +899,32 @@ int WaveIOFromFormat(PWaveIORecord& record, const WAVEFORMATEX* format) {
   }
 }
 
-int WaveIOCreate(PWaveIORecord record, const std::string& name) {
+int WaveIOCreate(PWaveIORecord record, const std::string& name, int* errorNumber) {
+  if (errorNumber) *errorNumber = 0;
   if (!record || name.empty() || !record->Format()) return WIOERR_BADARG;
   if (record->IsOpen()) WaveIOClose(record);
   auto file = std::make_unique<TWaveIOFile>();
-  if (!file->Open(name, TWaveIOFile::omCreate, size_t(std::max(record->IOBufferSize, 0))))
+  if (!file->Open(name, TWaveIOFile::omCreate, size_t(std::max(record->IOBufferSize, 0)))) {
+    if (errorNumber) *errorNumber = errno;
     return WIOERR_FILEERROR;
+  }
 
   TMMCKInfo riff{FOURCC_RIFF, 0, FOURCC_WAVE, 0, 0};
+  // Room for the "ds64" chunk of RF64, which the header turns into when the data passes the
+  // 32-bit sizes; until then readers skip it as padding.
+  TMMCKInfo junk{FOURCC_JUNK, kDs64Bytes, 0, 0, 0};
+  const uint8_t zeros[kDs64Bytes] = {};
   const WAVEFORMATEX* f = record->Format();
   const uint32_t formatSize =
       f->wFormatTag == WAVE_FORMAT_PCM ? 16 : uint32_t(sizeof(WAVEFORMATEX)) + f->cbSize;
   TMMCKInfo fmt{FOURCC_FMT, formatSize, 0, 0, 0};
   TMMCKInfo data{FOURCC_DATA, 0, 0, 0, 0};
-  const bool ok = CreateChunk(*file, riff) && CreateChunk(*file, fmt) &&
-                  file->Write(record->FormatBytes.data(), formatSize) && Ascend(*file, fmt) &&
-                  CreateChunk(*file, data);
+  const bool ok = CreateChunk(*file, riff) && CreateChunk(*file, junk) &&
+                  file->Write(zeros, kDs64Bytes) && Ascend(*file, junk) &&
+                  CreateChunk(*file, fmt) && file->Write(record->FormatBytes.data(), formatSize) &&
+                  Ascend(*file, fmt) && CreateChunk(*file, data);
   if (!ok) {
+    if (errorNumber) *errorNumber = errno;
     file->Close();
     ::unlink(name.c_str());
     return WIOERR_FILEERROR;
@@ -632,6 +932,9 @@ int WaveIOCreate(PWaveIORecord record, const std::string& name) {
   record->RiffChunk = riff;
   record->DataChunk = data;
   record->DataOffset = data.dwDataOffset;
+  record->Form = FOURCC_RIFF;
+  record->Ds64Offset = junk.dwDataOffset;
+  record->Rf64Threshold = WaveIORf64Threshold();
   record->FileName = name;
   record->FileLength = file->Length();
   record->DataBytes = 0;
@@ -666,17 +969,16 @@ int WaveIOSeek(PWaveIORecord record, int64_t sample) {
   if (!record || sample < 0) return WIOERR_FILEERROR;
   const WAVEFORMATEX* f = record->Format();
   if (!f || f->nBlockAlign == 0) return WIOERR_FORMAT;
-  const int64_t range = int64_t(record->LastSample) - record->FirstSample;
+  const int64_t range = record->LastSample - record->FirstSample;
   // The end of the range itself is a valid position: writing continues there.
   sample = std::clamp<int64_t>(sample, 0, std::max<int64_t>(range, 0));
   const int64_t first = record->FirstSample;
   if (!record->IsOpen()) {
-    record->Position = ClampU32(
+    record->Position = NonNegative(
         WaveIOBytesToSamples(record, WaveIOSamplesToBytes(record, first + sample)) - first);
     return WIOERR_NOERROR;
   }
-  int64_t bytes =
-      std::min<int64_t>(WaveIOSamplesToBytes(record, first + sample), record->DataBytes);
+  int64_t bytes = std::min<int64_t>(WaveIOSamplesToBytes(record, first + sample), record->DataBytes);
   bytes -= bytes % f->nBlockAlign;
   TWaveIOFile& file = *record->File;
   if (record->Flags & WIOF_PLAINREAD) {
@@ -689,40 +991,43 @@ int WaveIOSeek(PWaveIORecord record, int64_t sample) {
       return WIOERR_FILEERROR;
   }
   const int64_t left = WaveIOSamplesToBytes(record, record->LastSample) - bytes;
-  record->BytesLeft = ClampU32(std::min<int64_t>(left, int64_t(record->DataBytes) - bytes));
-  record->Position = ClampU32(WaveIOBytesToSamples(record, bytes) - first);
+  record->BytesLeft = NonNegative(std::min<int64_t>(left, record->DataBytes - bytes));
+  record->Position = NonNegative(WaveIOBytesToSamples(record, bytes) - first);
   return WIOERR_NOERROR;
 }
 
 int64_t WaveIORead(PWaveIORecord record, void* buffer, int64_t bytes) {
   if (!record || !record->IsOpen() || record->BytesLeft == 0 || bytes < 0 || !buffer) return -1;
   const int64_t wanted = std::min<int64_t>(bytes, record->BytesLeft);
-  const int64_t got = record->File->Read(buffer, wanted);
+  const int64_t got = record->Form == FOURCC_RIFX
+                          ? ReadSwapped(*record, static_cast<uint8_t*>(buffer), wanted)
+                          : record->File->Read(buffer, wanted);
   if (got < 0) return -1;
   if (got < wanted) record->BytesLeft = 0;
   if (got > 0) {
-    record->BytesLeft = ClampU32(int64_t(record->BytesLeft) - got);
-    record->Position = ClampU32(int64_t(record->LastSample) - record->FirstSample -
-                                WaveIOBytesToSamples(record, record->BytesLeft));
+    record->BytesLeft = NonNegative(record->BytesLeft - got);
+    record->Position = NonNegative(record->LastSample - record->FirstSample -
+                                   WaveIOBytesToSamples(record, record->BytesLeft));
   }
   return got;
 }
 
 int64_t WaveIOWrite(PWaveIORecord record, const void* buffer, int64_t bytes) {
-  if (!record || !record->IsOpen() || bytes <= 0 || !buffer || (record->Flags & WIOF_PLAINREAD))
+  // A big-endian file is read, never written: its samples would have to be turned around.
+  if (!record || !record->IsOpen() || bytes <= 0 || !buffer ||
+      (record->Flags & WIOF_PLAINREAD) || record->Form == FOURCC_RIFX)
     return -1;
   TWaveIOFile& file = *record->File;
   if (!file.Write(buffer, bytes)) return -1;
   record->DataChunk.dwFlags |= MMIO_DIRTY;
   const int64_t p = std::max<int64_t>(file.Position() - record->DataOffset, 0);
-  record->Position = ClampU32(WaveIOBytesToSamples(record, p));
-  record->DataBytes = std::max(record->DataBytes, ClampU32(p));
+  record->Position = WaveIOBytesToSamples(record, p);
+  record->DataBytes = std::max(record->DataBytes, p);
   if (record->Position > record->TotalSamples) {
     record->TotalSamples = record->Position;
     record->LastSample = record->Position;
   }
-  record->BytesLeft =
-      ClampU32(WaveIOSamplesToBytes(record, int64_t(record->LastSample) - record->Position));
+  record->BytesLeft = WaveIOSamplesToBytes(record, record->LastSample - record->Position);
   record->FileLength = std::max(record->FileLength, file.Length());
   return bytes;
 }
@@ -745,14 +1050,9 @@ int WaveIOUpdateSizes(PWaveIORecord record, bool sync) {
   if (!file.Flush() || file.WriteFailedAt() >= 0) return WIOERR_FILEERROR;
   // While the data chunk is the last chunk of the form, the form ends with the data written so
   // far; the close appends the pad byte and the trailing chunks and writes the sizes again.
-  const int64_t end = file.Position();
-  const int64_t dataSize = int64_t(record->DataBytes);
-  const int64_t riffSize = record->DataOffset + dataSize - record->RiffChunk.dwDataOffset;
-  if (riffSize < 0 || uint64_t(riffSize) > WaveIOMaxRiffSize) return WIOERR_FILEERROR;
+  const int64_t riffSize = record->DataOffset + record->DataBytes - record->RiffChunk.dwDataOffset;
   const bool ok =
-      file.Seek(record->DataChunk.dwDataOffset - 4) && WriteU32(file, uint32_t(dataSize)) &&
-      file.Seek(record->RiffChunk.dwDataOffset - 4) && WriteU32(file, uint32_t(riffSize)) &&
-      file.Seek(end) && (sync ? file.Sync() : file.Flush());
+      WriteSizes(*record, riffSize, record->DataBytes) && (sync ? file.Sync() : file.Flush());
   return ok ? WIOERR_NOERROR : WIOERR_FILEERROR;
 }
 
@@ -771,33 +1071,33 @@ int WaveIOClose(PWaveIORecord record) {
       // buffered data that was counted but never written is left out, and the part of a
       // refused write that did reach the disk (a write cut short at a size limit) is kept.
       // A failed write of the sizes in the header leaves the data as it is.
-      int64_t onDisk = file.WriteFailedAt() - int64_t(record->DataOffset);
+      int64_t onDisk = file.WriteFailedAt() - record->DataOffset;
       const int64_t align = std::max<int64_t>(record->Format()->nBlockAlign, 1);
       onDisk -= onDisk % align;
-      if (onDisk >= 0 && onDisk != int64_t(record->DataBytes) &&
-          uint64_t(onDisk) <= WaveIOMaxRiffSize) {
-        record->DataBytes = uint32_t(onDisk);
-        record->TotalSamples = ClampU32(WaveIOBytesToSamples(record, onDisk));
+      if (onDisk >= 0 && onDisk != record->DataBytes) {
+        record->DataBytes = onDisk;
+        record->TotalSamples = WaveIOBytesToSamples(record, onDisk);
       }
       ok = true;
     }
-    if (!file.Created()) {
-      // A continued file: both sizes are written anew.
-      record->DataChunk.cksize = 0;
-      record->DataChunk.dwFlags |= MMIO_DIRTY;
-      record->RiffChunk.cksize = 0;
-      record->RiffChunk.dwFlags |= MMIO_DIRTY;
+    // The data ends where the last whole frame written ends, wherever the last write left the
+    // position; a pad byte follows an odd size.
+    const int64_t dataSize = record->DataBytes;
+    ok = ok && file.Seek(record->DataOffset + dataSize);
+    if (ok && (dataSize & 1)) {
+      const uint8_t pad = 0;
+      ok = file.Write(&pad, 1);
     }
-    // The sizes follow from the end of the data, wherever the last write left the position.
-    ok = ok && file.Seek(record->DataOffset + record->DataBytes) && Ascend(file, record->DataChunk);
     // After lost data, nothing more is appended: only the sizes are patched.
-    if (lost) ok = false;
-    if (ok && !IsPcm(record)) {
+    if (lost) ok = ok && file.Seek(record->DataOffset + dataSize + (dataSize & 1));
+    if (ok && !lost && !IsPcm(record)) {
       TMMCKInfo fact{FOURCC_FACT, 4, 0, 0, 0};
-      ok = CreateChunk(file, fact) && WriteU32(file, record->TotalSamples) && Ascend(file, fact);
+      ok = CreateChunk(file, fact) &&
+           WriteU32(file, uint32_t(std::min<int64_t>(record->TotalSamples, 0xFFFFFFFF))) &&
+           Ascend(file, fact);
     }
     for (const TRiffDispItem& item : record->DispList) {
-      if (!ok) break;
+      if (!ok || lost) break;
       if (item.Type != 1 && item.Type != 8) continue;
       TMMCKInfo disp{FOURCC_DISP, 0, 0, 0, 0};
       ok = CreateChunk(file, disp) && WriteU32(file, item.Type) &&
@@ -805,25 +1105,24 @@ int WaveIOClose(PWaveIORecord record) {
     }
     TMMCKInfo list{FOURCC_LIST, 0, FOURCC_INFO, 0, 0};
     bool listCreated = false;
-    for (size_t i = 0; ok && i < RiffInfoIds.size(); ++i) {
+    for (size_t i = 0; ok && !lost && i < RiffInfoIds.size(); ++i) {
       const std::string& text = record->InfoList.Item(int(i)).Current();
       if (text.empty()) continue;
       if (!listCreated) {
         ok = CreateChunk(file, list);
         listCreated = true;
       }
-      TMMCKInfo item{FourCCFromText(RiffInfoIds[i]), uint32_t(text.size() + 1), 0, 0, 0};
+      TMMCKInfo item{FourCCFromText(RiffInfoIds[i]), int64_t(text.size() + 1), 0, 0, 0};
       ok = ok && CreateChunk(file, item) && file.Write(text.c_str(), int64_t(text.size()) + 1) &&
            Ascend(file, item);
     }
     if (ok && listCreated) ok = Ascend(file, list);
-    if (lost) {
-      ok = file.Seek(record->DataOffset + record->DataBytes + (record->DataBytes & 1));
-    }
-    record->RiffChunk.dwFlags |= MMIO_DIRTY;
-    ok = ok && Ascend(file, record->RiffChunk);
+    // The form ends here; its size and the data's go into the header.
+    const int64_t formEnd = file.Position();
+    ok = ok && WriteSizes(*record, formEnd - record->RiffChunk.dwDataOffset, dataSize);
+    record->DataChunk.dwFlags &= ~MMIO_DIRTY;
     // A continued file may have been longer: nothing stays behind the form.
-    ok = ok && file.Truncate(file.Position());
+    ok = ok && file.Truncate(formEnd);
     record->FileLength = file.Length();
     record->LastSample = record->TotalSamples;
   }
@@ -842,12 +1141,25 @@ int WaveIOFree(PWaveIORecord& record) {
   return result;
 }
 
+uint64_t WaveIOMaxSize(const WaveIORecord* record) {
+  const bool rf64 = record && (record->Ds64Offset > 0 || record->Form == FOURCC_RF64);
+  return rf64 ? uint64_t(INT64_MAX) : WaveIOMaxRiffSize;
+}
+
 bool WaveIOWriteFits(const WaveIORecord* record, int64_t bytes, uint64_t riffSizeLimit) {
   if (!record || !record->IsOpen() || bytes < 0) return false;
   const int64_t dataEnd =
       std::max<int64_t>(record->DataBytes, record->File->Position() - record->DataOffset + bytes);
   const int64_t padded = dataEnd + (dataEnd & 1);
   const int64_t fileEnd = record->DataOffset + padded + TrailerBytes(record);
-  return uint64_t(dataEnd) <= WaveIOMaxRiffSize && fileEnd >= 8 &&
-         uint64_t(fileEnd - 8) <= std::min(riffSizeLimit, WaveIOMaxRiffSize);
+  return fileEnd >= 8 && uint64_t(fileEnd - 8) <= std::min(riffSizeLimit, WaveIOMaxSize(record));
+}
+
+uint64_t WaveIORf64Threshold() {
+  if (const char* text = std::getenv("NEEDLEREC_RF64_THRESHOLD")) {
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end != text && *end == '\0') return std::min<uint64_t>(value, WaveIOMaxRiffSize);
+  }
+  return WaveIOMaxRiffSize;
 }

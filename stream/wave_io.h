@@ -33,6 +33,11 @@ constexpr FOURCC MakeFourCC(const char (&id)[5]) {
          uint32_t(uint8_t(id[3])) << 24;
 }
 constexpr FOURCC FOURCC_RIFF = MakeFourCC("RIFF");
+constexpr FOURCC FOURCC_RIFX = MakeFourCC("RIFX");  // the same form with big-endian numbers
+constexpr FOURCC FOURCC_RF64 = MakeFourCC("RF64");  // sizes beyond 32 bits in a "ds64" chunk
+constexpr FOURCC FOURCC_BW64 = MakeFourCC("BW64");
+constexpr FOURCC FOURCC_DS64 = MakeFourCC("ds64");
+constexpr FOURCC FOURCC_JUNK = MakeFourCC("JUNK");
 constexpr FOURCC FOURCC_LIST = MakeFourCC("LIST");
 constexpr FOURCC FOURCC_WAVE = MakeFourCC("WAVE");
 constexpr FOURCC FOURCC_INFO = MakeFourCC("INFO");
@@ -94,11 +99,12 @@ class TWaveIOFile {
 };
 
 // One chunk's header: id, size and form or list type; the file offset of its data (for
-// "RIFF" and "LIST", the type is part of the data); flags.
+// "RIFF" and "LIST", the type is part of the data); flags. The size is the one in effect: a
+// 32-bit field of all ones in an RF64 file stands for the size its "ds64" chunk gives.
 constexpr uint32_t MMIO_DIRTY = 0x10000000;
 struct TMMCKInfo {
   FOURCC ckid = 0;
-  uint32_t cksize = 0;
+  int64_t cksize = 0;
   FOURCC fccType = 0;
   int64_t dwDataOffset = 0;
   uint32_t dwFlags = 0;
@@ -149,13 +155,23 @@ struct WaveIORecord {
   TMMCKInfo RiffChunk;
   TMMCKInfo DataChunk;
   int64_t FileLength = 0;
-  uint32_t DataBytes = 0;  // bytes of whole frames in the data chunk
+  int64_t DataBytes = 0;   // bytes of whole frames in the data chunk
   int64_t DataOffset = 0;  // file offset of the first sample
-  uint32_t TotalSamples = 0;
-  uint32_t FirstSample = 0;  // range start
-  uint32_t LastSample = 0;   // range end
-  uint32_t BytesLeft = 0;    // to read in the range
-  uint32_t Position = 0;     // current sample, relative to the range start
+  int64_t TotalSamples = 0;
+  int64_t FirstSample = 0;  // range start
+  int64_t LastSample = 0;   // range end
+  int64_t BytesLeft = 0;    // to read in the range
+  int64_t Position = 0;     // current sample, relative to the range start
+  // The form as the file holds it: FOURCC_RIFF, FOURCC_RIFX (numbers and samples big-endian,
+  // the samples turned little-endian as they are read), FOURCC_RF64 or FOURCC_BW64.
+  FOURCC Form = FOURCC_RIFF;
+  // The format tag in the file, before an extensible record was turned into the plain record
+  // of its sub-format.
+  uint16_t FileFormatTag = 0;
+  // A file being written: the offset of the data of the "JUNK" chunk that holds room for a
+  // "ds64" chunk (0: none), and the RIFF size beyond which the header turns into RF64.
+  int64_t Ds64Offset = 0;
+  uint64_t Rf64Threshold = 0xFFFFFFFFull;
   std::string FileName;
   TRiffDispList DispList;
   TRiffInfoList InfoList;
@@ -186,14 +202,18 @@ int64_t WaveIOSamplesToBytes(const WaveIORecord* record, int64_t samples);
 int64_t WaveIOBytesToSamples(const WaveIORecord* record, int64_t bytes);
 
 // Parses `name` into a new record (form type `formType`, normally FOURCC_WAVE), then closes the
-// file. On failure the record is absent.
+// file. On failure the record is absent and `reason`, when given, says why in a few words (the
+// system's text for a file that cannot be opened or read, "not a WAVE file (...)", ...).
 int WaveIOReadHeader(PWaveIORecord& record, const std::string& name, FOURCC formType,
-                     uint32_t flags);
+                     uint32_t flags, std::string* reason = nullptr);
 bool WaveIOIsWaveFile(const std::string& name, uint32_t flags);
 // A new record holding a copy of `format`, with empty INFO and DISP lists.
 int WaveIOFromFormat(PWaveIORecord& record, const WAVEFORMATEX* format);
-// Creates the file and leaves it positioned at the first sample of a new data chunk.
-int WaveIOCreate(PWaveIORecord record, const std::string& name);
+// Creates the file and leaves it positioned at the first sample of a new data chunk. The
+// header holds a "JUNK" chunk with room for a "ds64" chunk, so that a file that grows past the
+// 32-bit sizes turns into RF64 in place. `errorNumber`, when given, receives the system's error
+// of a failed create.
+int WaveIOCreate(PWaveIORecord record, const std::string& name, int* errorNumber = nullptr);
 // Reopens the record's file when it is closed, then seeks to the current position.
 int WaveIOOpen(PWaveIORecord record);
 // Positions at `sample` (relative to the range start), clamped to the range.
@@ -205,16 +225,25 @@ int WaveIOSetBuffer(PWaveIORecord record, int32_t size);
 // Writes the RIFF and data sizes of a file being created for the data written so far, leaving
 // the position where it was, so that a file whose writer dies before the close still reads up
 // to that point; with `sync`, also puts the file on the disk (against a power cut). Nothing to
-// do for a file that is read or continued.
+// do for a file that is read or continued. A file whose RIFF size passes the record's
+// Rf64Threshold becomes an RF64 file, its sizes in the "ds64" chunk.
 int WaveIOUpdateSizes(PWaveIORecord record, bool sync);
 // Finishes a written file (sizes, fact, DISP and INFO chunks) and closes it.
 int WaveIOClose(PWaveIORecord record);
 int WaveIOFree(PWaveIORecord& record);
 
-// The largest RIFF size: the field is 32 bits wide.
+// The largest RIFF size of a plain WAVE file: the field is 32 bits wide.
 constexpr uint64_t WaveIOMaxRiffSize = 0xFFFFFFFFull;
+// The largest RIFF size of a file being written: with room for a "ds64" chunk, the 64-bit
+// sizes of RF64; without, the 32-bit field.
+uint64_t WaveIOMaxSize(const WaveIORecord* record);
 // Whether `bytes` more written at the current position of a file being written leave a data
-// chunk that still closes with a RIFF size of at most `riffSizeLimit`: the pad byte and every
-// chunk that the close appends are counted. False for a record whose file is not open.
+// chunk that still closes with a RIFF size of at most `riffSizeLimit` (and of what the file's
+// header can hold): the pad byte and every chunk that the close appends are counted. False for
+// a record whose file is not open.
 bool WaveIOWriteFits(const WaveIORecord* record, int64_t bytes,
-                     uint64_t riffSizeLimit = WaveIOMaxRiffSize);
+                     uint64_t riffSizeLimit = UINT64_MAX);
+// The RIFF size at which files created from now on turn into RF64 (the size of the RIFF field,
+// 4 GiB - 1, unless the environment variable NEEDLEREC_RF64_THRESHOLD gives another number of
+// bytes: a test hook, so that the change can be seen without writing 4 GiB).
+uint64_t WaveIORf64Threshold();

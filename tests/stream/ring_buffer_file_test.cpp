@@ -61,14 +61,15 @@ TEST_P(RingWithFile, RecordingHoldsExactlyThePushedBytesInOrder) {
   producer.join();
   ring.Stop();
   const std::string written = ReadFile(dir_.File("rec.wav"));
-  ASSERT_GE(written.size(), 44 + pushed.size()) << "Stop returned before the file had it all";
-  EXPECT_TRUE(std::equal(pushed.begin(), pushed.end(), written.begin() + 44));
+  ASSERT_GE(written.size(), kWrittenHeader + pushed.size())
+      << "Stop returned before the file had it all";
+  EXPECT_TRUE(std::equal(pushed.begin(), pushed.end(), written.begin() + kWrittenHeader));
   file.Stop();
   ring.Close();
   file.Close();
   const std::string finished = ReadFile(dir_.File("rec.wav"));
-  EXPECT_EQ(finished.size(), 44 + pushed.size());
-  EXPECT_EQ(ReadLe32(finished, 40), pushed.size());
+  EXPECT_EQ(finished.size(), kWrittenHeader + pushed.size());
+  EXPECT_EQ(ReadLe32(finished, kWrittenHeader - 4), pushed.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Paces, RingWithFile, ::testing::Values(true, false), [](const auto& info) {

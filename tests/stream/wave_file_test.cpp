@@ -67,7 +67,7 @@ struct Recording : ::testing::Test {
     file.Close();
   }
   static std::string Expected(const std::string& samples) {
-    return Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + Chunk("data", samples));
+    return Written(FmtBody(1, 2, 44100, 16), samples);
   }
 };
 
@@ -163,8 +163,8 @@ TEST_F(Recording, AShortDiskEndsTheRecordingWithAValidFile) {
 }
 
 TEST_F(Recording, TheSizeLimitEndsTheRecordingBeforeTheSizesWouldOverflow) {
-  // Room for exactly three blocks of data behind the 36 bytes of header.
-  file.SetSizeLimit(36 + 3 * 8192);
+  // Room for exactly three blocks of data behind the header (its RIFF size counts all but 8).
+  file.SetSizeLimit(kWrittenHeader - 8 + 3 * 8192);
   const std::string samples = Samples16(2048 * 5, 2);
   Begin("big.wav");
   for (int i = 0; i < 5; ++i) Push(samples.substr(size_t(i) * 8192, 8192));
@@ -173,7 +173,7 @@ TEST_F(Recording, TheSizeLimitEndsTheRecordingBeforeTheSizesWouldOverflow) {
   EXPECT_EQ(file.GetEndReason(), feSizeLimit);
   const std::string written = ReadFile(dir.File("big.wav"));
   EXPECT_EQ(written, Expected(samples.substr(0, 3 * 8192)));
-  EXPECT_EQ(ReadLe32(written, 4), 36u + 3 * 8192);
+  EXPECT_EQ(ReadLe32(written, 4), kWrittenHeader - 8 + 3 * 8192);
 }
 
 TEST_F(Recording, TheSizesOnDiskFollowTheDataWithinAQuarterSecond) {

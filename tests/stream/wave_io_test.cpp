@@ -88,13 +88,13 @@ TEST_F(WaveIO, TolerantParse) {
   const std::vector<ParseCase> cases = {
       {"unfinished: RIFF and data sizes 0", Riff(fmt + Chunk("data", odd, 0u), 0u), 0, 400},
       {"unfinished: sizes far too large", Riff(fmt + Chunk("data", odd, ~0u), ~0u), 0, 400},
-      {"data size too small, RIFF right", Riff(fmt + Chunk("data", frames, 40u)), 0, 400},
+      {"a data size inside the file is honoured", Riff(fmt + Chunk("data", frames, 40u)), 0, 40},
       {"data ends at the next chunk", Riff(fmt + Chunk("data", frames) + list), 0, 400},
       {"wrong PCM block align and rate",
        Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16, 3, 7)) + Chunk("data", frames)), 0, 396},
       {"fmt without data", Riff(fmt + list), 0, 0},
       {"no fmt", Riff(Chunk("data", frames)), WIOERR_FORMAT, 0},
-      {"not RIFF", "RIFX" + Riff(fmt).substr(4), WIOERR_FILEERROR, 0},
+      {"not RIFF", "RIFY" + Riff(fmt).substr(4), WIOERR_FILEERROR, 0},
       {"not WAVE", Riff(fmt + Chunk("data", frames), {}, "AVI "), WIOERR_FILEERROR, 0},
       {"empty file", "", WIOERR_FILEERROR, 0},
       {"header cut short", Riff(fmt).substr(0, 10), WIOERR_FILEERROR, 0},
@@ -175,24 +175,39 @@ TEST_F(WaveIO, NonPcmExtraBytesAreLimitedToWhatTheChunkHolds) {
   EXPECT_EQ(record->DataBytes, 512u);
 }
 
-TEST_F(WaveIO, ExtensiblePcmOf8Or16BitsReadsAsPlainPcmOthersKeepTheirRecord) {
+TEST_F(WaveIO, AnExtensibleRecordOfAStandardSubFormatReadsAsItsPlainRecord) {
   const std::string guidTail("\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 12);
+  const std::string otherTail("\x12\x34\x56\x78\x9A\xBC\xDE\xF0\x11\x22\x33\x44", 12);
   struct Case {
     uint16_t bits, validBits;
     uint32_t subFormat;
-    bool plain;
-  } cases[] = {{16, 16, 1, true}, {8, 8, 1, true}, {24, 24, 1, false}, {32, 32, 3, false}};
+    bool standard;
+    uint16_t tag, validBitsRead;
+  } cases[] = {
+      {16, 16, 1, true, WAVE_FORMAT_PCM, 0},
+      {8, 0, 1, true, WAVE_FORMAT_PCM, 0},  // valid bits 0: all of them
+      {24, 24, 1, true, WAVE_FORMAT_PCM, 0},
+      {24, 20, 1, true, WAVE_FORMAT_PCM, 20},
+      {32, 24, 1, true, WAVE_FORMAT_PCM, 24},
+      {32, 32, 3, true, WAVE_FORMAT_IEEE_FLOAT, 0},
+      {16, 16, 1, false, WAVE_FORMAT_EXTENSIBLE, 0},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.bits) + " bits, subformat " + std::to_string(c.subFormat));
+    SCOPED_TRACE(std::to_string(c.bits) + "/" + std::to_string(c.validBits) + " bits, subformat " +
+                 std::to_string(c.subFormat) + (c.standard ? "" : " of another family"));
     const std::string fmt = FmtBody(WAVE_FORMAT_EXTENSIBLE, 2, 48000, c.bits) + Le16(22) +
-                            Le16(c.validBits) + Le32(3) + Le32(c.subFormat) + guidTail;
+                            Le16(c.validBits) + Le32(3) + Le32(c.subFormat) +
+                            (c.standard ? guidTail : otherTail);
     const std::string samples(size_t(c.bits / 8) * 2 * 100, 's');
     ASSERT_EQ(Parse(Riff(Chunk("fmt ", fmt) + Chunk("fact", Le32(100)) + Chunk("data", samples))),
               WIOERR_NOERROR);
     const WAVEFORMATEX* f = record->Format();
-    EXPECT_EQ(f->wFormatTag, c.plain ? WAVE_FORMAT_PCM : WAVE_FORMAT_EXTENSIBLE);
-    EXPECT_EQ(f->cbSize, c.plain ? 0 : 22);
-    EXPECT_EQ(record->FormatBytes.size(), c.plain ? 18u : 40u);
+    const bool plain = c.tag != WAVE_FORMAT_EXTENSIBLE;
+    EXPECT_EQ(f->wFormatTag, c.tag);
+    EXPECT_EQ(record->FileFormatTag, WAVE_FORMAT_EXTENSIBLE);
+    EXPECT_EQ(f->cbSize, plain ? 0 : 22);
+    EXPECT_EQ(record->FormatBytes.size(), plain ? 18u : 40u);
+    EXPECT_EQ(record->ValidBits, c.validBitsRead);
     EXPECT_EQ(f->nChannels, 2);
     EXPECT_EQ(f->nSamplesPerSec, 48000u);
     EXPECT_EQ(f->wBitsPerSample, c.bits);
@@ -274,16 +289,15 @@ TEST_F(WaveIOWriting, AWrittenFileHasExactSizesAndAPadByte) {
   f.wBitsPerSample = 8;
   f.cbSize = 77;  // ignored for PCM
   Create("odd.wav", f);
-  EXPECT_EQ(record->DataOffset, 44);
+  EXPECT_EQ(record->DataOffset, int64_t(kWrittenHeader));
   ASSERT_EQ(WaveIOWrite(record, "abcde", 5), 5);
   ASSERT_EQ(WaveIOWrite(record, "fg", 2), 2);
   EXPECT_EQ(record->TotalSamples, 7u);
   EXPECT_EQ(record->DataBytes, 7u);
   ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
-  const std::string expected =
-      Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 8)) + Chunk("data", "abcdefg"));
+  const std::string expected = Written(FmtBody(1, 1, 8000, 8), "abcdefg");
   EXPECT_EQ(ReadFile(dir.File("odd.wav")), expected);
-  EXPECT_EQ(ReadLe32(expected, 4), 44u);  // 36 + 7 data bytes + the pad byte
+  EXPECT_EQ(ReadLe32(expected, 4), 80u);  // 72 + 7 data bytes + the pad byte
   EXPECT_EQ(record->FileLength, int64_t(expected.size()));
   // The pad byte is not read back as a sample, whether the data is last or not.
   ASSERT_EQ(Parse(expected), WIOERR_NOERROR);
@@ -307,7 +321,8 @@ TEST_F(WaveIOWriting, NonPcmGetsAFactChunkAndInfoAndDisplayItemsAreWritten) {
   const uint32_t samples = record->TotalSamples;
   ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
   const std::string expected =
-      Riff(Chunk("fmt ", formatBytes) + Chunk("data", block) + Chunk("fact", Le32(samples)) +
+      Riff(Ds64Room() + Chunk("fmt ", formatBytes) + Chunk("data", block) +
+           Chunk("fact", Le32(samples)) +
            Chunk("DISP", Le32(1) + std::string("hi\0", 3)) +
            Chunk("LIST", "INFO" + Chunk("INAM", std::string("name\0", 5))));
   EXPECT_EQ(ReadFile(dir.File("adpcm.wav")), expected);
@@ -349,7 +364,7 @@ TEST_F(WaveIOWriting, ARefusedWriteLeavesSizesOfWhatReachedTheDisk) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{44 + 70001, 44 + 70001};
+      rlimit limit{kWrittenHeader + 70001, kWrittenHeader + 70001};
       setrlimit(RLIMIT_FSIZE, &limit);
       PWaveIORecord r = nullptr;
       if (WaveIOFromFormat(r, &f) != WIOERR_NOERROR || WaveIOCreate(r, name) != WIOERR_NOERROR)
@@ -363,12 +378,12 @@ TEST_F(WaveIOWriting, ARefusedWriteLeavesSizesOfWhatReachedTheDisk) {
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const std::string bytes = ReadFile(name);
-    ASSERT_GE(bytes.size(), 44u);
-    const uint32_t dataBytes = ReadLe32(bytes, 40);
+    ASSERT_GE(bytes.size(), kWrittenHeader);
+    const uint32_t dataBytes = ReadLe32(bytes, kWrittenHeader - 4);
     EXPECT_EQ(ReadLe32(bytes, 4) + 8, bytes.size()) << "RIFF size";
-    EXPECT_EQ(44 + dataBytes, bytes.size()) << "data size";
+    EXPECT_EQ(kWrittenHeader + dataBytes, bytes.size()) << "data size";
     EXPECT_EQ(dataBytes, 70000u) << "the whole frames below the limit";
-    const std::string kept = bytes.substr(44);
+    const std::string kept = bytes.substr(kWrittenHeader);
     const auto differ = std::mismatch(kept.begin(), kept.end(), data.begin());
     EXPECT_EQ(differ.first, kept.end()) << "the data differs from byte " << differ.first - kept.begin();
   }
@@ -383,17 +398,19 @@ TEST_F(WaveIOWriting, WriteFitsCountsThePadByteAndTheAppendedChunks) {
   f.nBlockAlign = 1;
   f.wBitsPerSample = 8;
   Create("limit.wav", f);
-  // RIFF size = 36 + data + pad.
-  EXPECT_TRUE(WaveIOWriteFits(record, 64, 100));
-  EXPECT_FALSE(WaveIOWriteFits(record, 65, 100));  // 36 + 65 + 1 pad
-  EXPECT_TRUE(WaveIOWriteFits(record, 0xFFFFFFFFll - 37, WaveIOMaxRiffSize));
-  EXPECT_FALSE(WaveIOWriteFits(record, 0xFFFFFFFFll - 35, WaveIOMaxRiffSize));
+  // RIFF size = 72 + data + pad.
+  EXPECT_TRUE(WaveIOWriteFits(record, 64, 136));
+  EXPECT_FALSE(WaveIOWriteFits(record, 65, 136));  // 72 + 65 + 1 pad
+  EXPECT_TRUE(WaveIOWriteFits(record, 0xFFFFFFFFll - 73, WaveIOMaxRiffSize));
+  EXPECT_FALSE(WaveIOWriteFits(record, 0xFFFFFFFFll - 71, WaveIOMaxRiffSize));
+  // Without a limit of its own, a new file goes on past 4 GiB: its header turns into RF64.
+  EXPECT_TRUE(WaveIOWriteFits(record, int64_t(1) << 40));
   record->InfoList.Set("INAM", "abc");  // LIST(12) + INAM(8 + 4)
-  EXPECT_FALSE(WaveIOWriteFits(record, 64, 100));
-  EXPECT_TRUE(WaveIOWriteFits(record, 40, 100));
+  EXPECT_FALSE(WaveIOWriteFits(record, 64, 136));
+  EXPECT_TRUE(WaveIOWriteFits(record, 40, 136));
   ASSERT_EQ(WaveIOWrite(record, "0123456789", 10), 10);
-  EXPECT_TRUE(WaveIOWriteFits(record, 30, 100));
-  EXPECT_FALSE(WaveIOWriteFits(record, 31, 100));
+  EXPECT_TRUE(WaveIOWriteFits(record, 30, 136));
+  EXPECT_FALSE(WaveIOWriteFits(record, 31, 136));
 }
 
 TEST_F(WaveIOWriting, CreateFailsCleanlyInAMissingFolder) {

@@ -32,12 +32,19 @@ struct Wave : ::testing::Test {
   }
 };
 
-void ExpectWaveError(const std::function<void()>& call, const std::string& message) {
+// The error's fixed message, and with a `reason`, the file and the reason on a line of their
+// own after it.
+void ExpectWaveError(const std::function<void()>& call, const std::string& message,
+                     const std::string& file = "", const std::string& reason = "") {
   try {
     call();
     ADD_FAILURE() << "no error, expected " << message;
   } catch (const EMMWaveError& e) {
-    EXPECT_EQ(std::string(e.what()), message);
+    EXPECT_EQ(e.Message(), message);
+    EXPECT_EQ(e.FileName(), file);
+    EXPECT_EQ(e.Reason(), reason);
+    EXPECT_EQ(std::string(e.what()),
+              reason.empty() ? message : message + "\n\r" + file + ": " + reason);
   }
 }
 
@@ -77,8 +84,10 @@ TEST_F(Wave, FailedNamingKeepsThePreviousFile) {
   const std::string good = Make("good.wav", Pcm16Stereo(Samples16(10, 2)));
   const std::string bad = Make("bad.wav", "RIFF\4\0\0\0AVI ");
   wave.SetFileName(good);
-  ExpectWaveError([&] { wave.SetFileName(bad); }, "Invalid wave file...");
-  ExpectWaveError([&] { wave.SetFileName(dir.File("missing.wav")); }, "Error reading wave file");
+  ExpectWaveError([&] { wave.SetFileName(bad); }, "Invalid wave file...", bad,
+                  "not a WAVE file (no RIFF/RIFX/RF64 header)");
+  ExpectWaveError([&] { wave.SetFileName(dir.File("missing.wav")); }, "Error reading wave file",
+                  dir.File("missing.wav"), "No such file or directory");
   EXPECT_EQ(wave.GetFileName(), good);
   EXPECT_EQ(wave.GetDataSize(), 10);
   EXPECT_EQ(changes, 1);
@@ -89,7 +98,8 @@ TEST_F(Wave, FailedNamingKeepsThePreviousFile) {
   EXPECT_EQ(wave.GetFileName(), dir.File("new.wav"));
   EXPECT_EQ(wave.GetWaveIORecord(), nullptr);
   EXPECT_EQ(changes, 2);
-  ExpectWaveError([&] { wave.SetFileName(bad); }, "Invalid wave file...");
+  ExpectWaveError([&] { wave.SetFileName(bad); }, "Invalid wave file...", bad,
+                  "not a WAVE file (no RIFF/RIFX/RF64 header)");
 }
 
 TEST_F(Wave, RelativeNamesAreExpanded) {
@@ -148,7 +158,8 @@ TEST_F(Wave, OpeningAVanishedFileFails) {
   const std::string path = Make("a.wav", Pcm16Stereo(Samples16(10, 2)));
   wave.SetFileName(path);
   std::filesystem::remove(path);
-  ExpectWaveError([&] { wave.OpenFile(); }, "Unable to open wave file");
+  ExpectWaveError([&] { wave.OpenFile(); }, "Unable to open wave file", path,
+                  "No such file or directory");
   EXPECT_FALSE(wave.FileOpen());
   EXPECT_EQ(wave.GetFileName(), path);
 }
@@ -167,7 +178,7 @@ TEST_F(Wave, CreateWriteAndCloseMakeAFileThatParsesBack) {
   EXPECT_EQ(wave.WriteData(samples.data() + 1000, 920), 920);
   EXPECT_EQ(wave.GetDataSize(), 480);
   wave.CloseFile();
-  EXPECT_EQ(ReadFile(path), Riff(Chunk("fmt ", FmtBody(1, 2, 48000, 16)) + Chunk("data", samples)));
+  EXPECT_EQ(ReadFile(path), Written(FmtBody(1, 2, 48000, 16), samples));
 
   TMMWave other;
   other.SetFileName(path);
@@ -181,7 +192,8 @@ TEST_F(Wave, FailedCreateKeepsThePreviousFile) {
   WAVEFORMATEX f{};
   BuildPCMFormat(&f, 16, 2, 48000);
   ExpectWaveError([&] { wave.CreateFile(dir.File("no/folder.wav"), &f); },
-                  "Unable to create wave file");
+                  "Unable to create wave file", dir.File("no/folder.wav"),
+                  "No such file or directory");
   EXPECT_EQ(wave.GetFileName(), path);
   EXPECT_EQ(wave.GetDataSize(), 10);
   wave.CreateFile("", &f);  // nothing to do

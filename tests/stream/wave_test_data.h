@@ -59,6 +59,18 @@ inline std::string Pcm16Stereo(const std::string& samples) {
   return Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16)) + Chunk("data", samples));
 }
 
+// The room a written file keeps after its form type for the sizes of RF64.
+inline std::string Ds64Room() {
+  return Chunk("JUNK", std::string(28, '\0'));
+}
+// The bytes before the samples of a written 16-bit PCM file: form, room, fmt, data header.
+constexpr size_t kWrittenHeader = 80;
+
+// A file as the writer makes it: the room for RF64's sizes, the format, the data.
+inline std::string Written(const std::string& fmtBody, const std::string& samples) {
+  return Riff(Ds64Room() + Chunk("fmt ", fmtBody) + Chunk("data", samples));
+}
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(bytes.data(), std::streamsize(bytes.size()));
