@@ -111,7 +111,7 @@ bool ExpandCodes(const WAVEFORMATEX& format, int16_t (&values)[256]) {
 class TSampleDecoder {
  public:
   // `validBits` are the bits of an integer sample that carry the signal, from the top of its
-  // container. Throws nothing; Open() says whether the encoding can be decoded.
+  // container. Open() says whether the encoding can be decoded.
   TSampleDecoder(const WAVEFORMATEX& format, TSampleEncoding encoding, int validBits)
       : FEncoding(encoding), FChannels(format.nChannels) {
     int container = 0;
@@ -148,7 +148,7 @@ class TSampleDecoder {
     const int valid = validBits > 0 && validBits < container ? validBits : container;
     FScale = std::ldexp(1.0, 1 - container);
     FHigh = ((int64_t(1) << (valid - 1)) - 1) << (container - valid);
-    FLow = -(int64_t(1) << (valid - 1)) << (container - valid);
+    FLow = -((int64_t(1) << (valid - 1)) << (container - valid));
     FOpen = true;
   }
 
@@ -296,8 +296,8 @@ class TChannelMeter {
   std::vector<int16_t> FPiece;  // the frames gathered for the next update of the needle
   size_t FFill = 0;
   double FPeak = 0.0;
-  // Sums of squares of samples of at most 2^32 frames: the rounding of the double sum stays
-  // far below a thousandth of a dB.
+  // The sum of squares in double: its relative rounding grows at most with the count times
+  // 2^-53, which leaves the RMS of even 2^32 samples within 10^-5 dB.
   double FSumSquares = 0.0;
   uint64_t FCount = 0;
   double FMaxAngle = 0.0;
