@@ -1,6 +1,7 @@
-// needlerec-cli levels: files that sox makes (and a few made byte by byte) measured against
-// sox's own statistics, the EBU loudness test signals, the needle's law and the full-scale
-// rules of each encoding, the JSON and text output, and the exits on bad files and words.
+// needlerec-cli levels: files that sox makes measured against sox's own statistics, files
+// written here measured against numpy's figures from the same bytes, the EBU loudness test
+// signals, the needle's law and the full-scale rules of each encoding, the JSON and text
+// output, and the exits on bad files and words.
 #include "cli/levels.h"
 
 #include <gtest/gtest.h>
@@ -346,32 +347,32 @@ TEST_F(LevelsTest, FiguresAtTheFilesOwnResolutionAgreeWithNumpy) {
 }
 
 TEST_F(LevelsTest, LoudnessTakesTheFullResolution) {
-  // The same tone in 16 and 24 bits reads the same loudness. Far below 16 bits' reach, the
-  // 24-bit tone still has its true peak where the 16-bit file is silence. Its integrated
-  // loudness stays empty: BS.1770's absolute gate drops every block below -70 LUFS.
-  struct Case {
-    const char* format;
-    double dbfs;
-    std::optional<double> lufs, truePeak;
-  };
-  for (const Case& c :
-       {Case{"-c 2 -b 16", -23.0, -23.0, -23.0}, Case{"-c 2 -b 24", -23.0, -23.0, -23.0},
-        Case{"-c 2 -b 24", -120.0, std::nullopt, -120.0},
-        Case{"-c 2 -b 16", -120.0, std::nullopt, std::nullopt}}) {
-    SCOPED_TRACE(std::string(c.format) + " at " + std::to_string(c.dbfs));
+  // A stereo 1 kHz sine reads its peak level in LUFS, in 24 bits as in 16 (the same tone,
+  // rounded to either).
+  const auto tone = [this](const char* bits, double dbfs) {
     const std::string path =
-        Sox("tone.wav", 48000, c.format, "synth 5 sine 1000 vol " + std::to_string(c.dbfs) + "dB");
-    const TLoudness loudness = MeasureFileLevels(path, -16.0).Loudness;
-    ASSERT_EQ(loudness.IntegratedLUFS.has_value(), c.lufs.has_value());
-    ASSERT_EQ(loudness.TruePeakDBTP.has_value(), c.truePeak.has_value());
-    if (c.lufs) {
-      EXPECT_NEAR(*loudness.IntegratedLUFS, *c.lufs, 0.05);
-    }
-    if (c.truePeak) {
-      // A tone of eight 24-bit steps keeps a quarter of a dB of rounding in its peak.
-      EXPECT_NEAR(*loudness.TruePeakDBTP, *c.truePeak, 0.3);
-    }
+        Sox(std::string("tone") + bits + ".wav", 48000, std::string("-c 2 -b ") + bits,
+            "synth 5 sine 1000 vol " + std::to_string(dbfs) + "dB");
+    return MeasureFileLevels(path, -16.0).Loudness;
+  };
+  for (double dbfs : {-23.0, -60.0}) {
+    SCOPED_TRACE(std::to_string(dbfs) + " dBFS");
+    const TLoudness wide = tone("24", dbfs), narrow = tone("16", dbfs);
+    ASSERT_TRUE(wide.IntegratedLUFS && narrow.IntegratedLUFS && wide.TruePeakDBTP);
+    EXPECT_NEAR(*wide.IntegratedLUFS, dbfs, 0.05);
+    // At -60 dBFS the 16-bit tone is 33 steps high; its rounding moves it by 0.04 LU.
+    EXPECT_NEAR(*wide.IntegratedLUFS, *narrow.IntegratedLUFS, 0.05);
+    EXPECT_NEAR(*wide.TruePeakDBTP, dbfs, 0.05);
   }
+  // Far below 16 bits' reach the 24-bit tone keeps its true peak (eight 24-bit steps: a
+  // quarter of a dB of rounding), where the 16-bit file is silence. The integrated loudness of
+  // both stays empty: the absolute gate of BS.1770 drops every block below -70 LUFS.
+  const TLoudness wide = tone("24", -120.0), narrow = tone("16", -120.0);
+  ASSERT_TRUE(wide.TruePeakDBTP);
+  EXPECT_NEAR(*wide.TruePeakDBTP, -120.0, 0.3);
+  EXPECT_FALSE(wide.IntegratedLUFS);
+  EXPECT_FALSE(narrow.TruePeakDBTP);
+  EXPECT_FALSE(narrow.IntegratedLUFS);
 }
 
 TEST_F(LevelsTest, LoudnessOfTheEbuStereoSines) {
