@@ -8,7 +8,9 @@
 #include <cstring>
 #include <exception>
 #include <iomanip>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/info.h"
@@ -20,11 +22,9 @@
 
 namespace {
 
-// The magnitude of the most negative 16-bit sample: 0 dBFS for the peak and the RMS.
-constexpr double kFullScale16 = 32768.0;
-// Bytes of the file read and converted at a time (at least kProbeFrames frames).
+// Bytes of the file read and measured at a time (at least kProbeFrames frames).
 constexpr uint32_t kBlockBytes = 1 << 18;
-// Frames of the probe that finds the converted full scale of one-byte encodings: every code.
+// Frames of the probe that finds the 16-bit values of a companded encoding: every code.
 constexpr uint32_t kProbeFrames = 256;
 
 void Usage(std::ostream& stream) {
@@ -69,78 +69,183 @@ std::string TextNumber(const std::optional<double>& value, int decimals) {
   return value ? Fixed(*value, decimals) : "-";
 }
 
-// A conversion of one wave format into 16-bit PCM of the same rate and channels, through the
-// audio compression manager as the connector converts for the instruments. It owns its source
-// and destination buffers; the caller fills the source and converts a prefix of it.
-class TPcmConversion {
- public:
-  TPcmConversion(const WAVEFORMATEX* source, uint32_t sourceBytes) : FSource(sourceBytes) {
-    FTarget.wFormatTag = WAVE_FORMAT_PCM;
-    if (acmFormatSuggest(nullptr, source, &FTarget, sizeof FTarget,
-                         ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR ||
-        acmStreamOpen(&FStream, nullptr, source, &FTarget, nullptr, 0, 0, 0) != MMSYSERR_NOERROR) {
-      FStream = nullptr;
-      return;
-    }
-    uint32_t targetBytes = 0;
-    if (acmStreamSize(FStream, sourceBytes, &targetBytes, ACM_STREAMSIZEF_SOURCE) !=
-            MMSYSERR_NOERROR ||
-        targetBytes == 0) {
-      Close();
-      return;
-    }
-    FTargetSamples.resize((targetBytes + 1) / 2);
-    FHeader.cbStruct = sizeof FHeader;
-    FHeader.pbSrc = FSource.data();
-    FHeader.cbSrcLength = sourceBytes;
-    FHeader.pbDst = reinterpret_cast<uint8_t*>(FTargetSamples.data());
-    FHeader.cbDstLength = targetBytes;
-    if (acmStreamPrepareHeader(FStream, &FHeader, 0) != MMSYSERR_NOERROR) {
-      Close();
-      return;
-    }
-    FPrepared = true;
+// The 16-bit values of the 256 codes of a companded encoding (A-law, mu-law), by the audio
+// compression manager's G.711 expansion as the connector converts them for the instruments.
+// `format` is the file's; every channel of a probe frame holds the same code. False when the
+// conversion cannot be made.
+bool ExpandCodes(const WAVEFORMATEX& format, int16_t (&values)[256]) {
+  WAVEFORMATEX target{};
+  target.wFormatTag = WAVE_FORMAT_PCM;
+  HACMSTREAM stream = nullptr;
+  if (acmFormatSuggest(nullptr, &format, &target, sizeof target, ACM_FORMATSUGGESTF_WFORMATTAG) !=
+          MMSYSERR_NOERROR ||
+      acmStreamOpen(&stream, nullptr, &format, &target, nullptr, 0, 0, 0) != MMSYSERR_NOERROR)
+    return false;
+  const uint32_t align = format.nBlockAlign;
+  const size_t channels = format.nChannels;
+  std::vector<uint8_t> source(size_t(kProbeFrames) * align);
+  for (uint32_t code = 0; code < kProbeFrames; ++code)
+    std::memset(source.data() + code * align, int(code), align);
+  std::vector<int16_t> target16(size_t(kProbeFrames) * channels);
+  ACMSTREAMHEADER header{};
+  header.cbStruct = sizeof header;
+  header.pbSrc = source.data();
+  header.cbSrcLength = uint32_t(source.size());
+  header.pbDst = reinterpret_cast<uint8_t*>(target16.data());
+  header.cbDstLength = uint32_t(target16.size() * 2);
+  bool converted = false;
+  if (acmStreamPrepareHeader(stream, &header, 0) == MMSYSERR_NOERROR) {
+    converted =
+        acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_BLOCKALIGN) == MMSYSERR_NOERROR &&
+        header.cbDstLengthUsed == header.cbDstLength;
+    acmStreamUnprepareHeader(stream, &header, 0);
   }
-  ~TPcmConversion() { Close(); }
-  TPcmConversion(const TPcmConversion&) = delete;
-  TPcmConversion& operator=(const TPcmConversion&) = delete;
+  acmStreamClose(stream, 0);
+  if (!converted) return false;
+  for (uint32_t code = 0; code < kProbeFrames; ++code) values[code] = target16[code * channels];
+  return true;
+}
 
-  bool IsOpen() const { return FPrepared; }
-  uint8_t* Source() { return FSource.data(); }
-  // Converts the first `bytes` bytes of the source (whole frames); the 16-bit samples made, or
-  // null when the conversion failed. `samples` receives their count.
-  const int16_t* Convert(uint32_t bytes, size_t& samples) {
-    samples = 0;
-    FHeader.cbSrcLength = std::min<uint32_t>(bytes, uint32_t(FSource.size()));
-    FHeader.cbDstLength = uint32_t(FTargetSamples.size() * 2);
-    if (acmStreamConvert(FStream, &FHeader, ACM_STREAMCONVERTF_BLOCKALIGN) != MMSYSERR_NOERROR)
-      return nullptr;
-    samples = FHeader.cbDstLengthUsed / 2;
-    return FTargetSamples.data();
+// Turns the file's little-endian samples into doubles at full scale +-1.0, exactly for every
+// integer encoding, and counts the clipped ones per channel: integer samples at either end of
+// the range of their valid bits, float samples at or beyond +-1.0.
+class TSampleDecoder {
+ public:
+  // `validBits` are the bits of an integer sample that carry the signal, from the top of its
+  // container. Open() says whether the encoding can be decoded.
+  TSampleDecoder(const WAVEFORMATEX& format, TSampleEncoding encoding, int validBits)
+      : FEncoding(encoding), FChannels(format.nChannels) {
+    int container = 0;
+    switch (encoding) {
+      case seUnsigned8:
+        container = 8;
+        break;
+      case seSigned16:
+        container = 16;
+        break;
+      case seSigned24:
+        container = 24;
+        break;
+      case seSigned32:
+        container = 32;
+        break;
+      case seALaw:
+      case seMuLaw: {
+        // The largest and smallest expansions are the clipped ones, as the companded codes
+        // never reach 16-bit full scale.
+        FOpen = ExpandCodes(format, FCodes);
+        FScale = 1.0 / 32768.0;
+        FHigh = *std::max_element(std::begin(FCodes), std::end(FCodes));
+        FLow = *std::min_element(std::begin(FCodes), std::end(FCodes));
+        return;
+      }
+      case seFloat32:
+      case seFloat64:
+        FOpen = true;
+        return;
+      case seNone:
+        return;
+    }
+    const int valid = validBits > 0 && validBits < container ? validBits : container;
+    FScale = std::ldexp(1.0, 1 - container);
+    FHigh = ((int64_t(1) << (valid - 1)) - 1) << (container - valid);
+    FLow = -((int64_t(1) << (valid - 1)) << (container - valid));
+    FOpen = true;
+  }
+
+  bool Open() const { return FOpen; }
+  bool Floating() const { return FEncoding == seFloat32 || FEncoding == seFloat64; }
+
+  // Decodes `samples` interleaved samples (whole frames) at `in` into `out`.
+  void Decode(const uint8_t* in, size_t samples, double* out, std::vector<int64_t>& clipped) const {
+    switch (FEncoding) {
+      case seUnsigned8:
+        Integers(samples, out, clipped, [in](size_t i) { return int32_t(in[i]) - 128; });
+        break;
+      case seSigned16:
+        Integers(samples, out, clipped, [in](size_t i) {
+          const uint8_t* p = in + i * 2;
+          return int32_t(int16_t(uint16_t(p[0] | p[1] << 8)));
+        });
+        break;
+      case seSigned24:
+        Integers(samples, out, clipped, [in](size_t i) {
+          const uint8_t* p = in + i * 3;
+          // The three bytes at the top of a 32-bit word, shifted down to extend the sign.
+          return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8;
+        });
+        break;
+      case seSigned32:
+        Integers(samples, out, clipped, [in](size_t i) {
+          const uint8_t* p = in + i * 4;
+          return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                         uint32_t(p[3]) << 24);
+        });
+        break;
+      case seALaw:
+      case seMuLaw:
+        Integers(samples, out, clipped, [this, in](size_t i) { return int32_t(FCodes[in[i]]); });
+        break;
+      case seFloat32:
+        Floats(samples, out, clipped, [in](size_t i) {
+          float x;
+          std::memcpy(&x, in + i * 4, sizeof x);
+          return double(x);
+        });
+        break;
+      case seFloat64:
+        Floats(samples, out, clipped, [in](size_t i) {
+          double x;
+          std::memcpy(&x, in + i * 8, sizeof x);
+          return x;
+        });
+        break;
+      case seNone:
+        break;
+    }
   }
 
  private:
-  void Close() {
-    if (!FStream) return;
-    if (FPrepared) acmStreamUnprepareHeader(FStream, &FHeader, 0);
-    acmStreamClose(FStream, 0);
-    FStream = nullptr;
-    FPrepared = false;
+  template <typename Read>
+  void Integers(size_t samples, double* out, std::vector<int64_t>& clipped, Read read) const {
+    size_t c = 0;
+    for (size_t i = 0; i < samples; ++i) {
+      const int32_t v = read(i);
+      out[i] = double(v) * FScale;
+      if (v >= FHigh || v <= FLow) ++clipped[c];
+      if (++c == FChannels) c = 0;
+    }
   }
 
-  std::vector<uint8_t> FSource;
-  std::vector<int16_t> FTargetSamples;
-  WAVEFORMATEX FTarget{};
-  HACMSTREAM FStream = nullptr;
-  ACMSTREAMHEADER FHeader{};
-  bool FPrepared = false;
+  // A sample that is not a number, or infinite, counts as silence in the figures (as the
+  // converter for the instruments takes NaN); an infinite one counts as clipped.
+  template <typename Read>
+  void Floats(size_t samples, double* out, std::vector<int64_t>& clipped, Read read) const {
+    size_t c = 0;
+    for (size_t i = 0; i < samples; ++i) {
+      const double x = read(i);
+      if (std::fabs(x) >= 1.0) ++clipped[c];
+      out[i] = std::isfinite(x) ? x : 0.0;
+      if (++c == FChannels) c = 0;
+    }
+  }
+
+  TSampleEncoding FEncoding;
+  size_t FChannels;
+  bool FOpen = false;
+  double FScale = 1.0;  // from container units to full scale +-1.0
+  int64_t FHigh = 0;    // container values at or beyond these ends are clipped
+  int64_t FLow = 0;
+  int16_t FCodes[256] = {};  // the expansion of each companded code
 };
 
-// One channel's running sums and its needle: the law the window's meters use, fed the channel
-// alone as mono 16-bit PCM in the window's pieces of 1000 frames.
+// One channel's running figures and its needle: the law the window's meters use, fed the
+// channel alone as mono 16-bit PCM in the window's pieces of 1000 frames.
 class TChannelMeter {
  public:
-  explicit TChannelMeter(double refLevel) {
+  // `floating`: the samples are IEEE float, which the connector converts to 16 bits
+  // differently from integer samples.
+  TChannelMeter(double refLevel, bool floating) : FFloating(floating) {
     FLaw.SetMode(mMono);
     FLaw.SetBitLength(b16Bit);
     FLaw.SetMeterMode(mmVU);
@@ -151,13 +256,11 @@ class TChannelMeter {
     FPiece.resize(size_t(FLaw.GetSamples()));
   }
 
-  void Add(int16_t v) {
-    const int64_t magnitude = v < 0 ? -int64_t(v) : int64_t(v);
-    FPeak = std::max(FPeak, magnitude);
-    // At most 2^30 per sample and 2^32 samples: the sum stays exact in 64 bits.
-    FSumSquares += uint64_t(magnitude * magnitude);
+  void Add(double x) {
+    FPeak = std::max(FPeak, std::fabs(x));
+    FSumSquares += x * x;
     ++FCount;
-    FPiece[FFill++] = v;
+    FPiece[FFill++] = Needle16(x);
     if (FFill == FPiece.size()) {
       FLaw.RefreshPCMData(FPiece.data());
       FMaxAngle = std::max(FMaxAngle, FLaw.GetAngle());
@@ -167,9 +270,8 @@ class TChannelMeter {
 
   TChannelLevels Levels(int64_t clipped) const {
     TChannelLevels levels;
-    levels.PeakDBFS = DB(double(FPeak) / kFullScale16);
-    if (FCount > 0)
-      levels.RmsDBFS = DB(std::sqrt(double(FSumSquares) / double(FCount)) / kFullScale16);
+    levels.PeakDBFS = DB(FPeak);
+    if (FCount > 0) levels.RmsDBFS = DB(std::sqrt(FSumSquares / double(FCount)));
     // The needle's angle grows with the amplitude, so its largest angle is its highest
     // reading; the reading follows back from the angle that 0 VU gives. A needle that never
     // left its rest at the left end has no reading.
@@ -182,11 +284,22 @@ class TChannelMeter {
   double RefLevel() const { return FLaw.GetRefLevel(); }
 
  private:
+  // The 16-bit sample the window's needle receives for `x`, as the converter for the
+  // instruments makes it: integer samples keep their top 16 bits (x * 32768 is exact and its
+  // floor is that), float samples are scaled by 32767, rounded and clamped.
+  int16_t Needle16(double x) const {
+    const double scaled = FFloating ? std::round(x * 32767.0) : std::floor(x * 32768.0);
+    return int16_t(std::clamp(scaled, -32768.0, 32767.0));
+  }
+
   TMMMeterLaw FLaw;
+  bool FFloating;
   std::vector<int16_t> FPiece;  // the frames gathered for the next update of the needle
   size_t FFill = 0;
-  int64_t FPeak = 0;
-  uint64_t FSumSquares = 0;
+  double FPeak = 0.0;
+  // The sum of squares in double: its relative rounding grows at most with the count times
+  // 2^-53, which leaves the RMS of even 2^32 samples within 10^-5 dB.
+  double FSumSquares = 0.0;
   uint64_t FCount = 0;
   double FMaxAngle = 0.0;
 };
@@ -217,39 +330,6 @@ TLoudness ReadLoudness(ebur128_state* state, int channels) {
   return loudness;
 }
 
-// The converted values that count as clipped for a one-byte encoding: the largest and the
-// smallest that any of its codes converts to (8-bit PCM reaches +32512 at most, the companded
-// encodings less than full scale).
-bool ProbeFullScale(TPcmConversion& conversion, const WAVEFORMATEX& format, int16_t& high,
-                    int16_t& low) {
-  const uint32_t align = format.nBlockAlign;
-  for (uint32_t code = 0; code < kProbeFrames; ++code)
-    std::memset(conversion.Source() + code * align, int(code), align);
-  size_t samples = 0;
-  const int16_t* values = conversion.Convert(kProbeFrames * align, samples);
-  if (!values || samples == 0) return false;
-  high = *std::max_element(values, values + samples);
-  low = *std::min_element(values, values + samples);
-  return true;
-}
-
-// Samples of IEEE float (32 or 64 bits) at or beyond full scale, per channel.
-void CountFloatClips(const uint8_t* data, size_t samples, TSampleEncoding encoding,
-                     std::vector<int64_t>& clipped) {
-  const size_t channels = clipped.size();
-  for (size_t i = 0; i < samples; ++i) {
-    double x;
-    if (encoding == seFloat32) {
-      float f;
-      std::memcpy(&f, data + i * 4, sizeof f);
-      x = f;
-    } else {
-      std::memcpy(&x, data + i * 8, sizeof x);
-    }
-    if (std::fabs(x) >= 1.0) ++clipped[i % channels];
-  }
-}
-
 }  // namespace
 
 TFileLevels MeasureFileLevels(const std::string& file, double refLevel) {
@@ -264,26 +344,22 @@ TFileLevels MeasureFileLevels(const std::string& file, double refLevel) {
                         "): only PCM, IEEE float, A-law and mu-law files can be measured");
   };
   if (encoding == seNone) throw unsupported();
+  const TSampleDecoder decoder(*format, encoding, wave.GetValidBits());
+  if (!decoder.Open()) throw unsupported();
 
   const int channels = format->nChannels;
   const uint32_t align = format->nBlockAlign;
   const uint32_t frames = std::max(kProbeFrames, kBlockBytes / align);
-  TPcmConversion conversion(format, frames * align);
-  if (!conversion.IsOpen()) throw unsupported();
-
-  // Clipped: converted values at the ends of the 16-bit range, or of what a one-byte encoding
-  // reaches; float samples are judged before the conversion rounds them.
-  int16_t clipHigh = 32767;
-  int16_t clipLow = -32768;
-  const bool floating = encoding == seFloat32 || encoding == seFloat64;
-  if (SampleBytes(encoding) == 1 && !ProbeFullScale(conversion, *format, clipHigh, clipLow))
-    throw unsupported();
+  const uint32_t blockBytes = frames * align;
+  std::vector<uint8_t> source(blockBytes);
+  std::vector<double> samples(size_t(frames) * size_t(channels));
 
   TFileLevels result;
   result.FormatText = wave.GetFormatString();
   result.SampleRate = format->nSamplesPerSec;
   std::vector<std::unique_ptr<TChannelMeter>> meters;
-  for (int c = 0; c < channels; ++c) meters.push_back(std::make_unique<TChannelMeter>(refLevel));
+  for (int c = 0; c < channels; ++c)
+    meters.push_back(std::make_unique<TChannelMeter>(refLevel, decoder.Floating()));
   result.RefLevel = meters.empty() ? refLevel : meters[0]->RefLevel();
   std::vector<int64_t> clipped(size_t(channels), 0);
   // No loudness for what the meter cannot take (a rate below 16 Hz, say): the figures stay
@@ -293,35 +369,27 @@ TFileLevels MeasureFileLevels(const std::string& file, double refLevel) {
   result.LoudnessMeasured = loudness != nullptr;
 
   wave.OpenFile();
-  const uint32_t blockBytes = frames * align;
   uint32_t have = 0;  // bytes in the source buffer, a partial frame carried over among them
   while (true) {
     while (have < blockBytes && wave.BytesLeft() > 0) {
       const int64_t before = wave.BytesLeft();
       const int64_t n =
-          wave.ReadData(conversion.Source() + have, std::min<int64_t>(blockBytes - have, before));
+          wave.ReadData(source.data() + have, std::min<int64_t>(blockBytes - have, before));
       // A read that fails hands back filler bytes and gives up on the rest of the data.
       if (n <= 0 || wave.BytesLeft() != before - n) throw EMMWaveError("Error reading wave file");
       have += uint32_t(n);
     }
     const uint32_t whole = have - have % align;
     if (whole == 0) break;
-    if (floating)
-      CountFloatClips(conversion.Source(), whole / SampleBytes(encoding), encoding, clipped);
-    size_t samples = 0;
-    const int16_t* values = conversion.Convert(whole, samples);
-    if (!values || samples != size_t(whole / align) * size_t(channels)) throw unsupported();
-    const size_t blockFrames = samples / size_t(channels);
-    for (size_t i = 0; i < samples; ++i) {
-      const int16_t v = values[i];
-      meters[i % size_t(channels)]->Add(v);
-      if (!floating && (v >= clipHigh || v <= clipLow)) ++clipped[i % size_t(channels)];
-    }
+    const size_t blockFrames = whole / align;
+    const size_t count = blockFrames * size_t(channels);
+    decoder.Decode(source.data(), count, samples.data(), clipped);
+    for (size_t i = 0; i < count; ++i) meters[i % size_t(channels)]->Add(samples[i]);
     if (loudness &&
-        ebur128_add_frames_short(loudness.get(), values, blockFrames) != EBUR128_SUCCESS)
+        ebur128_add_frames_double(loudness.get(), samples.data(), blockFrames) != EBUR128_SUCCESS)
       throw EMMError("out of memory measuring the loudness");
     result.Frames += int64_t(blockFrames);
-    std::memmove(conversion.Source(), conversion.Source() + whole, have - whole);
+    std::memmove(source.data(), source.data() + whole, have - whole);
     have -= whole;
     if (wave.BytesLeft() <= 0) break;
   }

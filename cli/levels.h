@@ -11,10 +11,10 @@
 // One channel's figures. A dB figure without a value (digital silence, or a needle that never
 // rose above the bottom of its scale) is empty.
 struct TChannelLevels {
-  std::optional<double> PeakDBFS;  // the largest sample magnitude, 0 dB at 32768
+  std::optional<double> PeakDBFS;  // the largest sample magnitude, 0 dB at full scale
   std::optional<double> RmsDBFS;   // the RMS of all samples (a full-scale sine reads -3.01)
   std::optional<double> VUMax;     // the highest needle reading, -70..+3 VU
-  int64_t Clipped = 0;             // samples at full scale
+  int64_t Clipped = 0;             // samples at either end of their range, floats from +-1.0
 };
 
 // The loudness of the whole file by EBU R128 (ITU-R BS.1770 K-weighting and gating).
@@ -36,8 +36,9 @@ struct TFileLevels {
   bool LoudnessMeasured = false;
 };
 
-// Reads and measures `file`, converting its samples to 16-bit PCM as the instruments receive
-// them. The needle reads as the window's meters do: a sine whose peak is at `refLevel`
+// Reads and measures `file` at the resolution of its own samples (peak, RMS and loudness in
+// double precision; a float peak above full scale reads above 0 dBFS). The needle reads as the
+// window's meters do, from the 16-bit samples they receive: a sine whose peak is at `refLevel`
 // (-30..-10 dBFS) reads 0 VU. Throws EMMError with the reason when the file cannot be read
 // or its format cannot be measured.
 TFileLevels MeasureFileLevels(const std::string& file, double refLevel);
