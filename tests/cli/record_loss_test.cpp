@@ -82,13 +82,14 @@ struct Child {
 using testfiles::Le32;
 using testfiles::ReadFile;
 
-// The data bytes of a 44-byte-header recording, checked against its RIFF size and length.
+// The data bytes of a recording (its header: form, room for RF64's sizes, fmt, data header of
+// 80 bytes in all), checked against its RIFF size and length.
 int64_t DataBytes(const fs::path& file) {
   const std::string bytes = ReadFile(file);
-  if (bytes.size() < 44 || bytes.compare(36, 4, "data") != 0) return -1;
-  const uint32_t data = Le32(bytes, 40);
-  EXPECT_EQ(Le32(bytes, 4), 36 + data);
-  EXPECT_GE(bytes.size(), 44 + data);
+  if (bytes.size() < 80 || bytes.compare(72, 4, "data") != 0) return -1;
+  const uint32_t data = Le32(bytes, 76);
+  EXPECT_EQ(Le32(bytes, 4), 72 + data);
+  EXPECT_GE(bytes.size(), 80 + data);
   return data;
 }
 
@@ -160,7 +161,7 @@ TEST_F(RecordLoss, AFileThatCannotGrowStopsTheRecordingAndSaysWhy) {
       {"disk full", true, "", "The disk is full: the recording was stopped and saved (", 0},
       // 256 blocks of 512 bytes: every whole frame below the limit is kept.
       {"refused write", false, "trap '' XFSZ; ulimit -f 256; ",
-       "The file could not be written: the recording was stopped and saved (", 131072 - 44},
+       "The file could not be written: the recording was stopped and saved (", 131072 - 80},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
