@@ -94,6 +94,10 @@ int InfoCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     const WAVEFORMATEX& f = *record->Format();
     const std::string formatText = wave.GetFormatString();
     const std::string tagName = WaveFormatTagName(&f);
+    // The tag as the file holds it (an extensible file's 65534), the name of what it holds;
+    // the form: RIFF, RIFX (big-endian), RF64 or BW64.
+    const uint16_t fileTag = record->FileFormatTag ? record->FileFormatTag : f.wFormatTag;
+    const std::string form = FourCCText(record->Form);
     const int64_t lengthMs = wave.SamplesToMs(record->TotalSamples);
     if (!json) {
       out << "format_text: " << formatText << "\n"
@@ -101,6 +105,8 @@ int InfoCommand(const std::vector<std::string>& args, std::ostream& out, std::os
           << "channels: " << f.nChannels << "\n"
           << "sample_rate: " << f.nSamplesPerSec << "\n"
           << "bits_per_sample: " << f.wBitsPerSample << "\n"
+          << "valid_bits: " << wave.GetValidBits() << "\n"
+          << "form: " << form << "\n"
           << "block_align: " << f.nBlockAlign << "\n"
           << "data_offset: " << record->DataOffset << "\n"
           << "data_bytes: " << record->DataBytes << "\n"
@@ -108,10 +114,12 @@ int InfoCommand(const std::vector<std::string>& args, std::ostream& out, std::os
           << "length_ms: " << lengthMs << "\n";
       return 0;
     }
-    out << "{\"format_text\": " << JsonString(formatText) << ", \"format_tag\": " << f.wFormatTag
+    out << "{\"format_text\": " << JsonString(formatText) << ", \"format_tag\": " << fileTag
         << ", \"tag_name\": " << JsonString(tagName) << ", \"channels\": " << f.nChannels
         << ", \"sample_rate\": " << f.nSamplesPerSec
-        << ", \"bits_per_sample\": " << f.wBitsPerSample << ", \"block_align\": " << f.nBlockAlign
+        << ", \"bits_per_sample\": " << f.wBitsPerSample
+        << ", \"valid_bits\": " << wave.GetValidBits() << ", \"form\": " << JsonString(form)
+        << ", \"block_align\": " << f.nBlockAlign
         << ", \"avg_bytes_per_sec\": " << f.nAvgBytesPerSec
         << ", \"data_offset\": " << record->DataOffset << ", \"data_bytes\": " << record->DataBytes
         << ", \"total_samples\": " << record->TotalSamples << ", \"length_ms\": " << lengthMs
