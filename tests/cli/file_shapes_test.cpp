@@ -353,3 +353,63 @@ TEST_F(FileShapes, PlayHandsTheDeviceTheSamplesThePeersRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// A recording that passes the size at which its header turns into RF64 (lowered from 4 GiB for
+// the test): complete, it is an RF64 file that sox and ffmpeg read in full; killed while it
+// runs, they read it to within about a second of its end.
+TEST_F(FileShapes, ARecordingPastTheLimitOfRiffSizesGoesOnAsRf64) {
+  const std::string file = (dir_ / "long.wav").string();
+  const std::string env = "NEEDLEREC_ALSA_DEVICES= NEEDLEREC_RF64_THRESHOLD=100000 ";
+  const CliRun record = Shell(env + "NEEDLEREC_VIRTUAL_SPEED=20 " + NEEDLEREC_CLI + " record '" +
+                              file + "' --device 0 --seconds 4 --quiet");
+  ASSERT_EQ(record.status, 0) << record.out;
+  const std::string bytes = ReadFile(file);
+  const size_t frames = 4 * 44100;
+  ASSERT_EQ(bytes.size(), 80 + frames * 4);
+  EXPECT_EQ(bytes.substr(0, 4), "RF64");
+  EXPECT_EQ(bytes.substr(12, 4), "ds64");
+  EXPECT_EQ(testfiles::Le32(bytes, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(testfiles::Le32(bytes, 76), 0xFFFFFFFFu);
+  EXPECT_EQ(testfiles::Le32(bytes, 20), bytes.size() - 8) << "the RIFF size in ds64";
+  EXPECT_EQ(testfiles::Le32(bytes, 28), frames * 4) << "the data size in ds64";
+  EXPECT_EQ(testfiles::Le32(bytes, 36), frames) << "the sample count in ds64";
+  EXPECT_EQ(Shell("soxi -V1 -s '" + file + "'").out, std::to_string(frames) + "\n");
+  const CliRun ffprobe = Shell(
+      "ffprobe -v error -show_entries format=format_name,duration "
+      "-of default=nw=1 '" +
+      file + "'");
+  EXPECT_EQ(ffprobe.out, "format_name=wav\nduration=4.000000\n");
+  const std::string samples = bytes.substr(80);
+  EXPECT_TRUE(PeerRaw(file, {"", fRf64, sInteger, 16, 16, false, 0, "", true, kSox}, kSox, false) ==
+              samples);
+  EXPECT_TRUE(PeerRaw(file, {"", fRf64, sInteger, 16, 16, false, 0, "", true, kFfmpeg}, kFfmpeg,
+                      false) == samples);
+  const CliRun info = Shell(std::string(NEEDLEREC_CLI) + " info --json '" + file + "'");
+  EXPECT_EQ(Field(info.out, "form"), "\"RF64\"");
+  EXPECT_EQ(Field(info.out, "total_samples"), std::to_string(frames));
+
+  // Killed while it runs, past the threshold: the header has followed the data.
+  fs::remove(file);
+  const CliRun killed = Shell(env + "NEEDLEREC_VIRTUAL_SPEED=2 timeout -s KILL 2 " + NEEDLEREC_CLI +
+                              " record '" + file + "' --device 0 --quiet");
+  ASSERT_NE(killed.status, 0);
+  const std::string cut = ReadFile(file);
+  ASSERT_GT(cut.size(), 200000u);
+  EXPECT_EQ(cut.substr(0, 4), "RF64");
+  const size_t onDisk = (cut.size() - 80) / 4;
+  const std::string counted = Shell("soxi -V1 -s '" + file + "'").out;
+  ASSERT_FALSE(counted.empty());
+  const size_t soxFrames = std::stoul(counted);
+  EXPECT_LE(soxFrames, onDisk);
+  EXPECT_GE(soxFrames + 44100, onDisk) << "sox reads all but the last second";
+  const size_t ffmpegFrames =
+      PeerRaw(file, {"", fRf64, sInteger, 16, 16, false, 0, "", true, kFfmpeg}, kFfmpeg, false)
+          .size() /
+      4;
+  EXPECT_LE(ffmpegFrames, onDisk);
+  EXPECT_GE(ffmpegFrames + 44100, onDisk) << "ffmpeg reads all but the last second";
+}
+
+}  // namespace
