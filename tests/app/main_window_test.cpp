@@ -340,6 +340,25 @@ TEST_F(MainWindowTest, ADeviceThatFailsToOpenIsReportedAndTheWindowIsIdle) {
   EXPECT_TRUE(Idle());
 }
 
+TEST_F(MainWindowTest, FileErrorsNameTheFileAndTheReasonAndTheWindowStaysIdle) {
+  TfrmMain& w = Open();
+  const std::string text = (dir_ / "notes.wav").string();
+  std::ofstream(text) << "hello, world";
+  dialogs_->Answers.push_back(text);
+  Click(w.btnPlay);
+  ASSERT_TRUE(Pump([&] { return !dialogs_->Messages.empty(); }));
+  EXPECT_EQ(dialogs_->Messages.back(),
+            "Invalid wave file...\n" + text + ": not a WAVE file (no RIFF/RIFX/RF64 header)");
+  EXPECT_TRUE(Idle());
+  const std::string nowhere = (dir_ / "no" / "take.wav").string();
+  dialogs_->Answers.push_back(nowhere);
+  Click(w.btnRec);
+  ASSERT_TRUE(Pump([&] { return dialogs_->Messages.size() == 2; }));
+  EXPECT_EQ(dialogs_->Messages.back(),
+            "Unable to create wave file\n" + nowhere + ": No such file or directory");
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
+}
+
 TEST_F(MainWindowTest, TheSuggestedNameIsTheLocalDateAndTime) {
   TfrmMain& w = Open();
   const QDateTime before = QDateTime::currentDateTime();
