@@ -658,7 +658,8 @@ void TfrmMain::DeviceStart(TObject*) {
 }
 
 std::string TfrmMain::RecordingReport() {
-  std::string report = FileEndText(RecFile->GetEndReason(), RecFile->GetWrittenMs());
+  std::string report =
+      FileEndText(RecFile->GetEndReason(), RecFile->GetWrittenMs(), RecFile->GetEndError());
   if (RecordChain->LostFrames() > 0) {
     char lost[160];
     std::snprintf(lost, sizeof lost,

@@ -258,9 +258,9 @@ bool RunDevice(TDevice& device, const std::atomic<bool>& stopped, std::ostream& 
   for (;;) {
     // Every change of the condition wakes the loop (the device's stop, an interruption, the
     // file's end), so the loop needs no fallback look of its own.
-    const bool done = RunUntil(
-        [&] { return stopped.load() || gInterrupted.load() || (ended && ended()); }, interval,
-        INFINITE);
+    const bool done =
+        RunUntil([&] { return stopped.load() || gInterrupted.load() || (ended && ended()); },
+                 interval, INFINITE);
     if (gInterrupted) return true;
     if (stopped || (ended && ended())) return false;
     if (done) continue;
@@ -362,7 +362,8 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
 
     int status = kExitOk;
     if (file.GetEndReason() != feNone) {
-      err << FileEndText(file.GetEndReason(), file.GetWrittenMs()) << "\n";
+      err << "needlerec-cli: " << o.file << ": "
+          << FileEndText(file.GetEndReason(), file.GetWrittenMs(), file.GetEndError()) << "\n";
       status = kExitIncomplete;
     }
     if (device.Stalled()) status = kExitIncomplete;  // reported by the device's error

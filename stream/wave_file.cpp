@@ -19,8 +19,8 @@ int64_t DiskFreeBytes(const std::string& folder) {
   return int64_t(info.f_bavail) * int64_t(info.f_frsize);
 }
 
-std::string FileEndText(TMMFileEnd reason, int64_t savedMs) {
-  const char* why = "";
+std::string FileEndText(TMMFileEnd reason, int64_t savedMs, int error) {
+  std::string why;
   switch (reason) {
     case feNone:
       return "";
@@ -32,6 +32,7 @@ std::string FileEndText(TMMFileEnd reason, int64_t savedMs) {
       break;
     case feWriteError:
       why = "The file could not be written";
+      if (error) why += std::string(" (") + std::strerror(error) + ")";
       break;
   }
   savedMs = std::max<int64_t>(savedMs, 0);
@@ -39,7 +40,7 @@ std::string FileEndText(TMMFileEnd reason, int64_t savedMs) {
   std::snprintf(length, sizeof length, "%lld:%02lld:%02lld.%01lld", (long long)(savedMs / 3600000),
                 (long long)(savedMs / 60000 % 60), (long long)(savedMs / 1000 % 60),
                 (long long)(savedMs % 1000 / 100));
-  return std::string(why) + ": the recording was stopped and saved (" + length + ").";
+  return why + ": the recording was stopped and saved (" + length + ").";
 }
 
 TMMCustomWaveFile::TMMCustomWaveFile(TComponent* AOwner)
@@ -131,6 +132,7 @@ void TMMCustomWaveFile::Open() {
   TMMCustomFile::Open();
   if (FFileOpened) return;
   FEndReason = feNone;
+  FEndError = 0;
   FWrittenBytes = FWrittenMs = 0;
   if (!FInput) {
     if (!FWave->Empty()) {
@@ -215,19 +217,25 @@ void TMMCustomWaveFile::WriteBlock(PWaveHdr lpWaveHdr) {
     room = free < 0 || free >= int64_t(FWave->GetIOBufferSize()) + bytes + 10240;
   }
   TMMFileEnd reason = room ? feNone : feDiskFull;
+  int error = 0;
   if (room && !WaveIOWriteFits(FWave->GetWaveIORecord(), bytes, FSizeLimit)) reason = feSizeLimit;
-  if (reason == feNone && FWave->WriteData(lpWaveHdr->lpData, bytes) <= 0)
-    reason = errno == ENOSPC || errno == EDQUOT ? feDiskFull : feWriteError;
+  if (reason == feNone && FWave->WriteData(lpWaveHdr->lpData, bytes) <= 0) {
+    error = errno;
+    reason = error == ENOSPC || error == EDQUOT ? feDiskFull : feWriteError;
+  }
   const uint32_t now = timeGetTime();
   if (reason == feNone && now - FLastSizeUpdate >= SizeUpdateIntervalMs) {
     const bool sync = now - FLastSync >= SyncIntervalMs;
     FLastSizeUpdate = now;
     if (sync) FLastSync = now;
-    if (WaveIOUpdateSizes(FWave->GetWaveIORecord(), sync) != WIOERR_NOERROR)
-      reason = errno == ENOSPC || errno == EDQUOT ? feDiskFull : feWriteError;
+    if (WaveIOUpdateSizes(FWave->GetWaveIORecord(), sync) != WIOERR_NOERROR) {
+      error = errno;
+      reason = error == ENOSPC || error == EDQUOT ? feDiskFull : feWriteError;
+    }
   }
   if (reason == feNone) return;
   // Set before the close, so that whoever hears of the close also hears why.
+  FEndError = error;
   FEndReason = reason;
   Close();
 }

@@ -22,8 +22,9 @@ using TFreeSpaceQuery = std::function<int64_t(const std::string& folder)>;
 // Why a file being written was finished before its chain closed.
 enum TMMFileEnd { feNone, feDiskFull, feSizeLimit, feWriteError };
 
-// What the user is told when a recording ended early for `reason`, with the length it saved.
-std::string FileEndText(TMMFileEnd reason, int64_t savedMs);
+// What the user is told when a recording ended early for `reason`, with the length it saved and
+// the system's reason for a failed write (`error`, an errno value).
+std::string FileEndText(TMMFileEnd reason, int64_t savedMs, int error = 0);
 
 // What a file dialog shows about a file.
 struct TMMFileInfo {
@@ -100,6 +101,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // Why the file being written was finished early, feNone while it was not. Set by the thread
   // that writes the file and kept until the next Open; any thread may read it.
   TMMFileEnd GetEndReason() const { return FEndReason; }
+  // The system's error number of the failed write that ended it, or 0.
+  int GetEndError() const { return FEndError; }
   // The data a written file holds, in bytes and in milliseconds; valid after it is closed.
   int64_t GetWrittenBytes() const { return FWrittenBytes; }
   int64_t GetWrittenMs() const { return FWrittenMs; }
@@ -129,6 +132,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   bool FOverwriteExisting = true;
   uint64_t FSizeLimit = UINT64_MAX;
   std::atomic<TMMFileEnd> FEndReason{feNone};
+  std::atomic<int> FEndError{0};
   std::atomic<int64_t> FWrittenBytes{0};
   std::atomic<int64_t> FWrittenMs{0};
   // Owned by the thread that writes the file.

@@ -161,7 +161,9 @@ TEST_F(RecordLoss, AFileThatCannotGrowStopsTheRecordingAndSaysWhy) {
       {"disk full", true, "", "The disk is full: the recording was stopped and saved (", 0},
       // 256 blocks of 512 bytes: every whole frame below the limit is kept.
       {"refused write", false, "trap '' XFSZ; ulimit -f 256; ",
-       "The file could not be written: the recording was stopped and saved (", 131072 - 80},
+       "rec.wav: The file could not be written (File too large): the recording was stopped and "
+       "saved (",
+       131072 - 80},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,9 @@ TEST(FileEndText, NamesTheReasonAndTheLengthSaved) {
             "saved (0:00:00.0).");
   EXPECT_EQ(FileEndText(feWriteError, 59999),
             "The file could not be written: the recording was stopped and saved (0:00:59.9).");
+  EXPECT_EQ(FileEndText(feWriteError, 1000, EIO),
+            "The file could not be written (Input/output error): the recording was stopped and "
+            "saved (0:00:01.0).");
 }
 
 // Pushes blocks on a worker thread of the chain, as the ring buffer does.
