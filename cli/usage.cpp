@@ -17,7 +17,7 @@ constexpr const char* kSynopsis =
 constexpr const char* kExitStatus =
     "exit status: 0 everything was played or recorded; 1 an error; 2 a usage error;\n"
     "3 the recording was saved but is incomplete (audio lost because the disk did not keep\n"
-    "up, disk full, the 4 GiB size limit, or a device that stopped delivering audio).\n";
+    "up, disk full, a file-size limit, or a device that stopped delivering audio).\n";
 
 constexpr const char* kDevice =
     "  --device N|NAME  the device: a number from `needlerec-cli devices`, or a name, either\n"
@@ -58,7 +58,8 @@ std::string CommandUsage(const std::string& command) {
   if (command == "info")
     return "usage: needlerec-cli info FILE [--json]\n"
            "\n"
-           "Shows the format, length and text items of a WAVE file.\n"
+           "Shows the format, length and text items of a WAVE file (RIFF, big-endian RIFX, or\n"
+           "RF64/BW64 for files past 4 GiB).\n"
            "  --json  one JSON object instead of key: value lines\n";
   if (command == "play")
     return std::string(
