@@ -381,7 +381,7 @@ bool EnterForm(TWaveIOFile& file, FOURCC formType, TMMCKInfo& riff) {
 }
 
 // Reads the "ds64" chunk that must follow the header of an RF64 file.
-bool ReadDs64(TWaveIOFile& file, TFormSizes& sizes, std::string& reason) {
+bool ReadDs64(TWaveIOFile& file, TFormSizes& sizes, int64_t& offset, std::string& reason) {
   TMMCKInfo ck;
   uint8_t body[kDs64Bytes];
   if (!Descend(file, ck) || ck.ckid != FOURCC_DS64 || ck.cksize < kDs64Bytes ||
@@ -392,6 +392,7 @@ bool ReadDs64(TWaveIOFile& file, TFormSizes& sizes, std::string& reason) {
   const auto size = [](uint64_t v) { return int64_t(std::min<uint64_t>(v, INT64_MAX)); };
   sizes.Riff = size(LoadU64(body));
   sizes.Data = size(LoadU64(body + 8));
+  offset = ck.dwDataOffset;
   const uint32_t entries = LoadU32(body + 24);
   const int64_t tableEnd = ck.dwDataOffset + ck.cksize;
   for (uint32_t i = 0; i < entries && file.Position() + 12 <= tableEnd; ++i) {
@@ -532,7 +533,7 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
   TFormSizes sizes;
   sizes.BigEndian = riff.ckid == FOURCC_RIFX;
   sizes.Rf64 = riff.ckid == FOURCC_RF64 || riff.ckid == FOURCC_BW64;
-  if (sizes.Rf64 && !ReadDs64(file, sizes, reason)) return WIOERR_FILEERROR;
+  if (sizes.Rf64 && !ReadDs64(file, sizes, rec.Ds64Offset, reason)) return WIOERR_FILEERROR;
   const uint32_t riffField = uint32_t(riff.cksize);
   riff.cksize = sizes.Resolve(riff.ckid, riffField);
   if (sizes.BigEndian) riff.cksize = LoadU32(reinterpret_cast<const uint8_t*>(&riffField), true);
@@ -560,6 +561,11 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
       }
     }
     bool endWalk = false;
+    // A file written to grow past 4 GiB keeps room for a "ds64" chunk right after its form
+    // type: a continued one can still turn into RF64.
+    if (ck.ckid == FOURCC_JUNK && !sizes.BigEndian && ck.dwDataOffset == 20 &&
+        ck.cksize >= kDs64Bytes)
+      rec.Ds64Offset = ck.dwDataOffset;
     if (ck.ckid == FOURCC_LIST && ck.fccType == FOURCC_INFO) {
       if (ck.cksize > 4 && ck.cksize <= kMaxListBytes) {
         std::vector<uint8_t> body(size_t(ck.cksize - 4));
@@ -1086,10 +1092,11 @@ int WaveIOClose(PWaveIORecord record) {
     ok = ok && file.Seek(record->DataOffset + dataSize);
     if (ok && (dataSize & 1)) {
       const uint8_t pad = 0;
-      ok = file.Write(&pad, 1);
+      const bool padded = file.Write(&pad, 1);
+      if (!lost) ok = padded;
     }
     // After lost data, nothing more is appended: only the sizes are patched.
-    if (lost) ok = ok && file.Seek(record->DataOffset + dataSize + (dataSize & 1));
+    if (lost) ok = file.Seek(record->DataOffset + dataSize + (dataSize & 1));
     if (ok && !lost && !IsPcm(record)) {
       TMMCKInfo fact{FOURCC_FACT, 4, 0, 0, 0};
       ok = CreateChunk(file, fact) &&

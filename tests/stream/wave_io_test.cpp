@@ -131,6 +131,41 @@ TEST_F(WaveIO, TolerantParse) {
   }
 }
 
+// A file refused says why, in the words the user sees after the file's name.
+TEST_F(WaveIO, ARefusedFileSaysWhy) {
+  const std::string fmt = Chunk("fmt ", FmtBody(1, 2, 44100, 16));
+  const std::string data = Chunk("data", Samples16(10, 2));
+  const struct {
+    std::string bytes;
+    const char* reason;
+  } cases[] = {
+      {"hello, world", "not a WAVE file (no RIFF/RIFX/RF64 header)"},
+      {Riff(fmt + data, {}, "AVI "), "not a WAVE file (no RIFF/RIFX/RF64 header)"},
+      {Riff(data), "no format chunk"},
+      {Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16).substr(0, 12)) + data),
+       "truncated format chunk"},
+      {Riff(fmt).substr(0, 30), "truncated format chunk"},
+      {"RF64" + Riff(fmt + data).substr(4), "RF64 file without a ds64 chunk"},
+      {Riff(Chunk("fmt ", FmtBody(1, 0, 44100, 16)) + data), "no channels in the format chunk"},
+      {Riff(Chunk("fmt ", FmtBody(1, 2, 0, 16)) + data), "a sample rate of 0 in the format chunk"},
+      {Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 40)) + data), "40-bit samples"},
+      {Riff(Chunk("fmt ", FmtBody(3, 2, 44100, 16)) + data), "16-bit float samples"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    WriteFile(dir.File("bad.wav"), c.bytes);
+    std::string reason;
+    EXPECT_NE(WaveIOReadHeader(record, dir.File("bad.wav"), FOURCC_WAVE, 0, &reason),
+              WIOERR_NOERROR);
+    EXPECT_EQ(record, nullptr);
+    EXPECT_EQ(reason, c.reason);
+  }
+  std::string reason;
+  EXPECT_EQ(WaveIOReadHeader(record, dir.File("missing.wav"), FOURCC_WAVE, 0, &reason),
+            WIOERR_FILEERROR);
+  EXPECT_EQ(reason, "No such file or directory");
+}
+
 TEST_F(WaveIO, AChunkPastTheRiffEndStopsTheWalkOnlyOnceFormatAndDataWereSeen) {
   const std::string fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 8));
   const std::string data = Chunk("data", std::string(10, 'a'));
@@ -322,8 +357,7 @@ TEST_F(WaveIOWriting, NonPcmGetsAFactChunkAndInfoAndDisplayItemsAreWritten) {
   ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
   const std::string expected =
       Riff(Ds64Room() + Chunk("fmt ", formatBytes) + Chunk("data", block) +
-           Chunk("fact", Le32(samples)) +
-           Chunk("DISP", Le32(1) + std::string("hi\0", 3)) +
+           Chunk("fact", Le32(samples)) + Chunk("DISP", Le32(1) + std::string("hi\0", 3)) +
            Chunk("LIST", "INFO" + Chunk("INAM", std::string("name\0", 5))));
   EXPECT_EQ(ReadFile(dir.File("adpcm.wav")), expected);
   ASSERT_EQ(Parse(expected), WIOERR_NOERROR);
@@ -385,7 +419,8 @@ TEST_F(WaveIOWriting, ARefusedWriteLeavesSizesOfWhatReachedTheDisk) {
     EXPECT_EQ(dataBytes, 70000u) << "the whole frames below the limit";
     const std::string kept = bytes.substr(kWrittenHeader);
     const auto differ = std::mismatch(kept.begin(), kept.end(), data.begin());
-    EXPECT_EQ(differ.first, kept.end()) << "the data differs from byte " << differ.first - kept.begin();
+    EXPECT_EQ(differ.first, kept.end())
+        << "the data differs from byte " << differ.first - kept.begin();
   }
 }
 
@@ -411,6 +446,48 @@ TEST_F(WaveIOWriting, WriteFitsCountsThePadByteAndTheAppendedChunks) {
   ASSERT_EQ(WaveIOWrite(record, "0123456789", 10), 10);
   EXPECT_TRUE(WaveIOWriteFits(record, 30, 136));
   EXPECT_FALSE(WaveIOWriteFits(record, 31, 136));
+}
+
+// A file whose RIFF size passes the threshold (4 GiB - 1 outside tests) turns into RF64 in
+// place: "RF64" and "ds64" replace "RIFF" and "JUNK", the 32-bit sizes become all ones and the
+// real ones stand in ds64; while it runs (size updates) and when it is closed or continued.
+TEST_F(WaveIOWriting, AFilePastTheThresholdTurnsIntoRf64InPlace) {
+  WAVEFORMATEX f{};
+  BuildPCMFormat(&f, 16, 2, 8000);
+  Create("long.wav", f);
+  record->Rf64Threshold = 500;
+  const std::string samples = Samples16(200, 2);  // 800 bytes
+  const auto header = [&] { return ReadFile(dir.File("long.wav")).substr(0, 80); };
+  ASSERT_EQ(WaveIOWrite(record, samples.data(), 400), 400);
+  ASSERT_EQ(WaveIOUpdateSizes(record, false), WIOERR_NOERROR);
+  EXPECT_EQ(header(), Written(FmtBody(1, 2, 8000, 16), "").substr(0, 4) + Le32(72 + 400) +
+                          Written(FmtBody(1, 2, 8000, 16), "").substr(8, 68) + Le32(400));
+  ASSERT_EQ(WaveIOWrite(record, samples.data() + 400, 400), 400);
+  ASSERT_EQ(WaveIOUpdateSizes(record, false), WIOERR_NOERROR);
+  const std::string rf64Header = "RF64" + Le32(~0u) + "WAVEds64" + Le32(28) + Le32(72 + 800) +
+                                 Le32(0) + Le32(800) + Le32(0) + Le32(200) + Le32(0) + Le32(0) +
+                                 "fmt " + Le32(16) + FmtBody(1, 2, 8000, 16) + "data" + Le32(~0u);
+  EXPECT_EQ(header(), rf64Header) << "brought up to date while it runs";
+  PWaveIORecord live = nullptr;
+  ASSERT_EQ(WaveIOReadHeader(live, dir.File("long.wav"), FOURCC_WAVE, 0), WIOERR_NOERROR);
+  EXPECT_EQ(live->DataBytes, 800);
+  EXPECT_EQ(live->Form, FOURCC_RF64);
+  WaveIOFree(live);
+  ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
+  EXPECT_EQ(ReadFile(dir.File("long.wav")), rf64Header + samples);
+
+  // Continued, it stays RF64 and its sizes grow.
+  ASSERT_EQ(Parse(ReadFile(dir.File("long.wav"))), WIOERR_NOERROR);
+  EXPECT_EQ(record->TotalSamples, 200);
+  record->Position = record->TotalSamples;
+  ASSERT_EQ(WaveIOOpen(record), WIOERR_NOERROR);
+  ASSERT_EQ(WaveIOWrite(record, samples.data(), 4), 4);
+  ASSERT_EQ(WaveIOClose(record), WIOERR_NOERROR);
+  const std::string continued = ReadFile(dir.File("in.wav"));
+  EXPECT_EQ(continued.substr(0, 4), "RF64");
+  EXPECT_EQ(continued.substr(20, 24),
+            std::string(Le32(72 + 804) + Le32(0) + Le32(804) + Le32(0) + Le32(201) + Le32(0)));
+  EXPECT_EQ(continued.size(), 80u + 804u);
 }
 
 TEST_F(WaveIOWriting, CreateFailsCleanlyInAMissingFolder) {
