@@ -389,7 +389,8 @@ bool ReadDs64(TWaveIOFile& file, TFormSizes& sizes, int64_t& offset, std::string
     reason = "RF64 file without a ds64 chunk";
     return false;
   }
-  const auto size = [](uint64_t v) { return int64_t(std::min<uint64_t>(v, INT64_MAX)); };
+  // Sizes beyond any file are cut to 2^62 bytes, so that offsets plus sizes stay exact.
+  const auto size = [](uint64_t v) { return int64_t(std::min<uint64_t>(v, uint64_t(1) << 62)); };
   sizes.Riff = size(LoadU64(body));
   sizes.Data = size(LoadU64(body + 8));
   offset = ck.dwDataOffset;

@@ -113,6 +113,10 @@ TEST_F(WaveIO, TolerantParse) {
       {"short fmt chunk",
        Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16).substr(0, 12)) + Chunk("data", frames)),
        WIOERR_FORMAT, 0},
+      {"RF64 sizes beyond any file",
+       "RF64" + Le32(~0u) + "WAVEds64" + Le32(28) + std::string(16, '\xff') + Le32(100) + Le32(0) +
+           Le32(0) + fmt + Chunk("data", frames, ~0u),
+       0, 400},
       {"second data ends the walk",
        Riff(fmt + Chunk("data", frames) + Chunk("data", frames) + list), 0, 400},
   };
