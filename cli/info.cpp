@@ -105,24 +105,23 @@ int InfoCommand(const std::vector<std::string>& args, std::ostream& out, std::os
           << "channels: " << f.nChannels << "\n"
           << "sample_rate: " << f.nSamplesPerSec << "\n"
           << "bits_per_sample: " << f.wBitsPerSample << "\n"
-          << "valid_bits: " << wave.GetValidBits() << "\n"
-          << "form: " << form << "\n"
           << "block_align: " << f.nBlockAlign << "\n"
           << "data_offset: " << record->DataOffset << "\n"
           << "data_bytes: " << record->DataBytes << "\n"
           << "total_samples: " << record->TotalSamples << "\n"
-          << "length_ms: " << lengthMs << "\n";
+          << "length_ms: " << lengthMs << "\n"
+          << "valid_bits: " << wave.GetValidBits() << "\n"
+          << "form: " << form << "\n";
       return 0;
     }
     out << "{\"format_text\": " << JsonString(formatText) << ", \"format_tag\": " << fileTag
         << ", \"tag_name\": " << JsonString(tagName) << ", \"channels\": " << f.nChannels
         << ", \"sample_rate\": " << f.nSamplesPerSec
-        << ", \"bits_per_sample\": " << f.wBitsPerSample
-        << ", \"valid_bits\": " << wave.GetValidBits() << ", \"form\": " << JsonString(form)
-        << ", \"block_align\": " << f.nBlockAlign
+        << ", \"bits_per_sample\": " << f.wBitsPerSample << ", \"block_align\": " << f.nBlockAlign
         << ", \"avg_bytes_per_sec\": " << f.nAvgBytesPerSec
         << ", \"data_offset\": " << record->DataOffset << ", \"data_bytes\": " << record->DataBytes
         << ", \"total_samples\": " << record->TotalSamples << ", \"length_ms\": " << lengthMs
+        << ", \"valid_bits\": " << wave.GetValidBits() << ", \"form\": " << JsonString(form)
         << ", \"info\": {";
     bool first = true;
     for (size_t i = 0; i < RiffInfoIds.size(); ++i) {

@@ -49,7 +49,9 @@ TEST_F(Info, PrintsOneKeyAndValuePerLine) {
             "data_offset: 44\n"
             "data_bytes: 1764\n"
             "total_samples: 441\n"
-            "length_ms: 10\n");
+            "length_ms: 10\n"
+            "valid_bits: 16\n"
+            "form: RIFF\n");
 }
 
 TEST_F(Info, JsonHoldsTheRecordAfterTheParseAndTheInfoItems) {
@@ -69,6 +71,7 @@ TEST_F(Info, JsonHoldsTheRecordAfterTheParseAndTheInfoItems) {
             "\"block_align\": 1, \"avg_bytes_per_sec\": 8000, \"data_offset\": " +
                 std::to_string(36 + info.size() + 8) +
                 ", \"data_bytes\": 798, \"total_samples\": 798, \"length_ms\": 100, "
+                "\"valid_bits\": 8, \"form\": \"RIFF\", "
                 "\"info\": {\"IART\": \"Gr\\u00fc\\u00df\", \"ICMT\": \"caf\xc3\xa9\", "
                 "\"INAM\": \"say \\\"hi\\\"\\\\\\u000a\"}}\n");
 }
