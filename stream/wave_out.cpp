@@ -325,6 +325,8 @@ void TMMWaveOut::Start() {
   if (!IsOpen() || IsStarted()) return;
   try {
     ResetBookkeeping();
+    FUnderrunBase = DriverUnderruns();
+    FUnderruns = 0;
     waveOutPause(FHandle);
     TMMCustomWaveOutComponent::Start();
     {
@@ -427,6 +429,7 @@ void TMMWaveOut::FinishStop() {
     }
   }
   FState &= ~(dsStarted | dsPaused);
+  FUnderruns = DriverUnderruns() - FUnderrunBase;
   WaitRounds(500, FCallBackMode == cmWindow, [this] { return FInDriver <= 0; });
   TMMCustomWaveOutComponent::Stop();
   for (int32_t i = 0; i < FNumQueued; ++i) {
@@ -607,6 +610,17 @@ int64_t TMMWaveOut::GetSamplePosition() {
   const WAVEFORMATEX* f = GetPWaveFormat();
   if (!f || !f->nAvgBytesPerSec) return 0;
   return int64_t(time.u.cb) * f->nSamplesPerSec / f->nAvgBytesPerSec;
+}
+
+int64_t TMMWaveOut::DriverUnderruns() const {
+  uint32_t count = 0;
+  if (!FHandle || waveOutGetUnderruns(FHandle, &count) != MMSYSERR_NOERROR) return 0;
+  return count;
+}
+
+int64_t TMMWaveOut::Underruns() {
+  if (IsStarted() || IsPaused()) return DriverUnderruns() - FUnderrunBase;
+  return FUnderruns;
 }
 
 int64_t TMMWaveOut::GetPosition() {

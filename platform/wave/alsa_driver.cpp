@@ -388,6 +388,8 @@ class TAlsaStream : public TWaveStream {
   }
 
   MMRESULT OnRestart() override {
+    // A device that played out what it held during a pause did not run dry unasked.
+    FRanDry = false;
     if (FHwPaused) {
       FHwPaused = false;
       // Should the device refuse to resume, it is prepared again and the thread starts it.
@@ -433,6 +435,7 @@ class TAlsaStream : public TWaveStream {
 
   void OnReset() override {
     DropAndPrepare();
+    FRanDry = false;
     FWritten = 0;
     FPlayed = 0;
     FWriteIndex = 0;
@@ -443,6 +446,7 @@ class TAlsaStream : public TWaveStream {
   }
 
   uint64_t SamplePosition() override { return FInput ? FFrames : FPlayed; }
+  uint64_t Underruns() override { return FUnderruns; }
 
   void ReleaseEngine() override {
     // The driver thread has ended: the pcm is the control thread's alone from here.
@@ -477,6 +481,7 @@ class TAlsaStream : public TWaveStream {
         return stProgress;
       }
       if (err == -EINTR) return stProgress;
+      if (err == -EPIPE && !FInput) FRanDry = true;
       if (err == -EPIPE || err == -EBADFD || err == -EIO) {
         // Prepared again on the control thread; the loop then starts the device.
         FControl->Submit(TPcmControl::opPrepare);
@@ -578,6 +583,7 @@ class TAlsaStream : public TWaveStream {
     switch (state) {
       case SND_PCM_STATE_XRUN:
         played = static_cast<int64_t>(FWritten);
+        FRanDry = true;
         break;
       case SND_PCM_STATE_DISCONNECTED:
         MarkLost(WAVEDRVERR_DEVICELOST, done);
@@ -662,6 +668,12 @@ class TAlsaStream : public TWaveStream {
     if (written == 0) return stBlocked;
     FErrors = 0;
     FIdleWakes = 0;
+    // Audio written into a device that had run dry comes late: the sound system played
+    // silence meanwhile. (A device that runs dry after the last block is just finished.)
+    if (FRanDry) {
+      FRanDry = false;
+      ++FUnderruns;
+    }
     FWriteOffset += static_cast<uint32_t>(written) * align;
     FWritten += static_cast<uint64_t>(written);
     if (header->dwBufferLength - FWriteOffset < align) BlockWritten();
@@ -817,6 +829,10 @@ class TAlsaStream : public TWaveStream {
   std::deque<uint64_t> FEnds;
   // FPlayed is to be asked of the device again (set by every wait).
   bool FPlayedStale = true;
+  // Playback: the device ran out of data (an xrun) since the last write, and the underruns
+  // (writes into a device that had run dry) since the open.
+  bool FRanDry = false;
+  uint64_t FUnderruns = 0;
   // The last block is held back (HoldTail) since FTailSince.
   bool FTailHeld = false;
   std::chrono::steady_clock::time_point FTailSince;
