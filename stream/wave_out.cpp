@@ -583,7 +583,11 @@ void TMMWaveOut::EndBufferDone() {
   {
     std::lock_guard guard(FLock);
     --FInBufferDone;
-    if (FInBufferDone == 0 && (FStopPending || FInDriver == 0) && !FEndPosted) {
+    // The end: a stop asked for, or the source has ended and its last block has come back. A
+    // device that plays a block faster than this thread refills the one before may hold none
+    // for a moment while the source has more: the returned blocks' BufferDone calls follow.
+    const bool ended = FStopPending || (FInDriver == 0 && !FSourceHasMore);
+    if (FInBufferDone == 0 && ended && !FEndPosted) {
       FEndPosted = true;
       FHalting = true;
       post = true;
