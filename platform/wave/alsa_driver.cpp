@@ -436,6 +436,7 @@ class TAlsaStream : public TWaveStream {
   void OnReset() override {
     DropAndPrepare();
     FRanDry = false;
+    FLastDelay = 0;
     FWritten = 0;
     FPlayed = 0;
     FWriteIndex = 0;
@@ -481,7 +482,10 @@ class TAlsaStream : public TWaveStream {
         return stProgress;
       }
       if (err == -EINTR) return stProgress;
-      if (err == -EPIPE && !FInput) FRanDry = true;
+      if (err == -EPIPE && !FInput && !FRanDry) {
+        FRanDry = true;
+        FDryAt = std::chrono::steady_clock::now();
+      }
       if (err == -EPIPE || err == -EBADFD || err == -EIO) {
         // Prepared again on the control thread; the loop then starts the device.
         FControl->Submit(TPcmControl::opPrepare);
@@ -581,10 +585,20 @@ class TAlsaStream : public TWaveStream {
     const snd_pcm_state_t state = snd_pcm_state(FPcm);
     int64_t played = static_cast<int64_t>(FPlayed);
     switch (state) {
-      case SND_PCM_STATE_XRUN:
-        played = static_cast<int64_t>(FWritten);
+      case SND_PCM_STATE_XRUN: {
+        // The device ran out of data, but what it reported as not yet played last (a sound
+        // server's stream runs dry while its sink still plays what it has taken) plays on in
+        // real time: counted as played only as time passes, so that a reset or close right
+        // after the last block's return does not cut it off.
+        const auto now = std::chrono::steady_clock::now();
+        if (!FRanDry) FDryAt = now;
         FRanDry = true;
+        const int64_t since =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - FDryAt).count() *
+            int64_t(FFormat.nSamplesPerSec) / 1000000;
+        played = static_cast<int64_t>(FWritten) - std::max<int64_t>(0, FLastDelay - since);
         break;
+      }
       case SND_PCM_STATE_DISCONNECTED:
         MarkLost(WAVEDRVERR_DEVICELOST, done);
         return;
@@ -604,6 +618,7 @@ class TAlsaStream : public TWaveStream {
         const int err = snd_pcm_delay(FPcm, &delay);
         if (err == 0) {
           played = static_cast<int64_t>(FWritten) - delay;
+          FLastDelay = std::max<snd_pcm_sframes_t>(delay, 0);
           FErrors = 0;
         } else if (err != -EAGAIN && ++FErrors > kMaxConsecutiveErrors) {
           // A device that cannot say how far it got any more would never return its blocks.
@@ -833,6 +848,9 @@ class TAlsaStream : public TWaveStream {
   // (writes into a device that had run dry) since the open.
   bool FRanDry = false;
   uint64_t FUnderruns = 0;
+  // The device's last delay report while it ran, and when it was first seen dry.
+  int64_t FLastDelay = 0;
+  std::chrono::steady_clock::time_point FDryAt;
   // The last block is held back (HoldTail) since FTailSince.
   bool FTailHeld = false;
   std::chrono::steady_clock::time_point FTailSince;
