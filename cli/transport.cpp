@@ -337,6 +337,16 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
       chain.SetBlockBytes(MsToBytes(format, kBlockMs));
     out << "playing " << o.file << " on " << chain.WaveOut->GetProductName() << "\n" << std::flush;
     Run(*chain.WaveOut, out);
+    // The chain never hands the device silence while the file has audio left, but a device
+    // whose sound system ran dry (a machine too busy to feed it) played silence of its own, and
+    // the audio after it came late: said, like a recording's lost audio.
+    if (const int64_t underruns = chain.WaveOut->Underruns()) {
+      err << "the sound device ran out of audio " << underruns
+          << (underruns == 1 ? " time" : " times")
+          << ": the playback has gaps of silence and the audio after them came late; the "
+             "machine did not keep up\n";
+      return kExitIncomplete;
+    }
     return kExitOk;
   });
 }

@@ -12,7 +12,8 @@ constexpr int kExitOk = 0;          // everything was played or recorded
 constexpr int kExitError = 1;       // the command failed
 constexpr int kExitUsage = 2;       // the words of the command were wrong
 constexpr int kExitIncomplete = 3;  // a recording was saved, but incomplete (audio lost,
-                                    // disk full, size limit, a device that stopped delivering)
+                                    // disk full, size limit, a device that stopped delivering),
+                                    // or a file was played with gaps (device underruns)
 
 int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

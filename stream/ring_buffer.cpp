@@ -1,6 +1,7 @@
 #include "stream/ring_buffer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "platform/kernel/clock.h"
@@ -13,6 +14,9 @@ const char* const kChangeWhileOpen = "Change to property while device was open";
 const char* const kNoThread = "RingBuffer:\n\rCould not create thread";
 constexpr uint32_t kThreadWaitMs = 5000;
 constexpr int32_t kChunkBytes = 65536;
+// A pull that waits for data on the main thread looks this often for calls that the worker's
+// pass hands to the main thread (Synchronize), which would otherwise wait for the pull.
+constexpr auto kMainThreadWaitSlice = std::chrono::milliseconds(10);
 
 }  // namespace
 
@@ -96,6 +100,11 @@ void TMMRingBuffer::SetPWaveFormat(const WAVEFORMATEX* Format) {
   FSilence = SilenceByte(format);
 }
 
+void TMMRingBuffer::SetEnabled(bool Value) {
+  FEnabled = Value;
+  WakePullers();
+}
+
 void TMMRingBuffer::SetNumBuffers(int32_t Value) {
   if (Value < 2 || Value == FNumBuffers) return;
   CheckUnallocated();
@@ -153,6 +162,7 @@ void TMMRingBuffer::Start() {
 void TMMRingBuffer::Stop() {
   FPrefilled = false;
   FStopping = true;
+  WakePullers();
   {
     std::lock_guard guard(FLock);
     FLoopState.LoopActive = 0;
@@ -164,6 +174,7 @@ void TMMRingBuffer::Stop() {
 void TMMRingBuffer::Reset() {
   FPrefilled = false;
   FStopping = true;
+  WakePullers();
   {
     std::lock_guard guard(FLock);
     FLoopState.LoopActive = 0;
@@ -251,8 +262,10 @@ void TMMRingBuffer::FreeQueue() {
   std::lock_guard allocGuard(FAllocLock);
   if (!FAllocated) return;
   FStopping = true;
+  WakePullers();
   FinishQueue();
   FAllocated = false;
+  WakePullers();
   if (UsesWorker() && FStartedEvent) {
     if (!FWorkerDied) {
       WaitForIdle(false);
@@ -276,6 +289,7 @@ void TMMRingBuffer::FreeQueue() {
 void TMMRingBuffer::WorkerFailed(std::exception_ptr error) {
   // Marked first, so that freeing the queue does not wait for this very thread.
   FWorkerDied = true;
+  WakePullers();
   // A Close running in another thread right now frees the queue itself.
   std::unique_lock allocGuard(FAllocLock, std::try_to_lock);
   if (allocGuard.owns_lock()) FreeQueue();
@@ -350,6 +364,7 @@ void TMMRingBuffer::PutBlock(const char* data, int32_t count, uint32_t user, uin
   ++FCount;
   FBytesQueued += n;
   guard.unlock();
+  FDataReady.notify_all();
   if (wakeRun) {
     wakeDone->ResetEvent();
     wakeRun->SetEvent();
@@ -415,6 +430,18 @@ void TMMRingBuffer::TakeData(char* dest, int32_t& count, uint32_t& user, uint32_
       count = 0;
       return;
     }
+  }
+  if (FCount == 0 && WaitsForSourceLocked()) {
+    // The worker has not caught up with the reader: the data comes late rather than a block
+    // of filler now. A wait that ends without data (the queue stopped, its worker died, the
+    // source gave nothing for TimeOut ms) delivers nothing.
+    if (!WaitForData(guard) || !FAllocated || FCount == 0) {
+      count = 0;
+      user = flags = 0;
+      return;
+    }
+  }
+  if (FCount == 0) {
     if (FLoopIfEmpty || FCompressed) {
       const QueueSlot* slot = FSlots[size_t(FLastIndex)];
       const int32_t n = std::min(slot->bytes, count);
@@ -477,16 +504,53 @@ int32_t TMMRingBuffer::GetData(char* dest, int32_t count) {
   return taken;
 }
 
+bool TMMRingBuffer::WaitsForSourceLocked() const {
+  // Looping and the end of the source keep their filler; a queue fed by pushes (qmDuplex) has
+  // no worker to wait for.
+  return FAllocated && FQueueMode == qmRead && FEnabled && !FLoopIfEmpty && !FSourceFinished &&
+         !FStopping && !FWorkerDied && FRunEvent;
+}
+
+bool TMMRingBuffer::WaitForData(std::unique_lock<TCriticalSection>& guard) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<int32_t>(FTimeOut, 0));
+  const bool mainThread = IsMainThread();
+  while (FCount == 0 && WaitsForSourceLocked()) {
+    // An idle worker is woken: a pass that ended just before the queue ran dry is not followed
+    // by another until someone asks.
+    if (!FRunEvent->IsSet()) WakeWorkerLocked();
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    if (!mainThread) {
+      FDataReady.wait_until(guard, deadline);
+      continue;
+    }
+    FDataReady.wait_until(guard, std::min(deadline, now + kMainThreadWaitSlice));
+    guard.unlock();
+    CheckSynchronize();
+    guard.lock();
+  }
+  return true;
+}
+
+void TMMRingBuffer::WakePullers() {
+  // Taken and let go, so that a pull that has just found nothing to take is already waiting
+  // when the notification comes.
+  { std::lock_guard guard(FLock); }
+  FDataReady.notify_all();
+}
+
 // ---------------------------------------------------------------- passes
 
 TMMRingBuffer::PassEnd::~PassEnd() {
   if (run) run->ResetEvent();
   if (done) done->SetEvent();
+  ring->WakePullers();
 }
 
 TMMRingBuffer::PassEnd TMMRingBuffer::PassEvents() {
   std::lock_guard guard(FLock);
-  return PassEnd{FRunEvent, FDoneEvent};
+  return PassEnd{this, FRunEvent, FDoneEvent};
 }
 
 void TMMRingBuffer::FillQueue() {

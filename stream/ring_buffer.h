@@ -1,10 +1,13 @@
 // A queue of fixed-size slots between a producer and a consumer, with a worker thread of its
 // own that fills the queue from Input (reading ahead) or empties it to Output (writing behind),
-// so that a device thread hands over or takes a block with one copy and never waits for disk.
+// so that a device thread hands over or takes a block with one copy. A pull that finds the
+// read-ahead queue empty while the source still has data waits for the worker rather than
+// handing out filler: audio that comes late is better than audio with a hole in it.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,7 +61,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   int32_t GetNumBuffers() const { return FNumBuffers; }
   void SetQueueMode(TMMQueueMode Value);
   TMMQueueMode GetQueueMode() const { return FQueueMode; }
-  void SetEnabled(bool Value) { FEnabled = Value; }
+  void SetEnabled(bool Value);
   bool GetEnabled() const { return FEnabled; }
   void SetWaitIfFull(bool Value) { FWaitIfFull = Value; }
   bool GetWaitIfFull() const { return FWaitIfFull; }
@@ -130,6 +133,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   // The worker's run and done events, taken under the lock; as a pass's guard it ends the pass
   // however it is left: the worker is idle again and waiters see it.
   struct PassEnd {
+    TMMRingBuffer* ring;
     std::shared_ptr<TEvent> run, done;
     ~PassEnd();
   };
@@ -141,6 +145,14 @@ class TMMRingBuffer : public TMMDSPComponent {
   // Wakes the writing worker when it is idle (qmWrite only); under FLock.
   void WakeIdleWriterLocked();
   void TakeData(char* dest, int32_t& count, uint32_t& user, uint32_t& flags);
+  // Whether a pull from the empty queue waits for the worker: a read-ahead queue whose source
+  // has data left, while the queue runs. Under FLock.
+  bool WaitsForSourceLocked() const;
+  // Waits, with `guard` held on FLock, until the queue has data or no longer waits for its
+  // source, or TimeOut ms have passed. False on a time-out.
+  bool WaitForData(std::unique_lock<TCriticalSection>& guard);
+  // Wakes the pulls that wait for data after any change that may end their wait.
+  void WakePullers();
   void WorkerFailed(std::exception_ptr error);
   bool UsesWorker() const { return FQueueMode == qmRead || FQueueMode == qmWrite; }
   void Fire(const TNotifyEvent& event) {
@@ -157,6 +169,9 @@ class TMMRingBuffer : public TMMDSPComponent {
 
   // Guards the counters, the indices, the slot heads and LoopState.
   TCriticalSection FLock;
+  // Signalled, with FLock, when data is queued, the source ends, the worker ends a pass or dies,
+  // and when the queue stops, resets, closes or is disabled: what a waiting pull waits for.
+  std::condition_variable_any FDataReady;
   // Open, Close and the worker's failure path allocate and free the queue one at a time.
   std::recursive_mutex FAllocLock;
   // The worker and a Stop in another thread never empty the queue at the same time.

@@ -325,6 +325,8 @@ void TMMWaveOut::Start() {
   if (!IsOpen() || IsStarted()) return;
   try {
     ResetBookkeeping();
+    FUnderrunBase = DriverUnderruns();
+    FUnderruns = 0;
     waveOutPause(FHandle);
     TMMCustomWaveOutComponent::Start();
     {
@@ -427,6 +429,7 @@ void TMMWaveOut::FinishStop() {
     }
   }
   FState &= ~(dsStarted | dsPaused);
+  FUnderruns = DriverUnderruns() - FUnderrunBase;
   WaitRounds(500, FCallBackMode == cmWindow, [this] { return FInDriver <= 0; });
   TMMCustomWaveOutComponent::Stop();
   for (int32_t i = 0; i < FNumQueued; ++i) {
@@ -580,7 +583,11 @@ void TMMWaveOut::EndBufferDone() {
   {
     std::lock_guard guard(FLock);
     --FInBufferDone;
-    if (FInBufferDone == 0 && (FStopPending || FInDriver == 0) && !FEndPosted) {
+    // The end: a stop asked for, or the source has ended and its last block has come back. A
+    // device that plays a block faster than this thread refills the one before may hold none
+    // for a moment while the source has more: the returned blocks' BufferDone calls follow.
+    const bool ended = FStopPending || (FInDriver == 0 && !FSourceHasMore);
+    if (FInBufferDone == 0 && ended && !FEndPosted) {
       FEndPosted = true;
       FHalting = true;
       post = true;
@@ -607,6 +614,17 @@ int64_t TMMWaveOut::GetSamplePosition() {
   const WAVEFORMATEX* f = GetPWaveFormat();
   if (!f || !f->nAvgBytesPerSec) return 0;
   return int64_t(time.u.cb) * f->nSamplesPerSec / f->nAvgBytesPerSec;
+}
+
+int64_t TMMWaveOut::DriverUnderruns() const {
+  uint32_t count = 0;
+  if (!FHandle || waveOutGetUnderruns(FHandle, &count) != MMSYSERR_NOERROR) return 0;
+  return count;
+}
+
+int64_t TMMWaveOut::Underruns() {
+  if (IsStarted() || IsPaused()) return DriverUnderruns() - FUnderrunBase;
+  return FUnderruns;
 }
 
 int64_t TMMWaveOut::GetPosition() {

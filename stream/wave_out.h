@@ -59,6 +59,10 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   TThreadPriority GetPriority() const { return FPriority; }
 
   int64_t GetPosition() override;
+  // The underruns of the last run (from its start to its stop, or until now while it runs): the
+  // times the sound system ran out of audio and played silence while more was to come, so that
+  // the audio after it came late. 0 from a driver that does not count them. Main thread.
+  int64_t Underruns();
   TMMDeviceState DeviceState() const { return FState; }
   uint32_t DriverVersion() const { return FDriverVersion; }
   HWAVEOUT DeviceHandle() const { return FHandle; }
@@ -89,6 +93,8 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void WriteBlock(PWaveHdr header);
   bool PrimeHeaders(bool allocate);
   int64_t GetSamplePosition();
+  // The driver's underrun count since the open, or 0.
+  int64_t DriverUnderruns() const;
   void ResetBookkeeping();
   bool IsOpen() const { return FState & dsOpen; }
   bool IsStarted() const { return FState & dsStarted; }
@@ -115,6 +121,9 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   uint32_t FNumDevs = 0;
   // Main thread only.
   TMMTimeFormats FTimeFormat = tfByte;
+  // The driver's underrun count at the start of the run, and the run's underruns once stopped.
+  int64_t FUnderrunBase = 0;
+  int64_t FUnderruns = 0;
   bool FShowHourGlass = true;
   TThreadPriority FPriority = tpHigher;
   // Set by the main thread at any time, read by the worker as it loads a block.

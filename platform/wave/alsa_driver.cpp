@@ -388,6 +388,8 @@ class TAlsaStream : public TWaveStream {
   }
 
   MMRESULT OnRestart() override {
+    // A device that played out what it held during a pause did not run dry unasked.
+    FRanDry = false;
     if (FHwPaused) {
       FHwPaused = false;
       // Should the device refuse to resume, it is prepared again and the thread starts it.
@@ -433,6 +435,8 @@ class TAlsaStream : public TWaveStream {
 
   void OnReset() override {
     DropAndPrepare();
+    FRanDry = false;
+    FLastDelay = 0;
     FWritten = 0;
     FPlayed = 0;
     FWriteIndex = 0;
@@ -443,6 +447,7 @@ class TAlsaStream : public TWaveStream {
   }
 
   uint64_t SamplePosition() override { return FInput ? FFrames : FPlayed; }
+  uint64_t Underruns() override { return FUnderruns; }
 
   void ReleaseEngine() override {
     // The driver thread has ended: the pcm is the control thread's alone from here.
@@ -477,6 +482,10 @@ class TAlsaStream : public TWaveStream {
         return stProgress;
       }
       if (err == -EINTR) return stProgress;
+      if (err == -EPIPE && !FInput && !FRanDry) {
+        FRanDry = true;
+        FDryAt = std::chrono::steady_clock::now();
+      }
       if (err == -EPIPE || err == -EBADFD || err == -EIO) {
         // Prepared again on the control thread; the loop then starts the device.
         FControl->Submit(TPcmControl::opPrepare);
@@ -576,9 +585,20 @@ class TAlsaStream : public TWaveStream {
     const snd_pcm_state_t state = snd_pcm_state(FPcm);
     int64_t played = static_cast<int64_t>(FPlayed);
     switch (state) {
-      case SND_PCM_STATE_XRUN:
-        played = static_cast<int64_t>(FWritten);
+      case SND_PCM_STATE_XRUN: {
+        // The device ran out of data, but what it reported as not yet played last (a sound
+        // server's stream runs dry while its sink still plays what it has taken) plays on in
+        // real time: counted as played only as time passes, so that a reset or close right
+        // after the last block's return does not cut it off.
+        const auto now = std::chrono::steady_clock::now();
+        if (!FRanDry) FDryAt = now;
+        FRanDry = true;
+        const int64_t since =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - FDryAt).count() *
+            int64_t(FFormat.nSamplesPerSec) / 1000000;
+        played = static_cast<int64_t>(FWritten) - std::max<int64_t>(0, FLastDelay - since);
         break;
+      }
       case SND_PCM_STATE_DISCONNECTED:
         MarkLost(WAVEDRVERR_DEVICELOST, done);
         return;
@@ -598,6 +618,7 @@ class TAlsaStream : public TWaveStream {
         const int err = snd_pcm_delay(FPcm, &delay);
         if (err == 0) {
           played = static_cast<int64_t>(FWritten) - delay;
+          FLastDelay = std::max<snd_pcm_sframes_t>(delay, 0);
           FErrors = 0;
         } else if (err != -EAGAIN && ++FErrors > kMaxConsecutiveErrors) {
           // A device that cannot say how far it got any more would never return its blocks.
@@ -662,6 +683,12 @@ class TAlsaStream : public TWaveStream {
     if (written == 0) return stBlocked;
     FErrors = 0;
     FIdleWakes = 0;
+    // Audio written into a device that had run dry comes late: the sound system played
+    // silence meanwhile. (A device that runs dry after the last block is just finished.)
+    if (FRanDry) {
+      FRanDry = false;
+      ++FUnderruns;
+    }
     FWriteOffset += static_cast<uint32_t>(written) * align;
     FWritten += static_cast<uint64_t>(written);
     if (header->dwBufferLength - FWriteOffset < align) BlockWritten();
@@ -817,6 +844,13 @@ class TAlsaStream : public TWaveStream {
   std::deque<uint64_t> FEnds;
   // FPlayed is to be asked of the device again (set by every wait).
   bool FPlayedStale = true;
+  // Playback: the device ran out of data (an xrun) since the last write, and the underruns
+  // (writes into a device that had run dry) since the open.
+  bool FRanDry = false;
+  uint64_t FUnderruns = 0;
+  // The device's last delay report while it ran, and when it was first seen dry.
+  int64_t FLastDelay = 0;
+  std::chrono::steady_clock::time_point FDryAt;
   // The last block is held back (HoldTail) since FTailSince.
   bool FTailHeld = false;
   std::chrono::steady_clock::time_point FTailSince;

@@ -246,6 +246,10 @@ MMRESULT TSystemWaveDriver::OutGetPosition(HWAVEOUT handle, MMTIME* time, uint32
   NR_WITH_STREAM(false, handle, GetPosition(time, size));
 }
 
+MMRESULT TSystemWaveDriver::OutGetUnderruns(HWAVEOUT handle, uint32_t* count) {
+  NR_WITH_STREAM(false, handle, GetUnderruns(count));
+}
+
 MMRESULT TSystemWaveDriver::OutClose(HWAVEOUT handle) {
   return Close(false, handle);
 }

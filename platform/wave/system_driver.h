@@ -50,6 +50,7 @@ class TSystemWaveDriver : public TWaveDriver {
   MMRESULT OutReset(HWAVEOUT handle) override;
   MMRESULT OutGetPosition(HWAVEOUT handle, MMTIME* time, uint32_t size) override;
   MMRESULT OutClose(HWAVEOUT handle) override;
+  MMRESULT OutGetUnderruns(HWAVEOUT handle, uint32_t* count) override;
 
   uint32_t InGetNumDevs() override;
   MMRESULT InGetDevCaps(uintptr_t deviceId, WAVEINCAPSA* caps, uint32_t size) override;

@@ -152,6 +152,10 @@ MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME* time, uint32_t size) {
   return GetWaveDriver()->OutGetPosition(handle, time, size);
 }
 
+MMRESULT waveOutGetUnderruns(HWAVEOUT handle, uint32_t* count) {
+  return GetWaveDriver()->OutGetUnderruns(handle, count);
+}
+
 MMRESULT waveOutClose(HWAVEOUT handle) {
   return GetWaveDriver()->OutClose(handle);
 }

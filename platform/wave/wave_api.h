@@ -115,6 +115,10 @@ MMRESULT waveOutReset(HWAVEOUT handle);
 MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME* time, uint32_t size);
 MMRESULT waveOutClose(HWAVEOUT handle);
 MMRESULT waveOutGetErrorTextA(MMRESULT error, char* text, uint32_t size);
+// The underruns of an open output device since it was opened: the times the sound system ran
+// out of audio to play, and played silence, while the device was started and blocks were still
+// to come. MMSYSERR_NOTSUPPORTED from a driver that does not count them.
+MMRESULT waveOutGetUnderruns(HWAVEOUT handle, uint32_t* count);
 
 uint32_t waveInGetNumDevs();
 MMRESULT waveInGetDevCapsA(uintptr_t deviceId, WAVEINCAPSA* caps, uint32_t size);
@@ -148,6 +152,9 @@ class TWaveDriver {
   virtual MMRESULT OutReset(HWAVEOUT handle) = 0;
   virtual MMRESULT OutGetPosition(HWAVEOUT handle, MMTIME* time, uint32_t size) = 0;
   virtual MMRESULT OutClose(HWAVEOUT handle) = 0;
+  virtual MMRESULT OutGetUnderruns(HWAVEOUT /*handle*/, uint32_t* /*count*/) {
+    return MMSYSERR_NOTSUPPORTED;
+  }
 
   virtual uint32_t InGetNumDevs() = 0;
   virtual MMRESULT InGetDevCaps(uintptr_t deviceId, WAVEINCAPSA* caps, uint32_t size) = 0;

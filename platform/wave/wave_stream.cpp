@@ -246,6 +246,14 @@ MMRESULT TWaveStream::GetPosition(MMTIME* time, uint32_t size) {
   return MMSYSERR_NOERROR;
 }
 
+MMRESULT TWaveStream::GetUnderruns(uint32_t* count) {
+  if (count == nullptr) return MMSYSERR_INVALPARAM;
+  std::lock_guard lock(FLock);
+  if (FClosed) return MMSYSERR_INVALHANDLE;
+  *count = static_cast<uint32_t>(Underruns());
+  return MMSYSERR_NOERROR;
+}
+
 MMRESULT TWaveStream::Close() {
   {
     std::lock_guard lock(FLock);

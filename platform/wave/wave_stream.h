@@ -60,6 +60,8 @@ class TWaveStream {
   MMRESULT Stop();     // input
   MMRESULT Reset();
   MMRESULT GetPosition(MMTIME* time, uint32_t size);
+  // Output: the underruns since the device was opened (see waveOutGetUnderruns).
+  MMRESULT GetUnderruns(uint32_t* count);
   // Refuses while blocks are queued, and on the driver thread (inside a callback); otherwise
   // ends the thread and releases the engine. The caller sends the close notification.
   MMRESULT Close();
@@ -85,6 +87,9 @@ class TWaveStream {
   virtual void OnPrepare(uint32_t /*bytes*/) {}
   // Frames played (output) or recorded (input) since the last reset; called with FLock held.
   virtual uint64_t SamplePosition() { return FFrames; }
+  // Output underruns since the open; called with FLock held. A backend whose device cannot
+  // run dry (one that waits for the blocks) has none.
+  virtual uint64_t Underruns() { return 0; }
   // Releases the engine after the thread has ended.
   virtual void ReleaseEngine() {}
 

@@ -39,13 +39,13 @@ struct TFileFormat {
 // A WAVE file of `data` in `f` at 44.1 kHz, written as other programs write these formats:
 // an 18-byte (or extensible 40-byte) format record, a fact chunk for non-PCM, a pad byte after
 // odd data.
-std::string WaveFile(const TFileFormat& f, const std::string& data) {
+std::string WaveFile(const TFileFormat& f, const std::string& data, uint32_t rate = 44100) {
   const uint16_t align = uint16_t(f.Channels * f.Bits / 8);
   std::string fmt;
   Put16(fmt, f.Tag);
   Put16(fmt, f.Channels);
-  Put32(fmt, 44100);
-  Put32(fmt, 44100 * align);
+  Put32(fmt, rate);
+  Put32(fmt, rate * align);
   Put16(fmt, align);
   Put16(fmt, f.Bits);
   if (f.Tag == 0xFFFE) {
@@ -114,10 +114,10 @@ class PlayFormats : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   CliRun Play(const std::string& env, const TFileFormat& f, const std::string& data,
-              const std::string& device) {
+              const std::string& device, uint32_t rate = 44100) {
     fs::remove(dir_ / "played.raw");
     fs::remove(dir_ / "int.raw");
-    std::ofstream(dir_ / "in.wav", std::ios::binary) << WaveFile(f, data);
+    std::ofstream(dir_ / "in.wav", std::ios::binary) << WaveFile(f, data, rate);
     return Shell(env + " " NEEDLEREC_CLI " play " + (dir_ / "in.wav").string() + " --device " +
                  device);
   }
@@ -134,6 +134,36 @@ TEST_F(PlayFormats, AnAlsaDeviceThatTakesTheFormatReceivesTheFileDataUnchanged) 
     ASSERT_EQ(run.status, 0) << run.out;
     const std::string played = ReadFile(dir_ / "played.raw");
     EXPECT_TRUE(played == data) << "played " << played.size() << " of " << data.size() << " bytes";
+  }
+}
+
+// A file longer than the ring buffer and the device's blocks together (about 6 s of them) on
+// ALSA's `file` plugin, which takes data far faster than real time: the device pulls ahead of
+// the ring buffer's reading all the time, and still receives the file's bytes once each, no
+// more (no blocks of silence between them) and no less.
+TEST_F(PlayFormats, ALongFileReachesAnUnpacedAlsaDeviceExactly) {
+  struct Case {
+    TFileFormat Format;
+    uint32_t Rate;
+  } cases[] = {
+      {{"16-bit", 1, 16, 2, 0, true}, 44100},
+      {{"16-bit", 1, 16, 2, 0, true}, 48000},
+      {{"8-bit mono", 1, 8, 1, 0, true}, 22050},
+      {{"24-bit", 1, 24, 2, 0, true}, 96000},
+      {{"float", 3, 32, 2, 0, false}, 48000},
+      {{"mu-law", 7, 8, 1, 0, false}, 8000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Format.Name) + " at " + std::to_string(c.Rate) + " Hz");
+    // Ten seconds and three frames: the last block is a partial one.
+    const size_t bytes = (size_t(c.Rate) * 10 + 3) * c.Format.Channels * c.Format.Bits / 8;
+    std::string data;
+    for (size_t i = 0; i < bytes; ++i) data.push_back(char(i * 13 + i / 501 + 1));
+    const CliRun run = Play(alsa_, c.Format, data, "0", c.Rate);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::string played = ReadFile(dir_ / "played.raw");
+    EXPECT_EQ(played.size(), data.size());
+    EXPECT_TRUE(played == data) << "the played bytes differ";
   }
 }
 

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +33,39 @@ void Put32(std::string& s, uint32_t v) {
   for (int i = 0; i < 4; ++i) s.push_back(char(v >> (8 * i)));
 }
 
+// Processes that keep the processors busy while they live.
+class TBusyProcesses {
+ public:
+  explicit TBusyProcesses(int count) {
+    for (int i = 0; i < count; ++i)
+      FPids.push_back(TPulseServer::Spawn({"sh", "-c", "while :; do :; done"}, {}, "/dev/null"));
+  }
+  ~TBusyProcesses() {
+    for (const pid_t pid : FPids) {
+      kill(pid, SIGKILL);
+      TPulseServer::WaitFor(pid);
+    }
+  }
+
+ private:
+  std::vector<pid_t> FPids;
+};
+
+// A 16-bit stereo WAVE file of `data` at 44.1 kHz.
+std::string Wave(const std::string& data) {
+  std::string file = "RIFF";
+  Put32(file, uint32_t(36 + data.size()));
+  file += "WAVEfmt ";
+  Put32(file, 16);
+  file += std::string("\x01\x00\x02\x00", 4);
+  Put32(file, 44100);
+  Put32(file, 44100 * 4);
+  file += std::string("\x04\x00\x10\x00", 4);
+  file += "data";
+  Put32(file, uint32_t(data.size()));
+  return file + data;
+}
+
 class PulseLoopback : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,10 +85,104 @@ class PulseLoopback : public ::testing::Test {
     if (!dir_.empty() && !std::getenv("NEEDLEREC_KEEP_TEST_FILES")) fs::remove_all(dir_);
   }
 
+  // Waits until the file at `path` holds more than `bytes` bytes; false after a minute.
+  static bool WaitForSize(const fs::path& path, uintmax_t bytes) {
+    for (int i = 0; i < 3000; ++i) {
+      std::error_code error;
+      const uintmax_t size = fs::file_size(path, error);
+      if (!error && size > bytes) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  // Plays `wave` with needlerec-cli while a capture of the sink's monitor runs, beside `busy`
+  // busy processes; returns what the capture received, or fails.
+  void PlayAndCapture(const std::string& wave, int busy, std::string& capture) {
+    const fs::path captured = dir_ / "capture.raw";
+    // Short fragments, so that the capture has what the sink played soon after it played it.
+    const pid_t recorder = TPulseServer::Spawn(
+        {"parec", "-d", "vsink.monitor", "--raw", "--latency-msec=50"}, server_.Env,
+        captured.string());
+    struct TEnd {
+      pid_t pid;
+      ~TEnd() {
+        kill(pid, SIGTERM);
+        TPulseServer::WaitFor(pid);
+      }
+    } endRecorder{recorder};
+    // The sink plays silence while nothing else plays: once that arrives, the capture runs.
+    ASSERT_TRUE(WaitForSize(captured, 0)) << "the capture never started";
+    std::ofstream(dir_ / "tone.wav", std::ios::binary) << wave;
+    {
+      TBusyProcesses load(busy);
+      const pid_t player = TPulseServer::Spawn(
+          {NEEDLEREC_CLI, "play", (dir_ / "tone.wav").string(), "--device", "0"}, cliEnv_,
+          (dir_ / "play.log").string());
+      ASSERT_EQ(TPulseServer::WaitFor(player), 0) << ReadFile(dir_ / "play.log");
+    }
+    // The player ends once the sink has played its last block; the capture follows the sink by
+    // a fragment: a second more of it holds all that was played.
+    ASSERT_TRUE(WaitForSize(captured, fs::file_size(captured) + 44100 * 4));
+    capture = ReadFile(captured);
+  }
+
+  // Plays a tone of several seconds again and again and finds each time, from the first sample
+  // after its lead-in on, exactly the file in what the sink received.
+  void ExpectTheSinkReceivesTheFile(int busy) {
+    // A tone with a little noise on it, so that no stretch of it repeats (a skipped or a
+    // repeated piece shows), at a level no sample of which is zero (a gap shows as a run of
+    // zeros), in the left channel, its negative in the right; then three seconds of silence of
+    // the file's own. The first half second is a lead-in: as a stream starts, the sink mixes it
+    // into what it has prepared already, and a capture that has taken that part misses the
+    // stream's first tens of milliseconds. (At the end of a stream the sound server may drop what its sink has taken but not
+    // played yet, up to about two seconds: that is no gap within the audio, which is what this
+    // test is about, and falls in the file's silence here.)
+    std::string data;
+    uint32_t noise = 12345;
+    const size_t leadIn = 44100 / 2 * 4;
+    for (int i = 0; i < 44100 * 9 / 2; ++i) {
+      noise = noise * 1664525u + 1013904223u;
+      const double s = std::sin(2 * M_PI * 441.0 * i / 44100.0);
+      const int v0 = int(std::lround(s * 12000.0)) + int(noise >> 28);
+      const int16_t v = int16_t(v0 >= 0 ? v0 + 1 : v0);
+      for (const int16_t x : {v, int16_t(-v)}) {
+        data.push_back(char(x & 0xFF));
+        data.push_back(char((x >> 8) & 0xFF));
+      }
+    }
+    data.append(44100 * 4 * 3, '\0');
+    for (int run = 0; run < 3; ++run) {
+      SCOPED_TRACE("run " + std::to_string(run + 1));
+      std::string capture;
+      ASSERT_NO_FATAL_FAILURE(PlayAndCapture(Wave(data), busy, capture));
+      const std::string played = data.substr(leadIn);
+      const size_t at = capture.find(played.substr(0, 4096));
+      ASSERT_NE(at, std::string::npos) << "the samples after the lead-in were not received";
+      ASSERT_GE(capture.size(), at + played.size()) << "the capture ends within the file";
+      const std::string received = capture.substr(at, played.size());
+      size_t first = 0;
+      while (first < played.size() && received[first] == played[first]) ++first;
+      size_t zeros = first;
+      while (zeros < received.size() && received[zeros] == '\0') ++zeros;
+      EXPECT_EQ(first, played.size())
+          << "the sink received the file up to " << double(leadIn + first) / (44100 * 4)
+          << " s, then " << double(zeros - first) / (44100 * 4) << " s of zeros";
+    }
+  }
+
   fs::path dir_;
   TPulseServer server_;
   std::vector<std::string> cliEnv_;
 };
+
+TEST_F(PulseLoopback, APlayedFileReachesTheSinkSampleForSampleWithoutGaps) {
+  ExpectTheSinkReceivesTheFile(0);
+}
+
+TEST_F(PulseLoopback, APlayedFileReachesTheSinkWithoutGapsBesideTwoBusyProcesses) {
+  ExpectTheSinkReceivesTheFile(2);
+}
 
 TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {
   // Half a second of lead-in, then the 2 s that must come back: 16-bit stereo noise-like

@@ -352,6 +352,101 @@ TEST_F(RingFixture, LoopIfEmptyRepeatsTheLastSlotWithItsEndOfData) {
   ring_.Close();  // before the source goes
 }
 
+// The reader gets ahead of the worker (a device that pulls faster than the disk reads, or the
+// priming of a device's blocks): a pull that finds the queue empty while the source has data
+// left waits for it, and hands out neither the silence of the format nor a repeated slot.
+TEST_F(RingFixture, APullFromAnEmptyQueueWaitsForTheSourceInsteadOfGivingFiller) {
+  struct Case {
+    const char* name;
+    uint16_t tag;
+    int bits;
+  };
+  for (const Case c : {Case{"8-bit PCM", 1, 8}, Case{"16-bit PCM", 1, 16}, Case{"A-law", 6, 8}}) {
+    SCOPED_TRACE(c.name);
+    const std::vector<char> data = Pattern(1024 * 12 + 100);
+    TMemorySource source(nullptr, data);
+    // After the first fill, each load waits until a pull has found the queue empty.
+    std::atomic<bool> emptySeen{false}, release{false};
+    std::atomic<int> loads{0};
+    source.OnLoad = [&] {
+      if (loads++ == 0) return;
+      while (!emptySeen.exchange(false) && !release) Sleep(1);
+    };
+    ring_.SetInput(&source);
+    SetUpRing(qmRead, c.bits, 1024, 4);
+    format_.wFormatTag = c.tag;
+    ring_.SetPWaveFormat(&format_);
+    int empties = 0;
+    ring_.OnEmpty = [&](TObject*) {
+      ++empties;
+      emptySeen = true;
+    };
+    ring_.Open();
+    ring_.Start();
+    std::vector<char> pulled, out(1024);
+    bool more = true;
+    while (more) {
+      BlockHeader h = Block(out, 0);
+      ring_.BufferLoad(&h, more);
+      ASSERT_GT(h.dwBytesRecorded, 0u) << "after " << pulled.size() << " bytes";
+      pulled.insert(pulled.end(), out.begin(), out.begin() + h.dwBytesRecorded);
+    }
+    EXPECT_GE(empties, 2) << "the reader was meant to get ahead of the worker";
+    EXPECT_EQ(pulled, data);
+    release = true;
+    ring_.Close();  // before the source goes
+    ring_.OnEmpty = nullptr;
+    ring_.SetInput(nullptr);
+  }
+}
+
+// A pull that waits for a source which delivers nothing more ends, without data, as soon as
+// the queue stops, resets or closes: a device thread is never left waiting for a chain that
+// has gone.
+TEST_F(RingFixture, AWaitingPullEndsWithoutDataWhenTheQueueStopsResetsOrCloses) {
+  for (const char* how : {"Stop", "Reset", "Close"}) {
+    SCOPED_TRACE(how);
+    TMemorySource source(nullptr, Pattern(1024 * 40));
+    // The second load (the refill) holds until the waiting pull has ended.
+    std::atomic<bool> hold{true};
+    std::atomic<int> loads{0};
+    source.OnLoad = [&] {
+      if (loads++ > 0)
+        while (hold) Sleep(1);
+    };
+    ring_.SetInput(&source);
+    SetUpRing(qmRead, 16, 1024, 4);
+    // Far beyond the test's own time limit: only the stop can end the wait.
+    ring_.SetTimeOut(600000);
+    std::atomic<bool> empty{false};
+    ring_.OnEmpty = [&](TObject*) { empty = true; };
+    ring_.Open();
+    ring_.Start();
+    std::vector<uint32_t> sizes;
+    std::thread reader([&] {
+      std::vector<char> out(1024);
+      for (;;) {
+        BlockHeader h = Block(out, 0);
+        bool more = false;
+        ring_.BufferLoad(&h, more);
+        sizes.push_back(h.dwBytesRecorded);
+        // (A queue that hands out filler instead would go on forever.)
+        if (h.dwBytesRecorded == 0 || sizes.size() == 100) break;
+      }
+      hold = false;  // the refill may end now: nothing waits for it any more
+    });
+    ASSERT_TRUE(RunUntil([&] { return empty.load(); }, 60000));
+    if (std::string(how) == "Stop") ring_.Stop();
+    if (std::string(how) == "Reset") ring_.Reset();
+    if (std::string(how) == "Close") ring_.Close();
+    reader.join();
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{1024, 1024, 1024, 1024, 0}));
+    ring_.Close();  // before the source goes
+    ring_.OnEmpty = nullptr;
+    ring_.SetInput(nullptr);
+  }
+}
+
 TEST_F(RingFixture, AfterTheLastBlockAnEmptyQueueGivesSilenceWithMoreBuffers) {
   const std::vector<char> data = Pattern(3000);
   TMemorySource source(nullptr, data);
