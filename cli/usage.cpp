@@ -17,10 +17,8 @@ constexpr const char* kSynopsis =
 constexpr const char* kExitStatus =
     "exit status: 0 everything was played or recorded; 1 an error; 2 a usage error;\n"
     "3 the recording was saved but is incomplete (audio lost because the disk did not keep\n"
-    "up, disk full, a file-size limit, or a device that stopped delivering audio), or the
-"
-    "file was played with gaps (the sound device ran out of audio on a busy machine).
-";
+    "up, disk full, a file-size limit, or a device that stopped delivering audio), or the\n"
+    "file was played with gaps (the sound device ran out of audio on a busy machine).\n";
 
 constexpr const char* kDevice =
     "  --device N|NAME  the device: a number from `needlerec-cli devices`, or a name, either\n"
