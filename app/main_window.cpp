@@ -690,6 +690,7 @@ void TfrmMain::DeviceStop(TObject*) {
   Timer1->SetEnabled(false);
   PeakTimer->SetEnabled(false);
   const bool recorded = Recording;
+  const bool played = Playing;
   Playing = Recording = Monitoring = false;
   for (TDIBGlyphButton* lamp : {btnPlayLED, btnRecLED, btnMoniLED}) lamp->SetEnabled(false);
   for (TDIBGlyphButton* b : {btnMoni, btnPlay, btnRec}) {
@@ -702,9 +703,13 @@ void TfrmMain::DeviceStop(TObject*) {
   LEDPeak->SetValue(0);
   PlayFile->SetFileName("");
   WaveIn->Close();
+  // A sound device that ran dry while playing played silence of its own: told, like a
+  // recording's lost audio.
+  const int64_t underruns = played ? WaveOut->Underruns() : 0;
   WaveOut->Close();
   // The file is finished now, and what went wrong can be told.
   if (recorded) ShowReportLater(RecordingReport());
+  if (played) ShowReportLater(UnderrunText(underruns));
 }
 
 void TfrmMain::btnSettingClick() {

@@ -341,10 +341,7 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     // whose sound system ran dry (a machine too busy to feed it) played silence of its own, and
     // the audio after it came late: said, like a recording's lost audio.
     if (const int64_t underruns = chain.WaveOut->Underruns()) {
-      err << "the sound device ran out of audio " << underruns
-          << (underruns == 1 ? " time" : " times")
-          << ": the playback has gaps of silence and the audio after them came late; the "
-             "machine did not keep up\n";
+      err << "needlerec-cli: " << o.file << ": " << UnderrunText(underruns) << "\n";
       return kExitIncomplete;
     }
     return kExitOk;

@@ -15,6 +15,14 @@ const char* const kInvalidId = "Invalid DeviceID";
 
 }  // namespace
 
+std::string UnderrunText(int64_t underruns) {
+  if (underruns <= 0) return "";
+  return "The sound device ran out of audio " + std::to_string(underruns) +
+         (underruns == 1 ? " time" : " times") +
+         ": the playback has gaps of silence and the audio after them came late; the machine "
+         "did not keep up.";
+}
+
 TMMWaveOut::TMMWaveOut(TComponent* AOwner) : TMMCustomWaveOutComponent(AOwner) {
   FNumDevs = waveOutGetNumDevs();
   FDeviceID = InvalidId;  // so that the setter below does its work

@@ -17,6 +17,10 @@
 
 constexpr uint32_t WaveOutStopRequest = WM_APP + 1;
 
+// What the user is told after a run whose device ran out of audio `underruns` times; empty for
+// none.
+std::string UnderrunText(int64_t underruns);
+
 // The output device operations, declared for every output component.
 class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
  public:

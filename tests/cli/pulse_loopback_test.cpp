@@ -101,9 +101,9 @@ class PulseLoopback : public ::testing::Test {
   void PlayAndCapture(const std::string& wave, int busy, std::string& capture) {
     const fs::path captured = dir_ / "capture.raw";
     // Short fragments, so that the capture has what the sink played soon after it played it.
-    const pid_t recorder = TPulseServer::Spawn(
-        {"parec", "-d", "vsink.monitor", "--raw", "--latency-msec=50"}, server_.Env,
-        captured.string());
+    const pid_t recorder =
+        TPulseServer::Spawn({"parec", "-d", "vsink.monitor", "--raw", "--latency-msec=50"},
+                            server_.Env, captured.string());
     struct TEnd {
       pid_t pid;
       ~TEnd() {
@@ -135,9 +135,9 @@ class PulseLoopback : public ::testing::Test {
     // zeros), in the left channel, its negative in the right; then three seconds of silence of
     // the file's own. The first half second is a lead-in: as a stream starts, the sink mixes it
     // into what it has prepared already, and a capture that has taken that part misses the
-    // stream's first tens of milliseconds. (At the end of a stream the sound server may drop what its sink has taken but not
-    // played yet, up to about two seconds: that is no gap within the audio, which is what this
-    // test is about, and falls in the file's silence here.)
+    // stream's first tens of milliseconds. (At the end of a stream the sound server may drop what
+    // its sink has taken but not played yet, up to about two seconds: that is no gap within the
+    // audio, which is what this test is about, and falls in the file's silence here.)
     std::string data;
     uint32_t noise = 12345;
     const size_t leadIn = 44100 / 2 * 4;
@@ -182,6 +182,26 @@ TEST_F(PulseLoopback, APlayedFileReachesTheSinkSampleForSampleWithoutGaps) {
 
 TEST_F(PulseLoopback, APlayedFileReachesTheSinkWithoutGapsBesideTwoBusyProcesses) {
   ExpectTheSinkReceivesTheFile(2);
+}
+
+// A player stopped for longer than its device holds audio (a machine too busy to feed it): the
+// sound system runs dry and plays silence of its own; the player counts it, says so and exits
+// with 3.
+TEST_F(PulseLoopback, AnUnderrunIsCountedAndReported) {
+  std::ofstream(dir_ / "tone.wav", std::ios::binary) << Wave(std::string(44100 * 4 * 5, '\x10'));
+  const fs::path log = dir_ / "play.log";
+  const pid_t player =
+      TPulseServer::Spawn({NEEDLEREC_CLI, "play", (dir_ / "tone.wav").string(), "--device", "0"},
+                          cliEnv_, log.string());
+  for (int i = 0; i < 500 && ReadFile(log).find("playing ") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  kill(player, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  kill(player, SIGCONT);
+  EXPECT_EQ(TPulseServer::WaitFor(player), 3) << ReadFile(log);
+  EXPECT_NE(ReadFile(log).find(": The sound device ran out of audio "), std::string::npos)
+      << ReadFile(log);
 }
 
 TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {
