@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Paces, RecordDirection,
 
 // ------------------------------------------------------------------ play direction
 
-TEST(RingBufferPlay, PullsTheSourceDataExactlyAndNeverWaitsForItAfterTheFirstFill) {
+TEST(RingBufferPlay, PullsTheSourceDataExactlyTheFirstPullAfterAWholeFillPass) {
   const std::vector<char> data = Pattern(8192 * 120 + 1000);  // ends in a partial block
   TMemorySource source(nullptr, data);
   TMMRingBuffer ring(nullptr);
