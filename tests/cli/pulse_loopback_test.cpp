@@ -217,17 +217,7 @@ TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {
     data.push_back(char(sample));
     data.push_back(char(sample >> 8));
   }
-  std::string file = "RIFF";
-  Put32(file, uint32_t(36 + data.size()));
-  file += "WAVEfmt ";
-  Put32(file, 16);
-  file += std::string("\x01\x00\x02\x00", 4);
-  Put32(file, 44100);
-  Put32(file, 44100 * 4);
-  file += std::string("\x04\x00\x10\x00", 4);
-  file += "data";
-  Put32(file, uint32_t(data.size()));
-  std::ofstream(dir_ / "play.wav", std::ios::binary) << file << data;
+  std::ofstream(dir_ / "play.wav", std::ios::binary) << Wave(data);
 
   const pid_t recorder = TPulseServer::Spawn(
       {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "6"},
