@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -113,6 +114,11 @@ TSettingsStore::TSettingsStore(const std::string& executablePath)
     : FFileName(SettingsFileName(executablePath)) {}
 
 void TSettingsStore::LoadSettings() {
+  // A settings file that is no file (a FIFO, a link to a device) or far too large is not read:
+  // the defaults are used, and the user is told.
+  if (!PrivateProfileReadable(FFileName))
+    std::fprintf(stderr, "needlerec: %s; the default settings are used\n",
+                 ProfileLastError().c_str());
   OutputDev = ReadInt("OutputDev", 0, FFileName);
   InputDev = ReadInt("InputDev", 0, FFileName);
   SampleRate = ReadInt("SampleRate", 48000, FFileName);

@@ -19,6 +19,9 @@ namespace {
 
 thread_local std::string LastError;
 
+// The largest settings file that is read: far beyond any real one.
+constexpr size_t kMaxProfileBytes = 1 << 20;
+
 // Writers in this process take turns, so that two read-modify-write passes do not lose one
 // another's change.
 std::mutex WriteLock;
@@ -87,16 +90,24 @@ struct Document {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // Reads `fileName` into `doc`. A missing file is an empty document; any other failure is false.
+// Only a regular file of at most kMaxProfileBytes is read: the open does not block (on a FIFO),
+// and nothing reads without end (a link to a device).
 bool Load(const std::string& fileName, Document& doc, bool& exists) {
   doc.lines.clear();
   exists = false;
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return true;
     LastError = fileName + ": " + std::strerror(errno);
     return false;
   }
   exists = true;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    LastError = fileName + ": not a regular file";
+    ::close(fd);
+    return false;
+  }
   std::string content;
   char buffer[65536];
   for (;;) {
@@ -109,6 +120,11 @@ bool Load(const std::string& fileName, Document& doc, bool& exists) {
       return false;
     }
     content.append(buffer, size_t(n));
+    if (content.size() > kMaxProfileBytes) {
+      LastError = fileName + ": larger than 1 MiB, not a settings file";
+      ::close(fd);
+      return false;
+    }
   }
   ::close(fd);
 
@@ -472,6 +488,12 @@ bool WritePrivateProfileStrings(std::string_view section,
     changed = Apply(doc, section, key.c_str(), value.c_str()) || changed;
   if (!changed) return Unchanged(fileName);
   return Replace(fileName, Join(doc));
+}
+
+bool PrivateProfileReadable(const std::string& fileName) {
+  Document doc;
+  bool exists;
+  return Load(fileName, doc, exists);
 }
 
 std::string ProfileLastError() {

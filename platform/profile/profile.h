@@ -42,5 +42,10 @@ bool WritePrivateProfileStrings(std::string_view section,
                                 const std::vector<std::pair<std::string, std::string>>& entries,
                                 const std::string& fileName);
 
-// Why the last failed write of this thread failed.
+// Whether `fileName` can be read as a settings file: missing, or a regular file of at most 1 MiB
+// that can be read (the reads above give their defaults for any other); ProfileLastError then
+// says why not.
+bool PrivateProfileReadable(const std::string& fileName);
+
+// Why the last failed write, or failed PrivateProfileReadable, of this thread failed.
 std::string ProfileLastError();

@@ -1,6 +1,7 @@
 // The end of the program on termination signals: the real needlerec on the virtual devices,
 // signalled as `timeout` and impatient users do, and the window system's side in this process.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -136,6 +137,30 @@ TEST_F(ProgramTest, ASettingsFileThatIsAFolderIsReportedOnStderrAndTheProgramEnd
   const std::string err = ReadFile(dir / "stderr.txt");
   EXPECT_NE(err.find("Could not save the settings"), std::string::npos) << err;
   EXPECT_NE(err.find("needlerec.ini"), std::string::npos) << err;
+}
+
+// A settings file that is a FIFO (its open would block the start) or a link to /dev/zero (a read
+// without end) is not read: the window comes up on the defaults and says why on stderr, and the
+// file stays what it was.
+TEST_F(ProgramTest, ASettingsFileThatIsNoRegularFileIsIgnoredWithAMessage) {
+  for (const char* kind : {"FIFO", "/dev/zero"}) {
+    SCOPED_TRACE(kind);
+    fs::remove(dir / "needlerec.ini");
+    if (std::string(kind) == "FIFO")
+      ASSERT_EQ(::mkfifo((dir / "needlerec.ini").c_str(), 0600), 0);
+    else
+      fs::create_symlink("/dev/zero", dir / "needlerec.ini");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ::kill(pid, SIGTERM);
+    const std::optional<int> status = Wait(20);
+    ASSERT_TRUE(status.has_value()) << "still running";
+    const std::string err = ReadFile(dir / "stderr.txt");
+    EXPECT_NE(err.find("needlerec: " + (dir / "needlerec.ini").string() +
+                       ": not a regular file; the default settings are used"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(dir / "needlerec.ini")));
+  }
 }
 
 // ------------------------------------------------------------------ in this process

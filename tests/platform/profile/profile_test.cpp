@@ -259,4 +259,33 @@ TEST_F(ProfileTest, RefusedWritesLeaveTheFileAlone) {
   EXPECT_EQ(Entries().size(), 1u);
 }
 
+// A settings file that is no regular file, or one far too large, is not read: the reads give
+// their defaults at once (a FIFO would block, a link to /dev/zero would read without end), the
+// file is not replaced, and PrivateProfileReadable says why.
+TEST_F(ProfileTest, OnlyARegularFileOfReasonableSizeIsRead) {
+  ASSERT_EQ(::mkfifo((dir / "fifo.ini").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir / "zero.ini");
+  std::ofstream(dir / "huge.ini") << "[Common]\nA=1\n" << std::string(2 << 20, ';') << "\n";
+  std::ofstream(dir / "fine.ini") << "[Common]\nA=1\n";
+  const struct {
+    const char* name;
+    const char* reason;
+  } cases[] = {{"fifo.ini", "not a regular file"},
+               {"zero.ini", "not a regular file"},
+               {"huge.ini", "larger than 1 MiB, not a settings file"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (dir / c.name).string();
+    EXPECT_EQ(GetPrivateProfileInt("Common", "A", 7, path), 7);
+    EXPECT_FALSE(PrivateProfileReadable(path));
+    EXPECT_EQ(ProfileLastError(), path + ": " + c.reason);
+    EXPECT_FALSE(WritePrivateProfileString("Common", "A", "2", path));
+  }
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir / "zero.ini"));
+  EXPECT_TRUE(PrivateProfileReadable((dir / "fine.ini").string()));
+  EXPECT_TRUE(PrivateProfileReadable((dir / "missing.ini").string()));
+  EXPECT_EQ(GetPrivateProfileInt("Common", "A", 7, (dir / "fine.ini").string()), 1);
+}
+
 }  // namespace
