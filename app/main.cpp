@@ -2,12 +2,16 @@
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
 
 #include "app/main_window.h"
 #include "platform/ui/ui.h"
 
 int main(int argc, char** argv) {
+  // A file-size limit (ulimit -f) makes the write fail with EFBIG instead of killing the
+  // program: the recording then ends with its file saved and says why.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   // No application display name: the window system would add it to every title, and the
   // window's and dialogs' titles are exactly the layout's. The desktop file name ties the

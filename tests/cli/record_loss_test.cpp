@@ -156,11 +156,12 @@ TEST_F(RecordLoss, AFileThatCannotGrowStopsTheRecordingAndSaysWhy) {
     const char* reason;
     int64_t exactData;  // the data the file must hold, when it is known (else 0)
   };
-  // A file-size limit (SIGXFSZ ignored) makes the system refuse the write itself.
   const Case cases[] = {
       {"disk full", true, "", "The disk is full: the recording was stopped and saved (", 0},
-      // 256 blocks of 512 bytes: every whole frame below the limit is kept.
-      {"refused write", false, "trap '' XFSZ; ulimit -f 256; ",
+      // A file-size limit of 256 blocks of 512 bytes: the program keeps the limit's signal
+      // (SIGXFSZ) from killing it, the system refuses the write, and every whole frame below the
+      // limit is kept.
+      {"file-size limit", false, "ulimit -f 256; ",
        "rec.wav: The file could not be written (File too large): the recording was stopped and "
        "saved (",
        131072 - 80},
