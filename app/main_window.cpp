@@ -623,7 +623,7 @@ void TfrmMain::btnPlayClick(TObject*) {
     const auto name = Dialogs().OpenFile(this, "Waveファイルを開く", kWaveFilter);
     if (!name || FClosed) return;  // cancelled, or the window closed meanwhile
     try {
-      PlayFile->SetFileName(*name);
+      PlayChain->PrepareRun(*name);
     } catch (...) {
       // A file that cannot be read is reported; the window stays as it was.
       HandleException(std::current_exception());

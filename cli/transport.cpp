@@ -332,7 +332,7 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   return Guarded(err, o.file, [&] {
     TMMPlayChain chain;
     chain.WaveOut->SetDeviceID(id);
-    chain.File->SetFileName(o.file);
+    chain.PrepareRun(o.file);
     if (const WAVEFORMATEX* format = chain.File->GetPWaveFormat())
       chain.SetBlockBytes(MsToBytes(format, kBlockMs));
     out << "playing " << o.file << " on " << chain.WaveOut->GetProductName() << "\n" << std::flush;

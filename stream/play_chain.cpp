@@ -40,6 +40,14 @@ TMMPlayChain::TMMPlayChain(TComponent* AOwner) : TComponent(AOwner) {
   }
 }
 
+void TMMPlayChain::PrepareRun(const std::string& fileName) {
+  File->SetFileName(fileName);
+  if (!File->GetWave()->Empty()) return;
+  const std::string name = File->GetWave()->GetFileName();
+  File->SetFileName("");
+  throw EMMWaveError("Nothing to play", name, "no audio data");
+}
+
 void TMMPlayChain::SetBlockBytes(int32_t bytes) {
   ChainBlocks::Resize(*WaveOut, *Buffer, bytes);
 }

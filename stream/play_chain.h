@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/component/component.h"
 
@@ -28,4 +29,7 @@ class TMMPlayChain : public TComponent {
 
   // Blocks of `bytes` instead of the standard ones (see ChainBlocks).
   void SetBlockBytes(int32_t bytes);
+  // Names the file to play: an EMMWaveError when it cannot be read, or when it is a valid
+  // WAVE file without audio ("no audio data"), which the device could not start on.
+  void PrepareRun(const std::string& fileName);
 };

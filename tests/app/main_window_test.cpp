@@ -17,12 +17,12 @@
 #include <QPushButton>
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <deque>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <thread>
@@ -350,10 +350,24 @@ TEST_F(MainWindowTest, FileErrorsNameTheFileAndTheReasonAndTheWindowStaysIdle) {
   EXPECT_EQ(dialogs_->Messages.back(),
             "Invalid wave file...\n" + text + ": not a WAVE file (no RIFF/RIFX/RF64 header)");
   EXPECT_TRUE(Idle());
+  // A valid WAVE file without audio: nothing to play, and the next PLAY asks for a file again.
+  const std::string empty = (dir_ / "empty.wav").string();
+  {
+    std::ofstream out(empty, std::ios::binary);
+    out << "RIFF" << std::string("\x24\0\0\0", 4) << "WAVEfmt " << std::string("\x10\0\0\0", 4)
+        << std::string("\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0", 16) << "data"
+        << std::string(4, '\0');
+  }
+  dialogs_->Answers.push_back(empty);
+  Click(w.btnPlay);
+  ASSERT_TRUE(Pump([&] { return dialogs_->Messages.size() == 2; }));
+  EXPECT_EQ(dialogs_->Messages.back(), "Nothing to play\n" + empty + ": no audio data");
+  EXPECT_TRUE(Idle());
+  EXPECT_EQ(w.PlayFile->GetFileName(), "");
   const std::string nowhere = (dir_ / "no" / "take.wav").string();
   dialogs_->Answers.push_back(nowhere);
   Click(w.btnRec);
-  ASSERT_TRUE(Pump([&] { return dialogs_->Messages.size() == 2; }));
+  ASSERT_TRUE(Pump([&] { return dialogs_->Messages.size() == 3; }));
   EXPECT_EQ(dialogs_->Messages.back(),
             "Unable to create wave file\n" + nowhere + ": No such file or directory");
   EXPECT_TRUE(Pump([&] { return Idle(); }));
@@ -547,9 +561,8 @@ TEST_F(MainWindowTest, MonitoringMovesEveryInstrumentAndTheTimeReadOutStaysAtZer
   const QImage first = w.grab().toImage();
   Pump([] { return false; }, 1000);
   const QImage second = w.grab().toImage();
-  for (const QWidget* instrument :
-       std::initializer_list<const QWidget*>{w.MMMeter1, w.MMMeter2, w.MMLevel1, w.MMLevel2,
-                                             w.MMSpectrum1})
+  for (const QWidget* instrument : std::initializer_list<const QWidget*>{
+           w.MMMeter1, w.MMMeter2, w.MMLevel1, w.MMLevel2, w.MMSpectrum1})
     EXPECT_NE(Region(first, instrument), Region(second, instrument))
         << instrument->metaObject()->className() << " at " << instrument->x();
   // The peak read-out runs while monitoring; the time read-out does not.
@@ -599,8 +612,8 @@ TEST_F(MainWindowTest, TheFacePicturesSwitchBothMeters) {
 TEST_F(MainWindowTest, PlayingAKnownFileStandsTheNeedlesWhereTheLawPutsThem) {
   const double peak = std::pow(10.0, -16.0 / 20.0) * 32767.0;
   const fs::path file = WriteWave("sine.wav", 4.0, [&](size_t frame, int) {
-    return int16_t(std::lround(peak * std::sin(2 * 3.14159265358979 * 1000.0 * double(frame) /
-                                               44100.0)));
+    return int16_t(
+        std::lround(peak * std::sin(2 * 3.14159265358979 * 1000.0 * double(frame) / 44100.0)));
   });
   dialogs_->Answers.push_back(file.string());
   TfrmMain& w = Open();
@@ -621,8 +634,8 @@ TEST_F(MainWindowTest, PlayingAKnownFileStandsTheNeedlesWhereTheLawPutsThem) {
       QString::fromStdString((artefacts / "main-window-playing-sine-at-reference.png").string()));
   // The same sound on both channels: the phase scope's points stand on its vertical axis.
   const QImage scope = Region(grab, w.MMSpectrum1);
-  scope.scaled(scope.size() * 3).save(
-      QString::fromStdString((artefacts / "phase-scope-playing-sine.png").string()));
+  scope.scaled(scope.size() * 3)
+      .save(QString::fromStdString((artefacts / "phase-scope-playing-sine.png").string()));
   int points = 0, offAxis = 0;
   // Inside the one-pixel bevel, whose light edges are white too.
   for (int y = 1; y < scope.height() - 1; ++y)
@@ -693,7 +706,7 @@ TEST_F(MainWindowTest, TheStoredScaleFactorZoomsThePhaseScope) {
     double zoom;
     int saved;
   } cases[] = {
-      {nullptr, 1, 1.1, 1},  // no settings file
+      {nullptr, 1, 1.1, 1},            // no settings file
       {"ScaleFactor=0\n", 0, 1.5, 0},  // the slider does not move: the scope keeps its 1.5
       {"ScaleFactor=5\n", 5, 1.5, 5},
       {"ScaleFactor=50\n", 20, 1.0, 20},  // clamped to 20; a zoom of 3.0 is out of range

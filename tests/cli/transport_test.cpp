@@ -74,6 +74,14 @@ TEST_F(Transport, PlayDeliversTheFileDataByteForByte) {
   EXPECT_TRUE(ReadFile(played) == data) << "played " << ReadFile(played).size() << " bytes";
 }
 
+TEST_F(Transport, AValidFileWithoutAudioIsNothingToPlay) {
+  const std::string file = (dir_ / "empty.wav").string();
+  std::ofstream(file, std::ios::binary) << WaveFile("");
+  const CliRun run = Cli(env_, "play " + file + " --device 0");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "needlerec-cli: " + file + ": no audio data\n");
+}
+
 TEST_F(Transport, RecordGivesAValidFileOfTheAskedLength) {
   const fs::path file = dir_ / "rec.wav";
   const CliRun run = Cli(env_, "record " + file.string() + " --seconds 3 --rate 48000");
