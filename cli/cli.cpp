@@ -20,7 +20,12 @@ bool AsksForHelp(const std::vector<std::string>& args) {
 
 std::string ErrorLine(const std::exception& error, const std::string& file) {
   const auto* fileError = dynamic_cast<const EMMWaveError*>(&error);
-  if (!fileError || fileError->Reason().empty()) return error.what();
+  if (!fileError || fileError->Reason().empty()) {
+    // The engine's texts break their lines with LF + CR; a terminal wants the line feed only.
+    std::string text = error.what();
+    std::erase(text, '\r');
+    return text;
+  }
   const std::string& name =
       !file.empty() && ExpandFileName(file) == fileError->FileName() ? file : fileError->FileName();
   return "needlerec-cli: " + name + ": " + fileError->Reason();

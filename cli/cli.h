@@ -11,5 +11,6 @@
 int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The line that reports an error: for a file error, "needlerec-cli: FILE: the reason", with
-// FILE as the user wrote it when `file` names the same file; otherwise the error's own text.
+// FILE as the user wrote it when `file` names the same file; otherwise the error's own text,
+// its lines broken by line feeds alone.
 std::string ErrorLine(const std::exception& error, const std::string& file = "");

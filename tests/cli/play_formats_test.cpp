@@ -175,7 +175,7 @@ TEST_F(PlayFormats, ADeviceWithoutTheSampleFormatRefusesItWithTheOutputDevicesTe
       EXPECT_EQ(run.status, 0) << run.out;
     } else {
       EXPECT_EQ(run.status, 1) << run.out;
-      EXPECT_NE(run.out.find("WaveOutOpen:\n\rThe actual device can't play this format"),
+      EXPECT_NE(run.out.find("WaveOutOpen:\nThe actual device can't play this format"),
                 std::string::npos)
           << run.out;
       EXPECT_FALSE(fs::exists(dir_ / "int.raw") && fs::file_size(dir_ / "int.raw") > 0);
