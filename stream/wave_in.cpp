@@ -12,6 +12,9 @@ namespace {
 
 const char* const kNoDevice = "No wave audio recording device found";
 const char* const kInvalidId = "Invalid DeviceID";
+// How much later than its period a watchdog tick may come before the time between counts as
+// time the program did not run.
+constexpr uint32_t kLateTickMs = 1000;
 
 }  // namespace
 
@@ -280,8 +283,9 @@ void TMMCustomWaveIn::StartWatchdog() {
   FStallPosted = false;
   if (FStallTimeout == 0) return;
   // Checked a few times per timeout, so a stall is seen within about a quarter of it.
-  const uint32_t period = std::clamp<uint32_t>(FStallTimeout / 4, 1, 1000);
-  FWatchdog = timeSetEvent(period, 0, &WatchdogTick, uintptr_t(this), TIME_PERIODIC);
+  FWatchdogPeriod = std::clamp<uint32_t>(FStallTimeout / 4, 1, 1000);
+  FLastTick = FLastDelivery.load();
+  FWatchdog = timeSetEvent(FWatchdogPeriod, 0, &WatchdogTick, uintptr_t(this), TIME_PERIODIC);
 }
 
 void TMMCustomWaveIn::StopWatchdog() {
@@ -293,8 +297,17 @@ void TMMCustomWaveIn::StopWatchdog() {
 void TMMCustomWaveIn::WatchdogTick(uint32_t, uint32_t, uintptr_t instance, uintptr_t, uintptr_t) {
   auto* self = reinterpret_cast<TMMCustomWaveIn*>(instance);
   const TMMDeviceState state = self->FState;
+  const uint32_t now = timeGetTime();
+  const uint32_t lastTick = self->FLastTick.exchange(now);
   if (!(state & dsStarted) || (state & dsPaused) || self->FStallPosted) return;
-  if (timeGetTime() - self->FLastDelivery < self->FStallTimeout) return;
+  // A tick a second or more later than its period: the program did not run meanwhile (stopped
+  // by a signal, a debugger, a frozen container). Its device did not stall in that time; the
+  // count starts again.
+  if (now - lastTick > self->FWatchdogPeriod + kLateTickMs) {
+    self->FLastDelivery = now;
+    return;
+  }
+  if (now - self->FLastDelivery < self->FStallTimeout) return;
   self->FStallPosted = true;
   PostMessage(self->FNotifyWindow->Handle(), WaveInStalledReport, WPARAM(self->FHandle), 0);
 }

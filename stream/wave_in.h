@@ -76,7 +76,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int64_t BytesRecorded() const { return FBytesRecorded; }
   // A started, unpaused device that returns no block for this many milliseconds has stalled
   // (a frozen sound server, a device gone quiet): it is stopped and the stall reported through
-  // the error report as kStalledText. 0 switches the watchdog off. Default 5000.
+  // the error report as kStalledText. 0 switches the watchdog off. Default 5000. Only time in
+  // which the program itself ran counts: a stopped process (Ctrl-Z, a debugger, a frozen
+  // container) has not seen its device stall.
   void SetStallTimeout(uint32_t ms) { FStallTimeout = ms; }
   uint32_t GetStallTimeout() const { return FStallTimeout; }
   // Whether the last run ended because the device stalled; cleared by Start.
@@ -166,6 +168,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   uint32_t FStallTimeout = 5000;
   std::atomic<uint32_t> FWatchdog{0};
   std::atomic<uint32_t> FLastDelivery{0};
+  // The watchdog's period and the time of its last tick (the timer's thread; set at its start).
+  uint32_t FWatchdogPeriod = 0;
+  std::atomic<uint32_t> FLastTick{0};
   std::atomic<bool> FStallPosted{false};
   std::atomic<bool> FStalled{false};
 

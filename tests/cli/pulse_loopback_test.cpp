@@ -204,6 +204,25 @@ TEST_F(PulseLoopback, AnUnderrunIsCountedAndReported) {
       << ReadFile(log);
 }
 
+// A recorder stopped for longer than the stall watchdog's 5 s (Ctrl-Z and fg, a debugger, a
+// frozen container): its device did not stall (the sound server kept the audio meanwhile), and
+// the take goes on to its full length.
+TEST_F(PulseLoopback, AStoppedRecorderIsNotAStalledDevice) {
+  const fs::path log = dir_ / "record.log";
+  const pid_t recorder = TPulseServer::Spawn(
+      {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "4"},
+      cliEnv_, log.string());
+  for (int i = 0; i < 1000 && ReadFile(log).find(" dBFS ") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(recorder, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(7));
+  kill(recorder, SIGCONT);
+  EXPECT_EQ(TPulseServer::WaitFor(recorder), 0) << ReadFile(log);
+  EXPECT_EQ(ReadFile(log).find("stopped delivering audio"), std::string::npos) << ReadFile(log);
+  const std::string recording = ReadFile(dir_ / "rec.wav");
+  EXPECT_EQ(recording.size(), 80u + 4 * 176400) << ReadFile(log);
+}
+
 TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {
   // Half a second of lead-in, then the 2 s that must come back: 16-bit stereo noise-like
   // samples, left and right different. The sink's capture only starts delivering once something
