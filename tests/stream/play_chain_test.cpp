@@ -12,15 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/thread.h"
 #include "platform/mainloop/main_loop.h"
-#include "platform/wave/system_driver.h"
-#include "platform/wave/virtual_driver.h"
 #include "stream/ring_buffer.h"
 #include "stream/wave_file.h"
 #include "stream/wave_format.h"
 #include "stream/wave_out.h"
 #include "tests/stream/collected_reports.h"
+#include "tests/stream/virtual_driver_setup.h"
 #include "tests/stream/wave_test_data.h"
 
 namespace {
@@ -39,19 +37,10 @@ struct PlayCase {
 class PlayChainUnpaced : public ::testing::TestWithParam<PlayCase> {
  protected:
   void SetUp() override {
-    std::vector<std::unique_ptr<TWaveBackend>> backends;
-    backends.push_back(std::make_unique<TVirtualBackend>());
-    SetWaveDriver(std::make_shared<TSystemWaveDriver>(std::move(backends)));
-    setenv("NEEDLEREC_VIRTUAL_SPEED", "1000000", 1);
+    UseVirtualDriver("1000000");
     setenv("NEEDLEREC_VIRTUAL_OUTPUT", dir_.File("played.raw").c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("NEEDLEREC_VIRTUAL_OUTPUT");
-    unsetenv("NEEDLEREC_VIRTUAL_SPEED");
-    SetWaveDriver(nullptr);
-    EXPECT_TRUE(RunUntil([] { return LiveThreadCount() == 0; }, 5000));
-    ReapFinishedThreads();
-  }
+  void TearDown() override { EndVirtualDriver(); }
   TTempDir dir_;
 };
 

@@ -16,6 +16,7 @@
 #include "stream/wave_file.h"
 #include "stream/wave_format.h"
 #include "tests/stream/memory_components.h"
+#include "tests/stream/virtual_driver_setup.h"
 #include "tests/stream/wave_test_data.h"
 
 namespace {
@@ -290,21 +291,10 @@ std::string ExtensibleFmtBody(uint16_t channels, uint16_t bits, uint16_t validBi
 // which writes what it played to a file.
 class VirtualPlayChain : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::vector<std::unique_ptr<TWaveBackend>> backends;
-    backends.push_back(std::make_unique<TVirtualBackend>());
-    SetWaveDriver(std::make_shared<TSystemWaveDriver>(std::move(backends)));
-    // Faster than real time. (The device waits for the ring buffer's worker when it gets ahead:
-    // tests/stream/play_chain_test.cpp plays unpaced.)
-    setenv("NEEDLEREC_VIRTUAL_SPEED", "5", 1);
-  }
-  void TearDown() override {
-    unsetenv("NEEDLEREC_VIRTUAL_OUTPUT");
-    unsetenv("NEEDLEREC_VIRTUAL_SPEED");
-    SetWaveDriver(nullptr);
-    EXPECT_TRUE(RunUntil([] { return LiveThreadCount() == 0; }, 5000));
-    ReapFinishedThreads();
-  }
+  // Faster than real time. (The device waits for the ring buffer's worker when it gets ahead:
+  // tests/stream/play_chain_test.cpp plays unpaced.)
+  void SetUp() override { UseVirtualDriver("5"); }
+  void TearDown() override { EndVirtualDriver(); }
   // Plays the file to its end; returns the bytes the device played.
   std::string Play(const std::string& wave) {
     const std::string played = dir_.File("played.raw");
