@@ -216,9 +216,9 @@ uint16_t LoadU16(const uint8_t* p, bool bigEndian = false) {
 }
 
 uint32_t LoadU32(const uint8_t* p, bool bigEndian = false) {
-  return bigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-                   : uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                         uint32_t(p[3]) << 24;
+  return bigEndian
+             ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+             : uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 uint64_t LoadU64(const uint8_t* p) {
@@ -535,9 +535,10 @@ int ParseChunks(TWaveIOFile& file, WaveIORecord& rec, FOURCC formType, uint32_t 
   sizes.BigEndian = riff.ckid == FOURCC_RIFX;
   sizes.Rf64 = riff.ckid == FOURCC_RF64 || riff.ckid == FOURCC_BW64;
   if (sizes.Rf64 && !ReadDs64(file, sizes, rec.Ds64Offset, reason)) return WIOERR_FILEERROR;
+  // The form's header was read before its byte order and ds64 sizes were known.
   const uint32_t riffField = uint32_t(riff.cksize);
-  riff.cksize = sizes.Resolve(riff.ckid, riffField);
-  if (sizes.BigEndian) riff.cksize = LoadU32(reinterpret_cast<const uint8_t*>(&riffField), true);
+  riff.cksize =
+      sizes.BigEndian ? __builtin_bswap32(riffField) : sizes.Resolve(riff.ckid, riffField);
   rec.Form = riff.ckid;
   const int64_t fileLength = file.Length();
   int64_t riffEnd = riff.dwDataOffset + riff.cksize;
@@ -985,7 +986,8 @@ int WaveIOSeek(PWaveIORecord record, int64_t sample) {
         WaveIOBytesToSamples(record, WaveIOSamplesToBytes(record, first + sample)) - first);
     return WIOERR_NOERROR;
   }
-  int64_t bytes = std::min<int64_t>(WaveIOSamplesToBytes(record, first + sample), record->DataBytes);
+  int64_t bytes =
+      std::min<int64_t>(WaveIOSamplesToBytes(record, first + sample), record->DataBytes);
   bytes -= bytes % f->nBlockAlign;
   TWaveIOFile& file = *record->File;
   if (record->Flags & WIOF_PLAINREAD) {
@@ -1021,8 +1023,8 @@ int64_t WaveIORead(PWaveIORecord record, void* buffer, int64_t bytes) {
 
 int64_t WaveIOWrite(PWaveIORecord record, const void* buffer, int64_t bytes) {
   // A big-endian file is read, never written: its samples would have to be turned around.
-  if (!record || !record->IsOpen() || bytes <= 0 || !buffer ||
-      (record->Flags & WIOF_PLAINREAD) || record->Form == FOURCC_RIFX)
+  if (!record || !record->IsOpen() || bytes <= 0 || !buffer || (record->Flags & WIOF_PLAINREAD) ||
+      record->Form == FOURCC_RIFX)
     return -1;
   TWaveIOFile& file = *record->File;
   if (!file.Write(buffer, bytes)) return -1;
