@@ -373,7 +373,8 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
           << FileEndText(file.GetEndReason(), file.GetWrittenMs(), file.GetEndError()) << "\n";
       status = kExitIncomplete;
     }
-    if (device.Stalled()) status = kExitIncomplete;  // reported by the device's error
+    // Reported by the device's error.
+    if (device.Stalled() || device.Lost()) status = kExitIncomplete;
     if (const int64_t frames = chain.LostFrames()) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.3f", chain.LostSeconds());

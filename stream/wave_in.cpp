@@ -19,6 +19,9 @@ constexpr uint32_t kLateTickMs = 1000;
 }  // namespace
 
 const char* const kStalledText = "WaveIn:\n\rThe sound device stopped delivering audio";
+const char* const kLostText =
+    "WaveIn:\n\rThe recording stopped: the sound device was lost (disconnected, or its sound "
+    "server ended)";
 
 TMMCustomWaveIn::TMMCustomWaveIn(TComponent* AOwner) : TMMCustomSoundComponent(AOwner) {}
 
@@ -446,6 +449,11 @@ void TMMCustomWaveIn::AddBlock(PWaveHdr h) {
   const MMRESULT result = DriverTable.AddBuffer(FHandle, h, sizeof(WAVEHDR));
   if (result != MMSYSERR_NOERROR) {
     --FInDriver;
+    // A device that went away ends the run with what was recorded, like a stall.
+    if (result == WAVEDRVERR_DEVICELOST) {
+      FLost = true;
+      DeviceError(kLostText);
+    }
     DeviceError("WaveInAddBuffer:\n\r" + ErrorText(result));
   }
 }
@@ -465,7 +473,7 @@ void TMMCustomWaveIn::Start() {
       FWrapSize = 0;
       FStopPending = FHalting = FResetting = FEndPosted = false;
     }
-    FStalled = false;
+    FStalled = FLost = false;
     UpdateMaxRecordBytes();
     for (int32_t i = 0; i < FNumBuffers; ++i) AddBlock(FHeaders[size_t(i)]);
     FState |= dsStarted;

@@ -19,6 +19,7 @@ constexpr uint32_t WaveInStopRequest = WM_APP + 2;
 // The watchdog's report that a running device has returned no block for StallTimeout ms.
 constexpr uint32_t WaveInStalledReport = WM_APP + 4;
 extern const char* const kStalledText;  // "WaveIn:" LF CR "The sound device stopped ..."
+extern const char* const kLostText;     // "WaveIn:" LF CR "... the sound device was lost ..."
 
 // The driver entry points the input device reaches the driver through.
 struct TWaveInDriverTable {
@@ -83,6 +84,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   uint32_t GetStallTimeout() const { return FStallTimeout; }
   // Whether the last run ended because the device stalled; cleared by Start.
   bool Stalled() const { return FStalled; }
+  // Whether the last run ended because the device was lost (unplugged, or its sound server
+  // ended); cleared by Start.
+  bool Lost() const { return FLost; }
 
   virtual void BindDriver() = 0;
   virtual void DeviceError(const std::string& message);
@@ -173,6 +177,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   std::atomic<uint32_t> FLastTick{0};
   std::atomic<bool> FStallPosted{false};
   std::atomic<bool> FStalled{false};
+  // Set by the thread that hands the driver its blocks back, read by any.
+  std::atomic<bool> FLost{false};
 
   TCriticalSection FLock;
   TMMDeviceWorker FWorker;

@@ -32,6 +32,12 @@ constexpr MMRESULT WAVERR_STILLPLAYING = 33;
 constexpr MMRESULT WAVERR_UNPREPARED = 34;
 constexpr MMRESULT WAVERR_SYNC = 35;
 
+// Codes of the system driver beyond the standard ones; their texts come from the driver's
+// GetErrorText.
+constexpr MMRESULT WAVEDRVERR_DEVICELOST = 512;
+constexpr MMRESULT WAVEDRVERR_INPUTFILE = 513;
+constexpr MMRESULT WAVEDRVERR_OUTPUTFILE = 514;
+
 constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFF;  // device id -1
 constexpr uint32_t WAVE_FORMAT_QUERY = 0x0001;
 constexpr uint32_t WAVE_MAPPED = 0x0004;

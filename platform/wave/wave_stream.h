@@ -14,12 +14,6 @@
 
 #include "platform/wave/wave_api.h"
 
-// Codes of the system driver beyond the standard ones; their texts come from the driver's
-// GetErrorText.
-constexpr MMRESULT WAVEDRVERR_DEVICELOST = 512;
-constexpr MMRESULT WAVEDRVERR_INPUTFILE = 513;
-constexpr MMRESULT WAVEDRVERR_OUTPUTFILE = 514;
-
 // Where the notifications of one open device go.
 struct TWaveNotify {
   uint32_t CallbackType = CALLBACK_NULL;  // CALLBACK_NULL, CALLBACK_FUNCTION or CALLBACK_WINDOW

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -221,6 +222,26 @@ TEST_F(PulseLoopback, AStoppedRecorderIsNotAStalledDevice) {
   EXPECT_EQ(ReadFile(log).find("stopped delivering audio"), std::string::npos) << ReadFile(log);
   const std::string recording = ReadFile(dir_ / "rec.wav");
   EXPECT_EQ(recording.size(), 80u + 4 * 176400) << ReadFile(log);
+}
+
+// A sound server that dies in the middle of a take: what was recorded is saved, and the take
+// ends as incomplete, saying that the device was lost.
+TEST_F(PulseLoopback, ATakeWhoseServerDiesIsSavedAndReportedAsLost) {
+  const fs::path log = dir_ / "record.log";
+  const pid_t recorder = TPulseServer::Spawn(
+      {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "20"},
+      cliEnv_, log.string());
+  ASSERT_TRUE(WaitForSize(dir_ / "rec.wav", 80 + 176400));
+  kill(server_.Daemon, SIGKILL);
+  TPulseServer::WaitFor(server_.Daemon);
+  server_.Daemon = -1;
+  EXPECT_EQ(TPulseServer::WaitFor(recorder), 3) << ReadFile(log);
+  EXPECT_NE(ReadFile(log).find("the sound device was lost"), std::string::npos) << ReadFile(log);
+  const std::string recording = ReadFile(dir_ / "rec.wav");
+  ASSERT_GT(recording.size(), 80u + 176400);
+  uint32_t dataSize = 0;
+  std::memcpy(&dataSize, recording.data() + 76, 4);
+  EXPECT_EQ(dataSize, recording.size() - 80) << "the header holds every byte saved";
 }
 
 TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {

@@ -220,6 +220,25 @@ TEST_F(WaveInTest, AStalledDeviceIsStoppedAndReported) {
   EXPECT_EQ(sink_.Size(), 5u * 8192);
 }
 
+// A device that goes away (unplugged, its sound server ended) refuses the block handed back: the
+// run ends the normal way with what was recorded, and says that the device was lost.
+TEST_F(WaveInTest, ALostDeviceEndsTheRunAndIsReported) {
+  TCollectedReports reports;
+  in_->Start();
+  Record(8192);
+  driver_->ScriptResult("waveInAddBuffer", WAVEDRVERR_DEVICELOST);
+  Record(8192);
+  ASSERT_TRUE(RunUntil([&] { return !reports.Texts.empty(); }, 5000));
+  ASSERT_EQ(reports.Texts.size(), 1u);
+  EXPECT_NE(reports.Texts[0].find("the sound device was lost"), std::string::npos)
+      << reports.Texts[0];
+  EXPECT_TRUE(in_->Lost());
+  EXPECT_FALSE(in_->Stalled());
+  ASSERT_TRUE(RunUntil([&] { return !(in_->DeviceState() & dsOpen); }, 5000));
+  EXPECT_EQ(stops_, 1) << "the run ends the normal way, so its file is finished";
+  EXPECT_EQ(sink_.Size(), 2u * 8192);
+}
+
 TEST_F(WaveInTest, APausedDeviceIsNotAStall) {
   in_->SetStallTimeout(100);
   in_->Start();
