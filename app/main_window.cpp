@@ -669,6 +669,10 @@ std::string TfrmMain::RecordingReport() {
     if (!report.empty()) report += '\n';
     report += lost;
   }
+  if (const std::string elsewhere = RecFile->GetSavedElsewhereText(); !elsewhere.empty()) {
+    if (!report.empty()) report += '\n';
+    report += elsewhere;
+  }
   return report;
 }
 

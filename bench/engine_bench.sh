@@ -125,8 +125,8 @@ case " $parts " in *" play "*) play_part=true ;; esac
 for round in $(seq "$rounds"); do
   if $record_part; then
     round_of arecord arecord -q -D nr_pulse_mon -f cd -d "$seconds" "$dir/arecord.wav"
-    round_of quiet "$cli" record "$dir/take.wav" --device 0 --seconds "$seconds" --quiet
-    round_of metered "$cli" record "$dir/metered.wav" --device 0 --seconds "$seconds"
+    round_of quiet "$cli" record "$dir/take.wav" --overwrite --device 0 --seconds "$seconds" --quiet
+    round_of metered "$cli" record "$dir/metered.wav" --overwrite --device 0 --seconds "$seconds"
   fi
   if $play_part; then
     round_of aplay aplay -q -D nr_pulse_out "$dir/take.wav"

@@ -65,7 +65,7 @@ failed=0
 record() {
   local buffer=$1 file=$mnt/rec-$1.wav
   local status=0
-  "$cli" record "$file" --device 0 --seconds "$seconds" --buffer "$buffer" \
+  "$cli" record "$file" --overwrite --device 0 --seconds "$seconds" --buffer "$buffer" \
     >"$dir/out-$buffer.log" 2>"$dir/err-$buffer.log" &
   local recorder=$!
   pids+=($recorder)

@@ -75,15 +75,15 @@ for round in $(seq "$rounds"); do
   figs[arecord]+="$(measure "$pid");"
   wait "$script_pid" || true
   # needlerec-cli with its meter lines redrawn in place on a terminal.
-  on_terminal needlerec-cli "'$cli' record '$dir/tty.wav' --device nr_pulse_mon --seconds $run_for"
+  on_terminal needlerec-cli "'$cli' record '$dir/tty.wav' --overwrite --device nr_pulse_mon --seconds $run_for"
   figs[tty]+="$(measure "$pid");"
   wait "$script_pid" || true
   # needlerec-cli with plain meter lines into a file, and with none.
-  "$cli" record "$dir/plain.wav" --device nr_pulse_mon --seconds $run_for >"$dir/plain.out" 2>&1 &
+  "$cli" record "$dir/plain.wav" --overwrite --device nr_pulse_mon --seconds $run_for >"$dir/plain.out" 2>&1 &
   pid=$!
   figs[plain]+="$(measure $pid);"
   wait $pid || true
-  "$cli" record "$dir/quiet.wav" --device nr_pulse_mon --seconds $run_for --quiet \
+  "$cli" record "$dir/quiet.wav" --overwrite --device nr_pulse_mon --seconds $run_for --quiet \
     >"$dir/quiet.out" 2>&1 &
   pid=$!
   figs[quiet]+="$(measure $pid);"

@@ -1,5 +1,7 @@
 #include "cli/transport.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -91,6 +93,7 @@ struct Options {
   double buffer = 10;
   double refLevel = -16.0;
   bool quiet = false;
+  bool overwrite = false;
 };
 
 // A decimal number in [min, max], or none.
@@ -136,6 +139,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TC
       o.refLevel = RoundRefLevel(*v);
     } else if (input && a == "--quiet") {
       o.quiet = true;
+    } else if (record && (a == "--overwrite" || a == "-y")) {
+      o.overwrite = true;
     } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
       const bool takesValue =
           a == "--device" || (input && (a == "--rate" || a == "--seconds" || a == "--ref-level")) ||
@@ -352,10 +357,18 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   Options o;
   TMMDeviceId id = 0;
   if (!ParseCommand(args, TCommand::Record, o, id, err)) return kExitUsage;
+  // Said before the device opens; the file's exclusive creation still refuses one that
+  // appears meanwhile.
+  struct stat st {};
+  if (!o.overwrite && ::lstat(o.file.c_str(), &st) == 0) {
+    err << "needlerec-cli: " << o.file << " exists (-y or --overwrite replaces it)\n";
+    return kExitError;
+  }
   return Guarded(err, o.file, [&] {
     TMMRecordChain chain;
     TMMWaveIn& device = *chain.WaveIn;
     TMMWaveFile& file = *chain.File;
+    file.SetReplaceExisting(o.overwrite);
     ConfigureInput(chain, o, id);
     chain.SetQueueSeconds(o.buffer);
     // The file's end reason is set on the ring buffer's thread: wake the loop to see it.
@@ -371,6 +384,10 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     if (file.GetEndReason() != feNone) {
       err << "needlerec-cli: " << o.file << ": "
           << FileEndText(file.GetEndReason(), file.GetWrittenMs(), file.GetEndError()) << "\n";
+      status = kExitIncomplete;
+    }
+    if (const std::string elsewhere = file.GetSavedElsewhereText(); !elsewhere.empty()) {
+      err << "needlerec-cli: " << o.file << ": " << elsewhere << "\n";
       status = kExitIncomplete;
     }
     // Reported by the device's error.

@@ -8,7 +8,7 @@ constexpr const char* kSynopsis =
     "       needlerec-cli levels FILE [--json] [--ref-level DB]\n"
     "       needlerec-cli play FILE [--device N|NAME]\n"
     "       needlerec-cli record FILE [--device N|NAME] [--rate 44100|48000] [--seconds S]\n"
-    "                             [--buffer S] [--ref-level DB] [--quiet]\n"
+    "                             [--buffer S] [--ref-level DB] [--quiet] [-y|--overwrite]\n"
     "       needlerec-cli monitor [--device N|NAME] [--rate 44100|48000] [--seconds S]\n"
     "                             [--ref-level DB] [--quiet]\n"
     "       needlerec-cli --help\n"
@@ -17,8 +17,10 @@ constexpr const char* kSynopsis =
 constexpr const char* kExitStatus =
     "exit status: 0 everything was played or recorded; 1 an error; 2 a usage error;\n"
     "3 the recording was saved but is incomplete (audio lost because the disk did not keep\n"
-    "up, disk full, a file-size limit, or a device that stopped delivering audio), or the\n"
-    "file was played with gaps (the sound device ran out of audio on a busy machine).\n";
+    "up, disk full, a file-size limit, a device that stopped delivering audio or was lost),\n"
+    "or the take is not where it was asked to be (its file was deleted or moved while\n"
+    "recording), or the file was played with gaps (the sound device ran out of audio on a\n"
+    "busy machine).\n";
 
 constexpr const char* kDevice =
     "  --device N|NAME  the device: a number from `needlerec-cli devices`, or a name, either\n"
@@ -73,14 +75,17 @@ std::string CommandUsage(const std::string& command) {
                "usage: needlerec-cli record FILE [--device N|NAME] [--rate 44100|48000]\n"
                "                            [--seconds S] [--buffer S] [--ref-level DB] "
                "[--quiet]\n"
+               "                            [-y|--overwrite]\n"
                "\n"
-               "Records 16-bit stereo into a WAVE file, until --seconds have passed or the\n"
+               "Records 16-bit stereo into a new WAVE file, until --seconds have passed or the\n"
                "device stops. ") +
            kEnding + "The file is saved either way.\n\n" + kDevice +
            "  --rate R         44100 (default) or 48000 samples per second\n"
            "  --seconds S      stop after S seconds (0.001 or more)\n"
            "  --buffer S       queue up to S seconds of audio (0.1 to 600, default 10) while\n"
-           "                   the disk is slow\n" +
+           "                   the disk is slow\n"
+           "  -y, --overwrite  replace FILE if it exists: the new take takes its name once it\n"
+           "                   is complete (never a file another recording holds open)\n" +
            kMeters + "\n" + kExitStatus;
   if (command == "monitor")
     return std::string(

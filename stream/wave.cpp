@@ -266,15 +266,14 @@ void TMMWave::SetFileName(const std::string& Name) {
   throw EMMWaveError(kErrorReading, name, std::strerror(ENOENT));
 }
 
-void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format) {
+void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format, bool Replace) {
   if (Name.empty() || !Format) return;
   const std::string name = ExpandFileName(Name);
-  ::unlink(name.c_str());  // a recording replaces any file of that name
   PWaveIORecord record = nullptr;
-  int error = ENOMEM;
+  std::string reason = std::strerror(ENOMEM);
   if (WaveIOFromFormat(record, Format) == WIOERR_NOERROR) {
     record->IOBufferSize = FIOBufferSize;
-    if (WaveIOCreate(record, name, &error) == WIOERR_NOERROR) {
+    if (WaveIOCreate(record, name, &reason, Replace) == WIOERR_NOERROR) {
       AttachRecord(record, name);
       if (WaveIOSetBuffer(record, FIOBufferSize) != WIOERR_NOERROR)
         throw EMMWaveError(kBufferSetup);
@@ -282,7 +281,7 @@ void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format) {
     }
   }
   if (record) WaveIOFree(record);
-  throw EMMWaveError(kUnableToCreate, name, std::strerror(error ? error : EIO));
+  throw EMMWaveError(kUnableToCreate, name, reason.empty() ? std::strerror(EIO) : reason);
 }
 
 void TMMWave::OpenFile() {

@@ -86,8 +86,9 @@ class TMMWave : public TObject {
   virtual WAVEFORMATEX* GetPWaveFormat() const;
   PWaveIORecord GetWaveIORecord() const { return FWaveIORecord; }
 
-  // Makes a new file for writing.
-  virtual void CreateFile(const std::string& Name, const WAVEFORMATEX* Format);
+  // Makes a new file for writing. A file of that name is replaced only with `Replace`, and only
+  // once the new one is complete (at CloseFile); one that another writer holds is not.
+  virtual void CreateFile(const std::string& Name, const WAVEFORMATEX* Format, bool Replace = true);
   virtual void OpenFile();
   virtual void CloseFile();
   bool FileOpen() const { return FOpen; }

@@ -34,6 +34,14 @@ std::string FileEndText(TMMFileEnd reason, int64_t savedMs, int error) {
       why = "The file could not be written";
       if (error) why += std::string(" (") + std::strerror(error) + ")";
       break;
+    case feFileDeleted: {
+      char gone[96];
+      std::snprintf(gone, sizeof gone,
+                    "The take is lost: the file was deleted while recording: %.1f s of audio "
+                    "are gone.",
+                    double(std::max<int64_t>(savedMs, 0)) / 1000);
+      return gone;
+    }
   }
   savedMs = std::max<int64_t>(savedMs, 0);
   char length[48];
@@ -75,6 +83,11 @@ void TMMCustomWaveFile::WaveChanged() {
   // format of its input until it has one of its own.
   if (FWave->GetFileMustExist() || FWave->GetPWaveFormat()) SetPWaveFormat(FWave->GetPWaveFormat());
   if (OnChanged && !Quiet()) OnChanged(this);
+}
+
+std::string TMMCustomWaveFile::GetSavedElsewhereText() const {
+  std::lock_guard guard(FSavedElsewhereLock);
+  return FSavedElsewhere;
 }
 
 void TMMCustomWaveFile::SetPWaveFormat(const WAVEFORMATEX* Format) {
@@ -134,6 +147,10 @@ void TMMCustomWaveFile::Open() {
   FEndReason = feNone;
   FEndError = 0;
   FWrittenBytes = FWrittenMs = 0;
+  {
+    std::lock_guard guard(FSavedElsewhereLock);
+    FSavedElsewhere.clear();
+  }
   if (!FInput) {
     if (!FWave->Empty()) {
       FWave->OpenFile();
@@ -144,7 +161,7 @@ void TMMCustomWaveFile::Open() {
     SetPWaveFormat(FInput->GetPWaveFormat());
     if (GetPWaveFormat() && !FWave->GetFileName().empty()) {
       if (FOverwriteExisting || FWave->Empty()) {
-        FWave->CreateFile(FWave->GetFileName(), GetPWaveFormat());
+        FWave->CreateFile(FWave->GetFileName(), GetPWaveFormat(), FReplaceExisting);
       } else {
         // Writing continues at the end of the existing data.
         FWave->OpenFile();
@@ -165,10 +182,24 @@ bool TMMCustomWaveFile::CloseWaveFile() {
     const uint8_t zeros[4] = {};
     FWave->WriteData(zeros, sizeof zeros);
   }
+  // A file moved while it was written is where the one who moved it put it: found before the
+  // close, while the system can still tell.
+  const PWaveIORecord open = FWave->GetWaveIORecord();
+  const std::string movedTo = FInput && WaveIONameState(open) == TWaveIOFile::nsMoved
+                                  ? open->File->CurrentPath()
+                                  : "";
   FWave->CloseFile();
   if (const PWaveIORecord record = FWave->GetWaveIORecord()) {
     FWrittenBytes = record->DataBytes;
     FWrittenMs = FWave->SamplesToMs(record->TotalSamples);
+    std::string text;
+    if (!movedTo.empty())
+      text = "The file was moved while recording: the take is now " + movedTo + ".";
+    else if (!record->FinalName.empty())
+      text = record->FinalName + " could not be replaced: the take was saved as " +
+             record->FileName + ".";
+    std::lock_guard guard(FSavedElsewhereLock);
+    FSavedElsewhere = text;
   }
   FFileOpened = false;
   return true;
@@ -232,6 +263,11 @@ void TMMCustomWaveFile::WriteBlock(PWaveHdr lpWaveHdr) {
       error = errno;
       reason = error == ENOSPC || error == EDQUOT ? feDiskFull : feWriteError;
     }
+    // Once a second: a file that no name leads to any more (deleted, or its folder) takes all
+    // it holds with it at the close; recording on into it would only lose more.
+    if (sync && reason == feNone &&
+        WaveIONameState(FWave->GetWaveIORecord()) == TWaveIOFile::nsDeleted)
+      reason = feFileDeleted;
   }
   if (reason == feNone) return;
   // Set before the close, so that whoever hears of the close also hears why.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "stream/dsp_component.h"
@@ -20,7 +21,7 @@ int64_t DiskFreeBytes(const std::string& folder);
 using TFreeSpaceQuery = std::function<int64_t(const std::string& folder)>;
 
 // Why a file being written was finished before its chain closed.
-enum TMMFileEnd { feNone, feDiskFull, feSizeLimit, feWriteError };
+enum TMMFileEnd { feNone, feDiskFull, feSizeLimit, feWriteError, feFileDeleted };
 
 // What the user is told when a recording ended early for `reason`, with the length it saved and
 // the system's reason for a failed write (`error`, an errno value).
@@ -73,6 +74,10 @@ class TMMCustomWaveFile : public TMMCustomFile {
   uint16_t SilenceValue() const { return FSilenceValue; }
   bool GetOverwriteExisting() const { return FOverwriteExisting; }
   void SetOverwriteExisting(bool Value) { FOverwriteExisting = Value; }
+  // Whether a new file replaces a file of its name (once it is complete, at the close) or is
+  // refused with it; on by default.
+  bool GetReplaceExisting() const { return FReplaceExisting; }
+  void SetReplaceExisting(bool Value) { FReplaceExisting = Value; }
   bool FileOpened() const { return FFileOpened; }
   bool FileStarted() const { return FFileStarted; }
 
@@ -106,6 +111,10 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // The data a written file holds, in bytes and in milliseconds; valid after it is closed.
   int64_t GetWrittenBytes() const { return FWrittenBytes; }
   int64_t GetWrittenMs() const { return FWrittenMs; }
+  // Where a written file went when it is not at its name after the close (moved while it was
+  // written, or unable to replace the file of its name), in words for the user; "" when it is
+  // where it was asked to be.
+  std::string GetSavedElsewhereText() const;
   // How often the sizes in the header of a file being written are brought up to date, so that
   // the file reads correctly to about that point when the program dies before the close, and
   // how often the file is then also put on the disk, for a power cut.
@@ -130,11 +139,15 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // Written by the main thread's lifecycle calls, read by the thread that moves the blocks.
   std::atomic<bool> FFileStarted{false};
   bool FOverwriteExisting = true;
+  bool FReplaceExisting = true;
   uint64_t FSizeLimit = UINT64_MAX;
   std::atomic<TMMFileEnd> FEndReason{feNone};
   std::atomic<int> FEndError{0};
   std::atomic<int64_t> FWrittenBytes{0};
   std::atomic<int64_t> FWrittenMs{0};
+  // Set by whoever closes the file, read by any thread.
+  mutable std::mutex FSavedElsewhereLock;
+  std::string FSavedElsewhere;  // under FSavedElsewhereLock
   // Owned by the thread that writes the file.
   uint32_t FLastSizeUpdate = 0;
   uint32_t FLastSync = 0;

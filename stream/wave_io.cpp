@@ -1,17 +1,21 @@
 #include "stream/wave_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <new>
 #include <optional>
+#include <random>
 
 #include "stream/wave_format.h"
 
@@ -33,7 +37,7 @@ bool TWaveIOFile::Open(const std::string& name, TMode mode, size_t bufferSize) {
       flags |= O_RDWR;
       break;
     case omCreate:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      flags |= O_RDWR | O_CREAT | O_EXCL;
       break;
   }
   const int fd = ::open(name.c_str(), flags, 0666);
@@ -43,6 +47,8 @@ bool TWaveIOFile::Open(const std::string& name, TMode mode, size_t bufferSize) {
     ::close(fd);
     return false;
   }
+  // Never contended: the file is new. Another writer that would replace it asks for the lock.
+  if (mode == omCreate) ::flock(fd, LOCK_EX | LOCK_NB);
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   try {
     FBuffer.assign(bufferSize, 0);
@@ -70,6 +76,24 @@ bool TWaveIOFile::Close() {
   FBuffer.shrink_to_fit();
   FBufLen = 0;
   return flushed && closed;
+}
+
+TWaveIOFile::TNameState TWaveIOFile::NameState(const std::string& name) const {
+  struct stat own {}, named {};
+  if (FFd < 0 || ::fstat(FFd, &own) != 0) return nsNamed;  // nothing known: nothing said
+  if (own.st_nlink == 0) return nsDeleted;
+  if (::stat(name.c_str(), &named) != 0 || named.st_dev != own.st_dev ||
+      named.st_ino != own.st_ino)
+    return nsMoved;
+  return nsNamed;
+}
+
+std::string TWaveIOFile::CurrentPath() const {
+  if (FFd < 0) return "";
+  char path[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(FFd);
+  const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+  return n > 0 ? std::string(path, size_t(n)) : "";
 }
 
 bool TWaveIOFile::Seek(int64_t position) {
@@ -907,13 +931,62 @@ int WaveIOFromFormat(PWaveIORecord& record, const WAVEFORMATEX* format) {
   }
 }
 
-int WaveIOCreate(PWaveIORecord record, const std::string& name, int* errorNumber) {
-  if (errorNumber) *errorNumber = 0;
+namespace {
+
+// Whether another writer holds the file at `name` open (see TWaveIOFile::omCreate).
+bool HeldByAWriter(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+// A name beside `name` for a file that is to replace it: "STEM.recording-XXXXXX.EXT".
+std::string SiblingName(const std::string& name) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  const std::filesystem::path path(name);
+  std::string tag = ".recording-";
+  for (int i = 0; i < 6; ++i) tag += kLetters[random() % (sizeof kLetters - 1)];
+  return (path.parent_path() / (path.stem().string() + tag + path.extension().string())).string();
+}
+
+// Creates the file a record is written to: `name` itself when it is new, else (`replace`) a
+// name beside it. False with the reason when neither can be made.
+bool CreateNew(TWaveIOFile& file, const std::string& name, bool replace, size_t bufferSize,
+               std::string& path, std::string& reason) {
+  path = name;
+  if (file.Open(name, TWaveIOFile::omCreate, bufferSize)) return true;
+  if (errno != EEXIST || !replace) {
+    reason = errno == EEXIST ? "the file exists" : OpenFailure(name, errno);
+    return false;
+  }
+  if (HeldByAWriter(name)) {
+    reason = "the file is being recorded by another program";
+    return false;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = SiblingName(name);
+    if (file.Open(path, TWaveIOFile::omCreate, bufferSize)) return true;
+    if (errno != EEXIST) break;
+  }
+  reason = std::strerror(errno);
+  return false;
+}
+
+}  // namespace
+
+int WaveIOCreate(PWaveIORecord record, const std::string& name, std::string* reason,
+                 bool replace) {
+  if (reason) reason->clear();
   if (!record || name.empty() || !record->Format()) return WIOERR_BADARG;
   if (record->IsOpen()) WaveIOClose(record);
   auto file = std::make_unique<TWaveIOFile>();
-  if (!file->Open(name, TWaveIOFile::omCreate, size_t(std::max(record->IOBufferSize, 0)))) {
-    if (errorNumber) *errorNumber = errno;
+  std::string path, why;
+  if (!CreateNew(*file, name, replace, size_t(std::max(record->IOBufferSize, 0)), path, why)) {
+    if (reason) *reason = why;
     return WIOERR_FILEERROR;
   }
 
@@ -932,9 +1005,9 @@ int WaveIOCreate(PWaveIORecord record, const std::string& name, int* errorNumber
                   CreateChunk(*file, fmt) && file->Write(record->FormatBytes.data(), formatSize) &&
                   Ascend(*file, fmt) && CreateChunk(*file, data);
   if (!ok) {
-    if (errorNumber) *errorNumber = errno;
+    if (reason) *reason = std::strerror(errno);
     file->Close();
-    ::unlink(name.c_str());
+    ::unlink(path.c_str());
     return WIOERR_FILEERROR;
   }
   record->RiffChunk = riff;
@@ -943,7 +1016,8 @@ int WaveIOCreate(PWaveIORecord record, const std::string& name, int* errorNumber
   record->Form = FOURCC_RIFF;
   record->Ds64Offset = junk.dwDataOffset;
   record->Rf64Threshold = WaveIORf64Threshold();
-  record->FileName = name;
+  record->FileName = path;
+  record->FinalName = path == name ? "" : name;
   record->FileLength = file->Length();
   record->DataBytes = 0;
   record->TotalSamples = 0;
@@ -1065,6 +1139,11 @@ int WaveIOUpdateSizes(PWaveIORecord record, bool sync) {
   return ok ? WIOERR_NOERROR : WIOERR_FILEERROR;
 }
 
+TWaveIOFile::TNameState WaveIONameState(const WaveIORecord* record) {
+  return record && record->IsOpen() ? record->File->NameState(record->FileName)
+                                    : TWaveIOFile::nsNamed;
+}
+
 int WaveIOClose(PWaveIORecord record) {
   if (!record) return WIOERR_BADARG;
   if (!record->IsOpen()) return WIOERR_NOERROR;
@@ -1136,8 +1215,17 @@ int WaveIOClose(PWaveIORecord record) {
     record->FileLength = file.Length();
     record->LastSample = record->TotalSamples;
   }
+  // A file written to replace another takes its name now, complete, unless it was moved
+  // meanwhile (the one who moved it decided where it goes) or another writer holds the old one.
+  const bool rename = !record->FinalName.empty() &&
+                      file.NameState(record->FileName) == TWaveIOFile::nsNamed &&
+                      !HeldByAWriter(record->FinalName);
   if (!file.Close()) ok = false;
   record->File.reset();
+  if (rename && ::rename(record->FileName.c_str(), record->FinalName.c_str()) == 0) {
+    record->FileName = record->FinalName;
+    record->FinalName.clear();
+  }
   record->Position = 0;
   record->BytesLeft = 0;
   return ok ? WIOERR_NOERROR : WIOERR_FILEERROR;

@@ -51,7 +51,13 @@ std::string FourCCText(FOURCC id);
 // settable size. Only regular files are opened.
 class TWaveIOFile {
  public:
+  // omCreate makes a new file and never opens one that exists; the writer holds an exclusive
+  // lock on it (flock) while it is open, so that no other writer replaces it meanwhile.
   enum TMode { omRead, omReadWrite, omCreate };
+  // Whether the open file can still be found by `name`: nsDeleted when no name leads to it any
+  // more (it and its data go when it is closed), nsMoved when names lead to it, but `name` is
+  // not one of them.
+  enum TNameState { nsNamed, nsDeleted, nsMoved };
   TWaveIOFile() = default;
   ~TWaveIOFile();
   TWaveIOFile(const TWaveIOFile&) = delete;
@@ -80,6 +86,9 @@ class TWaveIOFile {
   bool SetBufferSize(size_t size);
   // Cuts or extends the file to `length` (after a flush).
   bool Truncate(int64_t length);
+  TNameState NameState(const std::string& name) const;
+  // The path that leads to the open file now, as the system knows it ("" when unknown).
+  std::string CurrentPath() const;
 
  private:
   bool FlushWrite();
@@ -173,6 +182,9 @@ struct WaveIORecord {
   int64_t Ds64Offset = 0;
   uint64_t Rf64Threshold = 0xFFFFFFFFull;
   std::string FileName;
+  // A file written to replace another (see WaveIOCreate): the name it takes at the close; until
+  // then it is written under FileName, a name of its own beside it. Empty for other files.
+  std::string FinalName;
   TRiffDispList DispList;
   TRiffInfoList InfoList;
   double BytesPerSecond = 0;  // when non-zero, replaces nAvgBytesPerSec in the conversions
@@ -211,9 +223,13 @@ bool WaveIOIsWaveFile(const std::string& name, uint32_t flags);
 int WaveIOFromFormat(PWaveIORecord& record, const WAVEFORMATEX* format);
 // Creates the file and leaves it positioned at the first sample of a new data chunk. The
 // header holds a "JUNK" chunk with room for a "ds64" chunk, so that a file that grows past the
-// 32-bit sizes turns into RF64 in place. `errorNumber`, when given, receives the system's error
-// of a failed create.
-int WaveIOCreate(PWaveIORecord record, const std::string& name, int* errorNumber = nullptr);
+// 32-bit sizes turns into RF64 in place. A file of that name is never opened or cut: without
+// `replace` the create fails; with it the new file is written beside the old one (under a name
+// "STEM.recording-XXXXXX.EXT") and replaces it only at the close, complete, by a rename; a file
+// that another writer holds open is not replaced. `reason`, when given, receives the system's
+// text of a failed create.
+int WaveIOCreate(PWaveIORecord record, const std::string& name, std::string* reason = nullptr,
+                 bool replace = false);
 // Reopens the record's file when it is closed, then seeks to the current position.
 int WaveIOOpen(PWaveIORecord record);
 // Positions at `sample` (relative to the range start), clamped to the range.
@@ -228,7 +244,12 @@ int WaveIOSetBuffer(PWaveIORecord record, int32_t size);
 // do for a file that is read or continued. A file whose RIFF size passes the record's
 // Rf64Threshold becomes an RF64 file, its sizes in the "ds64" chunk.
 int WaveIOUpdateSizes(PWaveIORecord record, bool sync);
-// Finishes a written file (sizes, fact, DISP and INFO chunks) and closes it.
+// Whether the open file of a record can still be found by its FileName (see
+// TWaveIOFile::NameState); nsNamed for a record without an open file.
+TWaveIOFile::TNameState WaveIONameState(const WaveIORecord* record);
+// Finishes a written file (sizes, fact, DISP and INFO chunks) and closes it; a file written to
+// replace another then takes its name, unless it was moved meanwhile or the rename fails (its
+// FileName then says where it is, and FinalName stays).
 int WaveIOClose(PWaveIORecord record);
 int WaveIOFree(PWaveIORecord& record);
 

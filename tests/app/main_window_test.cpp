@@ -266,6 +266,23 @@ TEST_F(MainWindowTest, AFullDiskEndsTheRecordingAndTheWindowSaysWhy) {
   EXPECT_EQ(Le32(bytes, 4) + 8, bytes.size());
 }
 
+TEST_F(MainWindowTest, ATakeDeletedWhileRecordingStopsTheRecordingAndTheWindowSaysSo) {
+  TfrmMain& w = Open();
+  const std::string file = (dir_ / "gone.wav").string();
+  dialogs_->Answers.push_back(file);
+  Click(w.btnRec);
+  ASSERT_TRUE(w.Recording);
+  ASSERT_TRUE(Pump([&] { return w.WaveIn->BytesRecorded() > 300000; }));
+  std::filesystem::remove(file);
+  ASSERT_TRUE(Pump([&] { return Idle() && !dialogs_->Messages.empty(); }, 10000))
+      << "the recording stopped by itself";
+  ASSERT_EQ(dialogs_->Messages.size(), 1u);
+  EXPECT_EQ(dialogs_->Messages[0].rfind(
+                "The take is lost: the file was deleted while recording: ", 0),
+            0u)
+      << dialogs_->Messages[0];
+}
+
 TEST_F(MainWindowTest, AudioLostToASlowDiskIsToldWhenTheRecordingStops) {
   TfrmMain& w = Open();
   const std::string file = (dir_ / "slow.wav").string();

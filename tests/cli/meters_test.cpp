@@ -85,7 +85,7 @@ TEST_F(Meters, RecordingShowsTheNeedleReadingPeakAndClipOfKnownSignals) {
     const fs::path file = dir_ / "rec.wav";
     // Twice real time: the connector hands the meters their pieces as the audio arrives, and
     // still has the time for nearly all of them.
-    const CliRun run = Cli(input, 2, "record " + file.string() + " --seconds 6 " + c.options);
+    const CliRun run = Cli(input, 2, "record " + file.string() + " --overwrite --seconds 6 " + c.options);
     ASSERT_EQ(run.status, 0) << run.out;
     for (const char* channel : {"L", "R"}) {
       SCOPED_TRACE(channel);

@@ -1,5 +1,6 @@
 // A recording that ends early or loses audio says so, and what was saved stays readable: a full
-// disk, a refused write, a frozen disk, a closed terminal or pipe, and a killed recorder.
+// disk, a refused write, a frozen disk, a closed terminal or pipe, a killed recorder, and a file
+// deleted, moved or wanted by another recording while it is written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -278,6 +279,84 @@ TEST_F(RecordLoss, AKilledRecorderLeavesAFileThatReadsToAboutItsLastSecond) {
     const double seconds = std::stod(length.out);
     EXPECT_NEAR(seconds, ran, 1.5) << "ran " << ran << " s, the file reads " << seconds << " s";
   }
+}
+
+// A file deleted while it is recorded (or its folder) takes what it holds with it: the recorder
+// sees it within about a second, stops, and says how much is gone.
+TEST_F(RecordLoss, ADeletedTakeStopsTheRecordingAndSaysWhatIsGone) {
+  for (const bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "the folder deleted" : "the file deleted");
+    const fs::path where = dir_ / "takes", file = where / "rec.wav";
+    fs::create_directories(where);
+    const auto began = Clock::now();
+    Child rec(Env(1) + " " NEEDLEREC_CLI " record " + file.string() + " --seconds 60 --quiet");
+    std::string seen;
+    ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    fs::remove_all(folder ? where : file);
+    seen += rec.ReadAll();
+    EXPECT_EQ(rec.Wait(), 3) << seen;
+    EXPECT_LT(Clock::now() - began, std::chrono::seconds(30)) << "it stopped; it did not go on";
+    EXPECT_TRUE(std::regex_search(
+        seen, std::regex("rec\\.wav: The take is lost: the file was deleted while recording: "
+                         "\\d+\\.\\d s of audio are gone\\.")))
+        << seen;
+    EXPECT_FALSE(fs::exists(file));
+  }
+}
+
+// A take is never replaced by another recording: without --overwrite an existing file is
+// refused; with it, one that another recording holds open is refused too, and a finished one is
+// replaced only once the new take is complete.
+TEST_F(RecordLoss, ATakeIsNeverReplacedWhileItIsRecordedAndOnlyOnceTheNewOneIsComplete) {
+  const fs::path file = dir_ / "take.wav";
+  const std::string record = Env(1) + " " NEEDLEREC_CLI " record " + file.string();
+  {
+    Child first(record + " --seconds 3 --quiet");
+    std::string seen;
+    ASSERT_TRUE(first.ReadUntil("recording", seen)) << seen;
+    const CliRun plain = Shell(record + " --seconds 1");
+    EXPECT_EQ(plain.status, 1) << plain.out;
+    EXPECT_EQ(plain.out, "needlerec-cli: " + file.string() +
+                             " exists (-y or --overwrite replaces it)\n");
+    const CliRun overwrite = Shell(record + " --seconds 1 -y");
+    EXPECT_EQ(overwrite.status, 1) << overwrite.out;
+    EXPECT_NE(overwrite.out.find("the file is being recorded by another program"),
+              std::string::npos)
+        << overwrite.out;
+    seen += first.ReadAll();
+    EXPECT_EQ(first.Wait(), 0) << seen;
+    EXPECT_EQ(DataBytes(file), 3 * 176400) << "the first take is whole";
+  }
+  const std::string old = ReadFile(file);
+  Child second(record + " --seconds 2 --overwrite --quiet");
+  std::string seen;
+  ASSERT_TRUE(second.ReadUntil("recording", seen)) << seen;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_EQ(ReadFile(file), old) << "the old take stays until the new one is complete";
+  seen += second.ReadAll();
+  EXPECT_EQ(second.Wait(), 0) << seen;
+  EXPECT_EQ(DataBytes(file), 2 * 176400);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1)
+      << "nothing is left beside the take";
+}
+
+// A file moved while it is recorded keeps the take: the recording goes on to its end and says
+// where the take is now.
+TEST_F(RecordLoss, AMovedTakeIsRecordedToItsEndAndFound) {
+  const fs::path file = dir_ / "rec.wav", moved = dir_ / "moved.wav";
+  Child rec(Env(1) + " " NEEDLEREC_CLI " record " + file.string() + " --seconds 3 --quiet");
+  std::string seen;
+  ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  fs::rename(file, moved);
+  seen += rec.ReadAll();
+  EXPECT_EQ(rec.Wait(), 3) << seen;
+  EXPECT_NE(seen.find("rec.wav: The file was moved while recording: the take is now " +
+                      moved.string() + "."),
+            std::string::npos)
+      << seen;
+  EXPECT_EQ(DataBytes(moved), 3 * 176400);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -501,6 +502,30 @@ TEST_F(WaveIOWriting, CreateFailsCleanlyInAMissingFolder) {
   EXPECT_EQ(WaveIOCreate(record, dir.File("no/such/folder.wav")), WIOERR_FILEERROR);
   EXPECT_FALSE(record->IsOpen());
   EXPECT_EQ(WaveIOCreate(record, ""), WIOERR_BADARG);
+}
+
+// An existing file is never opened for writing: refused without `replace`; with it, the new
+// file is written beside it and takes its name only at the close.
+TEST_F(WaveIOWriting, AnExistingFileIsReplacedOnlyWhenAskedAndOnlyAtTheClose) {
+  WAVEFORMATEX f{};
+  BuildPCMFormat(&f, 16, 2, 44100);
+  ASSERT_EQ(WaveIOFromFormat(record, &f), WIOERR_NOERROR);
+  const std::string name = dir.File("take.wav");
+  WriteFile(name, "an older take");
+  std::string reason;
+  EXPECT_EQ(WaveIOCreate(record, name, &reason), WIOERR_FILEERROR);
+  EXPECT_EQ(reason, "the file exists");
+  ASSERT_EQ(WaveIOCreate(record, name, &reason, true), WIOERR_NOERROR) << reason;
+  EXPECT_NE(record->FileName, name);
+  EXPECT_EQ(record->FinalName, name);
+  EXPECT_EQ(ReadFile(name), "an older take");
+  const std::string samples(400, '\x11');
+  EXPECT_EQ(WaveIOWrite(record, samples.data(), 400), 400);
+  const std::string beside = record->FileName;
+  EXPECT_EQ(WaveIOClose(record), WIOERR_NOERROR);
+  EXPECT_EQ(record->FileName, name);
+  EXPECT_FALSE(std::filesystem::exists(beside));
+  EXPECT_EQ(ReadFile(name), Written(FmtBody(1, 2, 44100, 16), samples));
 }
 
 }  // namespace
