@@ -660,6 +660,16 @@ void TfrmMain::DeviceStart(TObject*) {
 std::string TfrmMain::RecordingReport() {
   std::string report =
       FileEndText(RecFile->GetEndReason(), RecFile->GetWrittenMs(), RecFile->GetEndError());
+  if (const TMMWaveIn::TOverruns overruns = WaveIn->Overruns(); overruns.Frames > 0) {
+    char lost[160];
+    std::snprintf(lost, sizeof lost,
+                  "%.1f s of audio were lost in %lld dropouts: the sound device dropped audio "
+                  "that was not read in time.",
+                  double(overruns.Frames) / WaveIn->GetSampleRate(),
+                  static_cast<long long>(overruns.Dropouts));
+    if (!report.empty()) report += '\n';
+    report += lost;
+  }
   if (RecordChain->LostFrames() > 0) {
     char lost[160];
     std::snprintf(lost, sizeof lost,

@@ -392,14 +392,19 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
     // Reported by the device's error.
     if (device.Stalled() || device.Lost()) status = kExitIncomplete;
-    if (const int64_t frames = chain.LostFrames()) {
+    const auto lost = [&](int64_t frames, int64_t dropouts, const char* why) {
       char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%.3f", chain.LostSeconds());
-      err << "lost " << seconds << " s of audio (" << frames << " sample frames) in "
-          << chain.Buffer->Dropouts()
-          << " dropouts: the disk did not keep up; a larger --buffer helps\n";
+      std::snprintf(seconds, sizeof seconds, "%.3f", double(frames) / device.GetSampleRate());
+      err << "lost " << seconds << " s of audio (" << frames << " sample frames) in " << dropouts
+          << " dropouts: " << why << "\n";
       status = kExitIncomplete;
-    }
+    };
+    if (const TMMWaveIn::TOverruns overruns = device.Overruns(); overruns.Frames > 0)
+      lost(overruns.Frames, overruns.Dropouts,
+           "the sound device dropped audio that was not read in time (overruns)");
+    if (const int64_t frames = chain.LostFrames())
+      lost(frames, chain.Buffer->Dropouts(),
+           "the disk did not keep up; a larger --buffer helps");
     out << "recorded " << file.GetWrittenBytes() << " bytes\n";
     return status;
   });

@@ -278,6 +278,22 @@ void TMMCustomWaveIn::WindowProc(TMessage& msg) {
   }
 }
 
+// ------------------------------------------------------------------ overruns
+
+TMMCustomWaveIn::TOverruns TMMCustomWaveIn::DriverOverruns() const {
+  uint64_t frames = 0;
+  uint32_t dropouts = 0;
+  if (!FHandle || waveInGetOverruns(FHandle, &frames, &dropouts) != MMSYSERR_NOERROR) return {};
+  return {int64_t(frames), int64_t(dropouts)};
+}
+
+TMMCustomWaveIn::TOverruns TMMCustomWaveIn::Overruns() {
+  std::lock_guard guard(FLock);
+  if (!(FState & dsStarted)) return FRunOverruns;
+  const TOverruns now = DriverOverruns();
+  return {now.Frames - FOverrunBase.Frames, now.Dropouts - FOverrunBase.Dropouts};
+}
+
 // ------------------------------------------------------------------ watchdog
 
 void TMMCustomWaveIn::StartWatchdog() {
@@ -472,6 +488,8 @@ void TMMCustomWaveIn::Start() {
       FWrapCount = 0;
       FWrapSize = 0;
       FStopPending = FHalting = FResetting = FEndPosted = false;
+      FOverrunBase = DriverOverruns();
+      FRunOverruns = TOverruns{};
     }
     FStalled = FLost = false;
     UpdateMaxRecordBytes();
@@ -543,6 +561,9 @@ void TMMCustomWaveIn::Stop() {
       FResetting = true;
       result = DriverTable.Reset(FHandle);
       if (result != MMSYSERR_NOERROR) DeviceError("WaveInReset:\n\r" + ErrorText(result));
+      // The device drops nothing more in this run.
+      const TOverruns now = DriverOverruns();
+      FRunOverruns = {now.Frames - FOverrunBase.Frames, now.Dropouts - FOverrunBase.Dropouts};
     }
     bool running;
     {

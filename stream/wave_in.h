@@ -87,6 +87,13 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   // Whether the last run ended because the device was lost (unplugged, or its sound server
   // ended); cleared by Start.
   bool Lost() const { return FLost; }
+  // The audio the device dropped in the current or last run because it was not read in time
+  // (overruns), in sample frames, and in how many dropouts: what the program never saw.
+  struct TOverruns {
+    int64_t Frames = 0;
+    int64_t Dropouts = 0;
+  };
+  TOverruns Overruns();
 
   virtual void BindDriver() = 0;
   virtual void DeviceError(const std::string& message);
@@ -179,6 +186,11 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   std::atomic<bool> FStalled{false};
   // Set by the thread that hands the driver its blocks back, read by any.
   std::atomic<bool> FLost{false};
+  // The driver's count of overruns when the run started, and what the run had dropped when it
+  // stopped; both under FLock.
+  TOverruns DriverOverruns() const;
+  TOverruns FOverrunBase;
+  TOverruns FRunOverruns;
 
   TCriticalSection FLock;
   TMMDeviceWorker FWorker;

@@ -399,6 +399,10 @@ class TAlsaStream : public TWaveStream {
   }
 
   MMRESULT OnStart() override {
+    // A run of a capture starts its clock anew, once its first frames have come (see
+    // WatchClock).
+    FClockSet = false;
+    FClockFrames = static_cast<int64_t>(FFrames);
     // A start that fails is seen by the thread, which recovers the device or reports it lost.
     FControl->Submit(TPcmControl::opStart);
     return MMSYSERR_NOERROR;
@@ -448,6 +452,10 @@ class TAlsaStream : public TWaveStream {
 
   uint64_t SamplePosition() override { return FInput ? FFrames : FPlayed; }
   uint64_t Underruns() override { return FUnderruns; }
+  void Overruns(uint64_t& frames, uint64_t& dropouts) override {
+    frames = FDroppedFrames;
+    dropouts = FOverruns;
+  }
 
   void ReleaseEngine() override {
     // The driver thread has ended: the pcm is the control thread's alone from here.
@@ -764,6 +772,50 @@ class TAlsaStream : public TWaveStream {
     }
   }
 
+  // Capture: whenever the thread has read all there was, the frames the device has delivered
+  // keep pace with the time since the run began, short by the device's latency (and what is on
+  // its way, up to a period), which changes only as the device's clock drifts. Frames it
+  // dropped (an overrun: the program did not read in time and the device, or its sound server,
+  // could hold no more) leave it short by that much more from then on, whether the device
+  // reported an xrun and was restarted or a sound server dropped them without a word: such a
+  // step is counted as audio dropped. A level counts once two looks in a row agree on it (a
+  // sound server that has just been given the processor again may say it has nothing while a
+  // backlog is on its way), and only after the run's first seconds, in which the latency
+  // settles. (A sound server's own report of what it holds goes stale after a backlog, so only
+  // the frames read are counted.) Looked at at most ten times a second.
+  void WatchClock() {
+    const auto now = std::chrono::steady_clock::now();
+    if (FClockSet && now - FClockLooked < std::chrono::milliseconds(100)) return;
+    const int64_t frames = static_cast<int64_t>(FFrames);
+    if (!FClockSet) {
+      // A sound server may take a second to deliver the first frames: the clock starts with
+      // them.
+      if (frames == FClockFrames) return;
+      FClockSet = true;
+      FClockStart = now;
+      FClockFrames = frames;
+      FClockBehind = FClockLastBehind = 0;
+      FClockLooked = now;
+      return;
+    }
+    FClockLooked = now;
+    const int64_t rate = FFormat.nSamplesPerSec;
+    const int64_t due =
+        std::chrono::duration_cast<std::chrono::microseconds>(now - FClockStart).count() * rate /
+        1000000;
+    const int64_t behind = due - (frames - FClockFrames);
+    const int64_t tolerance = std::max<int64_t>(static_cast<int64_t>(FPeriodSize), rate / 20);
+    const bool agreed = std::abs(behind - FClockLastBehind) <= tolerance;
+    FClockLastBehind = behind;
+    if (!agreed) return;
+    if (behind - FClockBehind > tolerance && now - FClockStart >= kClockSettling) {
+      FDroppedFrames += static_cast<uint64_t>(behind - FClockBehind);
+      ++FOverruns;
+    }
+    // Latency and drift are followed as they change.
+    FClockBehind = behind;
+  }
+
   void RunCapture() {
     const uint32_t align = FFormat.nBlockAlign;
     std::vector<WAVEHDR*> done;
@@ -794,7 +846,9 @@ class TAlsaStream : public TWaveStream {
       TStep step = stBlocked;
       if (avail < 0) {
         step = Recover(static_cast<int>(avail), done);
-      } else if (avail > 0) {
+      } else if (avail == 0) {
+        WatchClock();  // all there was is read
+      } else {
         const auto frames = static_cast<snd_pcm_uframes_t>(
             std::min<uint64_t>(remaining, static_cast<uint64_t>(avail)));
         const snd_pcm_sframes_t read =
@@ -851,6 +905,18 @@ class TAlsaStream : public TWaveStream {
   // The device's last delay report while it ran, and when it was first seen dry.
   int64_t FLastDelay = 0;
   std::chrono::steady_clock::time_point FDryAt;
+  // Capture: the stream's clock (see WatchClock): whether it runs, when it began and the frames
+  // delivered then (until it runs: when the run began), the level of frames behind it last agreed on, what the last look saw and
+  // when that was; and the frames dropped and the dropouts since the open.
+  bool FClockSet = false;
+  std::chrono::steady_clock::time_point FClockStart;
+  int64_t FClockFrames = 0;
+  int64_t FClockBehind = 0;
+  int64_t FClockLastBehind = 0;
+  static constexpr std::chrono::seconds kClockSettling{2};
+  std::chrono::steady_clock::time_point FClockLooked;
+  uint64_t FDroppedFrames = 0;
+  uint64_t FOverruns = 0;
   // The last block is held back (HoldTail) since FTailSince.
   bool FTailHeld = false;
   std::chrono::steady_clock::time_point FTailSince;

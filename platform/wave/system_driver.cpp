@@ -250,6 +250,10 @@ MMRESULT TSystemWaveDriver::OutGetUnderruns(HWAVEOUT handle, uint32_t* count) {
   NR_WITH_STREAM(false, handle, GetUnderruns(count));
 }
 
+MMRESULT TSystemWaveDriver::InGetOverruns(HWAVEIN handle, uint64_t* frames, uint32_t* dropouts) {
+  NR_WITH_STREAM(true, handle, GetOverruns(frames, dropouts));
+}
+
 MMRESULT TSystemWaveDriver::OutClose(HWAVEOUT handle) {
   return Close(false, handle);
 }

@@ -65,6 +65,7 @@ class TSystemWaveDriver : public TWaveDriver {
   MMRESULT InReset(HWAVEIN handle) override;
   MMRESULT InGetPosition(HWAVEIN handle, MMTIME* time, uint32_t size) override;
   MMRESULT InGetID(HWAVEIN handle, uint32_t* deviceId) override;
+  MMRESULT InGetOverruns(HWAVEIN handle, uint64_t* frames, uint32_t* dropouts) override;
 
   bool GetErrorText(MMRESULT error, char* text, uint32_t size) override;
   std::string GetSystemName(bool input, uintptr_t deviceId) override;

@@ -209,6 +209,10 @@ MMRESULT waveInReset(HWAVEIN handle) {
   return GetWaveDriver()->InReset(handle);
 }
 
+MMRESULT waveInGetOverruns(HWAVEIN handle, uint64_t* frames, uint32_t* dropouts) {
+  return GetWaveDriver()->InGetOverruns(handle, frames, dropouts);
+}
+
 MMRESULT waveInGetPosition(HWAVEIN handle, MMTIME* time, uint32_t size) {
   return GetWaveDriver()->InGetPosition(handle, time, size);
 }

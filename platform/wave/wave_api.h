@@ -140,6 +140,10 @@ MMRESULT waveInStop(HWAVEIN handle);
 MMRESULT waveInReset(HWAVEIN handle);
 MMRESULT waveInGetPosition(HWAVEIN handle, MMTIME* time, uint32_t size);
 MMRESULT waveInGetID(HWAVEIN handle, uint32_t* deviceId);
+// The audio the input device dropped since it was opened because it was not read in time (an
+// overrun: the device or its sound server could hold no more), in sample frames, and in how
+// many dropouts. MMSYSERR_NOTSUPPORTED from a driver that does not count them.
+MMRESULT waveInGetOverruns(HWAVEIN handle, uint64_t* frames, uint32_t* dropouts);
 
 // A driver implements every function above. The functions forward to the installed driver.
 class TWaveDriver {
@@ -175,6 +179,10 @@ class TWaveDriver {
   virtual MMRESULT InReset(HWAVEIN handle) = 0;
   virtual MMRESULT InGetPosition(HWAVEIN handle, MMTIME* time, uint32_t size) = 0;
   virtual MMRESULT InGetID(HWAVEIN handle, uint32_t* deviceId) = 0;
+  virtual MMRESULT InGetOverruns(HWAVEIN /*handle*/, uint64_t* /*frames*/,
+                                 uint32_t* /*dropouts*/) {
+    return MMSYSERR_NOTSUPPORTED;
+  }
 
   // The text of an error code; false for a code the driver does not know (the standard codes
   // above are known to every driver through DefaultErrorText).

@@ -254,6 +254,16 @@ MMRESULT TWaveStream::GetUnderruns(uint32_t* count) {
   return MMSYSERR_NOERROR;
 }
 
+MMRESULT TWaveStream::GetOverruns(uint64_t* frames, uint32_t* dropouts) {
+  if (frames == nullptr || dropouts == nullptr) return MMSYSERR_INVALPARAM;
+  std::lock_guard lock(FLock);
+  if (FClosed) return MMSYSERR_INVALHANDLE;
+  uint64_t count = 0;
+  Overruns(*frames, count);
+  *dropouts = static_cast<uint32_t>(count);
+  return MMSYSERR_NOERROR;
+}
+
 MMRESULT TWaveStream::Close() {
   {
     std::lock_guard lock(FLock);

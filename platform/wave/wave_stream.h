@@ -56,6 +56,8 @@ class TWaveStream {
   MMRESULT GetPosition(MMTIME* time, uint32_t size);
   // Output: the underruns since the device was opened (see waveOutGetUnderruns).
   MMRESULT GetUnderruns(uint32_t* count);
+  // Input: the frames dropped in overruns since the open (see waveInGetOverruns).
+  MMRESULT GetOverruns(uint64_t* frames, uint32_t* dropouts);
   // Refuses while blocks are queued, and on the driver thread (inside a callback); otherwise
   // ends the thread and releases the engine. The caller sends the close notification.
   MMRESULT Close();
@@ -84,6 +86,9 @@ class TWaveStream {
   // Output underruns since the open; called with FLock held. A backend whose device cannot
   // run dry (one that waits for the blocks) has none.
   virtual uint64_t Underruns() { return 0; }
+  // Input frames the device dropped since the open, and in how many dropouts; called with FLock
+  // held. A backend whose device waits for the program drops none.
+  virtual void Overruns(uint64_t& frames, uint64_t& dropouts) { frames = dropouts = 0; }
   // Releases the engine after the thread has ended.
   virtual void ReleaseEngine() {}
 

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -207,21 +208,22 @@ TEST_F(PulseLoopback, AnUnderrunIsCountedAndReported) {
 
 // A recorder stopped for longer than the stall watchdog's 5 s (Ctrl-Z and fg, a debugger, a
 // frozen container): its device did not stall (the sound server kept the audio meanwhile), and
-// the take goes on to its full length.
+// the take goes on to its full length, in real time after the backlog, with nothing lost.
 TEST_F(PulseLoopback, AStoppedRecorderIsNotAStalledDevice) {
   const fs::path log = dir_ / "record.log";
   const pid_t recorder = TPulseServer::Spawn(
-      {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "4"},
+      {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "12"},
       cliEnv_, log.string());
   for (int i = 0; i < 1000 && ReadFile(log).find(" dBFS ") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kill(recorder, SIGSTOP);
-  std::this_thread::sleep_for(std::chrono::seconds(7));
+  std::this_thread::sleep_for(std::chrono::seconds(8));
   kill(recorder, SIGCONT);
   EXPECT_EQ(TPulseServer::WaitFor(recorder), 0) << ReadFile(log);
   EXPECT_EQ(ReadFile(log).find("stopped delivering audio"), std::string::npos) << ReadFile(log);
+  EXPECT_EQ(ReadFile(log).find("lost "), std::string::npos) << ReadFile(log);
   const std::string recording = ReadFile(dir_ / "rec.wav");
-  EXPECT_EQ(recording.size(), 80u + 4 * 176400) << ReadFile(log);
+  EXPECT_EQ(recording.size(), 80u + 12 * 176400) << ReadFile(log);
 }
 
 // A sound server that dies in the middle of a take: what was recorded is saved, and the take
@@ -242,6 +244,66 @@ TEST_F(PulseLoopback, ATakeWhoseServerDiesIsSavedAndReportedAsLost) {
   uint32_t dataSize = 0;
   std::memcpy(&dataSize, recording.data() + 76, 4);
   EXPECT_EQ(dataSize, recording.size() - 80) << "the header holds every byte saved";
+}
+
+// A recorder held back for longer than the sound server keeps audio for it (about 24 s): the
+// server drops what it cannot hold, and the recorder counts it from the stream's clock. The
+// sink plays a count of frames, so the frames missing from the recording are known exactly.
+TEST_F(PulseLoopback, AudioTheServerDroppedIsCountedAndReported) {
+  std::string data;
+  for (uint32_t i = 0; i < 44100 * 60; ++i)
+    for (const uint16_t half : {uint16_t(i), uint16_t(i >> 16)}) {
+      data.push_back(char(half & 0xFF));
+      data.push_back(char(half >> 8));
+    }
+  std::ofstream(dir_ / "count.wav", std::ios::binary) << Wave(data);
+  data.clear();
+  const pid_t player =
+      TPulseServer::Spawn({NEEDLEREC_CLI, "play", (dir_ / "count.wav").string(), "--device", "0"},
+                          cliEnv_, (dir_ / "play.log").string());
+  struct TEnd {
+    pid_t pid;
+    ~TEnd() {
+      kill(pid, SIGTERM);
+      TPulseServer::WaitFor(pid);
+    }
+  } endPlayer{player};
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const fs::path log = dir_ / "record.log";
+  const pid_t recorder =
+      TPulseServer::Spawn({NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1",
+                           "--seconds", "30", "--buffer", "60"},
+                          cliEnv_, log.string());
+  for (int i = 0; i < 1000 && ReadFile(log).find(" dBFS ") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  kill(recorder, SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(30));
+  kill(recorder, SIGCONT);
+  EXPECT_EQ(TPulseServer::WaitFor(recorder), 3) << ReadFile(log);
+  const std::string out = ReadFile(log);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m,
+                                std::regex("lost \\d+\\.\\d{3} s of audio \\((\\d+) sample "
+                                           "frames\\) in \\d+ dropouts: the sound device dropped")))
+      << out;
+  const int64_t reported = std::stoll(m[1]);
+
+  const std::string recording = ReadFile(dir_ / "rec.wav");
+  ASSERT_EQ(recording.size(), 80u + 30 * 176400) << "the take goes on to its full length";
+  int64_t missing = 0;
+  uint32_t previous = 0;
+  for (size_t at = 80; at + 4 <= recording.size(); at += 4) {
+    const auto half = [&](size_t i) {
+      return uint32_t(uint8_t(recording[i])) | uint32_t(uint8_t(recording[i + 1])) << 8;
+    };
+    const uint32_t count = half(at) | half(at + 2) << 16;
+    if (at > 80 && count > previous + 1) missing += count - previous - 1;
+    previous = count;
+  }
+  EXPECT_GT(missing, 44100) << "the server dropped audio";
+  EXPECT_NEAR(double(reported), double(missing), 4410.0)
+      << "reported " << reported << " frames lost, " << missing << " are missing";
 }
 
 TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {
