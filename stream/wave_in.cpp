@@ -301,8 +301,9 @@ void TMMCustomWaveIn::StartWatchdog() {
   FLastDelivery = timeGetTime();
   FStallPosted = false;
   if (FStallTimeout == 0) return;
-  // Checked a few times per timeout, so a stall is seen within about a quarter of it.
-  FWatchdogPeriod = std::clamp<uint32_t>(FStallTimeout / 4, 1, 1000);
+  // Checked twenty times per timeout (at most four times a second): a stall is reported in the
+  // last of them before the timeout has passed, so within the timeout of the last block.
+  FWatchdogPeriod = std::clamp<uint32_t>(FStallTimeout / 20, 1, 250);
   FLastTick = FLastDelivery.load();
   FWatchdog = timeSetEvent(FWatchdogPeriod, 0, &WatchdogTick, uintptr_t(this), TIME_PERIODIC);
 }
@@ -326,7 +327,8 @@ void TMMCustomWaveIn::WatchdogTick(uint32_t, uint32_t, uintptr_t instance, uintp
     self->FLastDelivery = now;
     return;
   }
-  if (now - self->FLastDelivery < self->FStallTimeout) return;
+  // The stall will have lasted the timeout before the next tick.
+  if (now - self->FLastDelivery + self->FWatchdogPeriod < self->FStallTimeout) return;
   self->FStallPosted = true;
   PostMessage(self->FNotifyWindow->Handle(), WaveInStalledReport, WPARAM(self->FHandle), 0);
 }

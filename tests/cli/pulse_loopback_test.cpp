@@ -226,6 +226,30 @@ TEST_F(PulseLoopback, AStoppedRecorderIsNotAStalledDevice) {
   EXPECT_EQ(recording.size(), 80u + 12 * 176400) << ReadFile(log);
 }
 
+// A sound server that stops answering (frozen) in the middle of a take: the take ends saved
+// and incomplete, the stall reported five seconds after the last block came (the time is
+// written to the test's log; a busy machine may stretch it).
+TEST_F(PulseLoopback, AFrozenServerEndsTheTakeAsAStall) {
+  const fs::path log = dir_ / "record.log";
+  const pid_t recorder = TPulseServer::Spawn(
+      {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "60"},
+      cliEnv_, log.string());
+  ASSERT_TRUE(WaitForSize(dir_ / "rec.wav", 80 + 176400));
+  ASSERT_TRUE(server_.Freeze());
+  const auto frozen = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3000 && ReadFile(log).find("stopped delivering") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The device still hands over what its buffer held when the server froze (up to about a
+  // second and a half), then the watchdog's five seconds run.
+  std::printf("the stall was reported %.1f s after the server froze\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - frozen).count());
+  EXPECT_EQ(TPulseServer::WaitFor(recorder), 3) << ReadFile(log);
+  server_.Thaw();
+  EXPECT_NE(ReadFile(log).find("The sound device stopped delivering audio"), std::string::npos)
+      << ReadFile(log);
+  EXPECT_GT(ReadFile(dir_ / "rec.wav").size(), 80u + 176400);
+}
+
 // A sound server that dies in the middle of a take: what was recorded is saved, and the take
 // ends as incomplete, saying that the device was lost.
 TEST_F(PulseLoopback, ATakeWhoseServerDiesIsSavedAndReportedAsLost) {
