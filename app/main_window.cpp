@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
@@ -10,8 +11,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QStandardPaths>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 
 #include "app/device_dialog.h"
 #include "controls/dib_glyph_button.h"
@@ -83,6 +86,11 @@ void ColorLabel(QLabel* label, const QColor& text, const QColor* background = nu
 }
 
 // The name of a file without its folder.
+// The notice line at rest, and when the input is the built-in test signal.
+const char* const kNotice = "録音は日付と時刻の名前で保存されます。";
+const char* const kTestSignalNotice =
+    "No sound device was found: the meters show a built-in test signal.";
+
 std::string BaseName(const std::string& path) {
   return QFileInfo(QString::fromStdString(path)).fileName().toStdString();
 }
@@ -220,8 +228,7 @@ void TfrmMain::CreateControls() {
   Image1->setPixmap(QPixmap::fromImage(picture.Image().copy()));  // a copy: the picture goes
   Image1->setGeometry(185, 374, 67, 64);
 
-  MMLabel1 =
-      new QLabel(QString::fromUtf8("録音は日付と時刻の名前で保存されます。"), DIBImageContainer1);
+  MMLabel1 = new QLabel(QString::fromUtf8(kNotice), DIBImageContainer1);
   MMLabel1->setGeometry(5, 331, 439, 17);
   const QColor white(Qt::white);
   ColorLabel(MMLabel1, Qt::black, &white);
@@ -540,6 +547,17 @@ void TfrmMain::ShowDeviceNames() {
   lblInput->adjustSize();
   lblOutput->setText(QString::fromStdString("OUT : " + WaveOut->GetProductName()));
   lblOutput->adjustSize();
+  // A test signal is never taken for the microphone: said where the eye goes.
+  const int64_t input = WaveIn->GetDeviceID();
+  if (input >= 0 && waveIsTestDevice(true, uint32_t(input)))
+    SetNotice(kTestSignalNotice);
+  else if (MMLabel1->text() == QString::fromUtf8(kTestSignalNotice))
+    SetNotice(kNotice);
+}
+
+void TfrmMain::SetNotice(const std::string& text) {
+  MMLabel1->setText(QString::fromStdString(text));
+  MMLabel1->setToolTip(MMLabel1->text());
 }
 
 void TfrmMain::FormClose() {
@@ -584,6 +602,7 @@ void TfrmMain::btnMoniClick(TObject*) {
   btnRec->SetEnabled(false);
   for (TMMLEDPanel* p : {LEDHour, LEDMin, LEDSec, LEDMSec}) p->SetValue(0);
   Monitoring = true;
+  FOfferLastTake = false;
   RecordChain->PrepareRun("");
   StartDevice(WaveIn);
 }
@@ -592,10 +611,34 @@ std::string TfrmMain::DatedFileName() {
   return QDateTime::currentDateTime().toString("yyyyMMddHHmmss").toStdString() + ".wav";
 }
 
+std::string TfrmMain::TakeFolder() const {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!FLastTake.empty()) {
+    const fs::path folder = fs::path(FLastTake).parent_path();
+    if (fs::is_directory(folder, error)) return folder.string();
+  }
+  const std::string music =
+      QStandardPaths::writableLocation(QStandardPaths::MusicLocation).toStdString();
+  if (!music.empty() && fs::is_directory(music, error)) return music;
+  return QDir::homePath().toStdString();
+}
+
 void TfrmMain::btnRecClick(TObject*) {
+  namespace fs = std::filesystem;
   if (btnRec->Down() || Playing || Monitoring) return;
-  const auto name = Dialogs().SaveFile(this, "Waveファイルを保存", kWaveFilter, DatedFileName());
+  auto name = Dialogs().SaveFile(this, "Waveファイルを保存", kWaveFilter,
+                                 (fs::path(TakeFolder()) / DatedFileName()).string());
   if (!name || FClosed) return;  // cancelled, or the window closed meanwhile
+  // A name typed without an extension gets the one of the files the dialog shows.
+  if (fs::path(*name).extension().empty()) *name += ".wav";
+  // A take is replaced only when the user says so, and only once the new one is complete.
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(*name, error)) &&
+      (!Dialogs().Confirm(this, BaseName(*name) + " already exists.\nDo you want to replace it?",
+                          kApplicationTitle) ||
+       FClosed))
+    return;
   btnRecLED->SetEnabled(true);
   try {
     RecordChain->PrepareRun(*name);
@@ -612,6 +655,8 @@ void TfrmMain::btnRecClick(TObject*) {
   SpinL->SetEnabled(false);
   lblFileName->setText(QString::fromStdString(BaseName(*name)));
   lblFileName->adjustSize();
+  FLastTake = *name;
+  FOfferLastTake = false;
   lblSample->setText(QString::number(WaveIn->GetSampleRate()) + "Hz");
   lblSample->adjustSize();
   StartDevice(WaveIn);
@@ -620,8 +665,11 @@ void TfrmMain::btnRecClick(TObject*) {
 void TfrmMain::btnPlayClick(TObject*) {
   if (btnPlay->Down()) return;
   if (PlayFile->GetFileName().empty()) {
-    const auto name = Dialogs().OpenFile(this, "Waveファイルを開く", kWaveFilter);
+    // Right after a recording, the take is offered.
+    const std::string offered = FOfferLastTake ? FLastTake : "";
+    const auto name = Dialogs().OpenFile(this, "Waveファイルを開く", kWaveFilter, offered);
     if (!name || FClosed) return;  // cancelled, or the window closed meanwhile
+    FOfferLastTake = false;
     try {
       PlayChain->PrepareRun(*name);
     } catch (...) {
@@ -686,6 +734,27 @@ std::string TfrmMain::RecordingReport() {
   return report;
 }
 
+std::string TfrmMain::SavedNotice(const std::string& report) const {
+  namespace fs = std::filesystem;
+  std::string notice;
+  if (RecFile->GetEndReason() == feFileDeleted) {
+    notice = "Not saved: " + FLastTake + " was deleted while recording";
+  } else {
+    const int64_t ms = RecFile->GetWrittenMs();
+    std::error_code error;
+    const uintmax_t bytes = fs::file_size(FLastTake, error);
+    char figures[64];
+    std::snprintf(figures, sizeof figures, " (%lld:%02lld:%02lld, %.1f MB)",
+                  static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                  static_cast<long long>(ms / 1000 % 60),
+                  double(error ? RecFile->GetWrittenBytes() : int64_t(bytes)) / 1e6);
+    notice = "Saved " + FLastTake + figures;
+  }
+  // What went wrong, in its first words; the message box has it all.
+  if (!report.empty()) notice += ". " + report.substr(0, report.find('\n'));
+  return notice;
+}
+
 void TfrmMain::ShowReportLater(const std::string& text) {
   if (text.empty()) return;
   const auto report = [this, text] {
@@ -721,8 +790,13 @@ void TfrmMain::DeviceStop(TObject*) {
   // recording's lost audio.
   const int64_t underruns = played ? WaveOut->Underruns() : 0;
   WaveOut->Close();
-  // The file is finished now, and what went wrong can be told.
-  if (recorded) ShowReportLater(RecordingReport());
+  // The file is finished now: where it went is shown, and what went wrong told.
+  if (recorded) {
+    const std::string report = RecordingReport();
+    SetNotice(SavedNotice(report));
+    FOfferLastTake = true;
+    ShowReportLater(report);
+  }
   if (played) ShowReportLater(UnderrunText(underruns));
 }
 

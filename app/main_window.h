@@ -67,6 +67,11 @@ class TfrmMain : public QWidget, public TComponent {
 
   // The suggested name of a recording made now: local date and time, "yyyymmddhhnnss.wav".
   static std::string DatedFileName();
+  // The folder the save dialog opens in: the last take's, else the user's music folder, else
+  // the home folder.
+  std::string TakeFolder() const;
+  // The notice line under the instruments.
+  void SetNotice(const std::string& text);
 
   bool Playing = false;
   bool Recording = false;
@@ -171,6 +176,13 @@ class TfrmMain : public QWidget, public TComponent {
   // What the user is told once a recording has stopped: why it ended early, and the audio it
   // lost; empty when nothing went wrong.
   std::string RecordingReport();
+  // The notice after a recording: where it went, how long and how large, and `report` (what
+  // went wrong) in short.
+  std::string SavedNotice(const std::string& report) const;
+  // The last take's full name; empty before the first recording.
+  std::string FLastTake;
+  // The last take was just recorded: the next PLAY offers it.
+  bool FOfferLastTake = false;
   // Shows a report after the handler that found it has returned; while the window closes, on
   // standard error instead, so that nothing waits for a person.
   void ShowReportLater(const std::string& text);

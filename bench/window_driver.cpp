@@ -26,7 +26,8 @@ namespace {
 class TBenchDialogs : public TDialogs {
  public:
   explicit TBenchDialogs(std::string file) : FFile(std::move(file)) {}
-  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&) override {
+  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&,
+                                      const std::string&) override {
     return std::nullopt;
   }
   std::optional<std::string> SaveFile(QWidget*, const std::string&, const std::string&,
@@ -36,6 +37,7 @@ class TBenchDialogs : public TDialogs {
   void MessageBox(QWidget*, const std::string& text, const std::string&) override {
     std::fprintf(stderr, "window_driver: %s\n", text.c_str());
   }
+  bool Confirm(QWidget*, const std::string&, const std::string&) override { return false; }
 
  private:
   std::string FFile;

@@ -27,11 +27,26 @@ std::optional<int64_t> DeviceNumber(const std::string& text) {
   return value;
 }
 
+// "; the input devices are:" and a line for each, or that there are none.
+std::string DeviceListText(const std::vector<TDeviceEntry>& list, const std::string& kind) {
+  if (list.empty()) return "; there are no " + kind + " devices";
+  std::string text = "; the " + kind + " devices are:";
+  for (const TDeviceEntry& d : list) {
+    text += "\n  " + std::to_string(d.Id) + ": " + d.ProductName;
+    if (d.Test)
+      text += " [built-in test device]";
+    else if (!d.SystemName.empty() && d.SystemName != d.ProductName)
+      text += " (" + d.SystemName + ")";
+  }
+  return text;
+}
+
 void PrintJson(const std::vector<TDeviceEntry>& list, std::ostream& out) {
   out << "[";
   for (size_t i = 0; i < list.size(); ++i)
     out << (i ? ", " : "") << "{\"id\": " << list[i].Id
-        << ", \"name\": " << JsonString(list[i].ProductName) << "}";
+        << ", \"name\": " << JsonString(list[i].ProductName)
+        << ", \"test\": " << (list[i].Test ? "true" : "false") << "}";
   out << "]";
 }
 
@@ -51,7 +66,8 @@ std::vector<TDeviceEntry> ListDevices(bool input) {
       if (waveOutGetDevCapsA(i, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
       name.assign(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
     }
-    list.push_back({i, name, waveGetDeviceSystemName(input, i)});
+    const std::string system = waveGetDeviceSystemName(input, i);
+    list.push_back({i, name, system, system == kTestDeviceSystemName});
   }
   return list;
 }
@@ -89,16 +105,16 @@ std::optional<int64_t> ResolveDevice(const std::string& text, bool input, std::s
   const auto count = std::count_if(list.begin(), list.end(), named);
   error = count > 1 ? "several " + kind + " devices are named '" + text + "'; give its number"
                     : "no " + kind + " device is named '" + text + "'";
-  if (list.empty()) {
-    error += "; there are no " + kind + " devices";
-  } else {
-    error += "; the " + kind + " devices are:";
-    for (const TDeviceEntry& d : list) {
-      error += "\n  " + std::to_string(d.Id) + ": " + d.ProductName;
-      if (!d.SystemName.empty() && d.SystemName != d.ProductName)
-        error += " (" + d.SystemName + ")";
-    }
-  }
+  error += DeviceListText(list, kind);
+  return std::nullopt;
+}
+
+std::optional<int64_t> DefaultInputDevice(std::string& error) {
+  const std::vector<TDeviceEntry> list = ListDevices(true);
+  for (const TDeviceEntry& d : list)
+    if (!d.Test) return d.Id;
+  error = "no sound input device found" + DeviceListText(list, "input") +
+          "\n(--device virtual records the built-in test signal)";
   return std::nullopt;
 }
 
@@ -122,9 +138,13 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
     out << "}\n";
     return 0;
   }
+  const auto print = [&](const TDeviceEntry& d) {
+    out << "  " << d.Id << ": " << d.ProductName << (d.Test ? "  [built-in test device]" : "")
+        << "\n";
+  };
   out << "inputs:\n";
-  for (const TDeviceEntry& d : inputs) out << "  " << d.Id << ": " << d.ProductName << "\n";
+  for (const TDeviceEntry& d : inputs) print(d);
   out << "outputs:\n";
-  for (const TDeviceEntry& d : outputs) out << "  " << d.Id << ": " << d.ProductName << "\n";
+  for (const TDeviceEntry& d : outputs) print(d);
   return 0;
 }

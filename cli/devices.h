@@ -15,6 +15,7 @@ struct TDeviceEntry {
   uint32_t Id = 0;
   std::string ProductName;  // what `devices` shows
   std::string SystemName;   // the sound system's own name (an ALSA PCM name); may be empty
+  bool Test = false;        // a built-in test device (see waveIsTestDevice)
 };
 
 // The input (or output) devices of the wave functions, in their numbering.
@@ -28,3 +29,6 @@ std::optional<int64_t> FindDevice(const std::string& text, const std::vector<TDe
 
 // FindDevice on the input or output list; on failure, `error` says so and lists the devices.
 std::optional<int64_t> ResolveDevice(const std::string& text, bool input, std::string& error);
+// The first input device that is no test device: a recording is never made from a test signal
+// unless the test device was named. On failure, `error` says so and lists the devices.
+std::optional<int64_t> DefaultInputDevice(std::string& error);

@@ -87,7 +87,7 @@ const char* CommandName(TCommand command) {
 
 struct Options {
   std::string file;
-  std::string device = "0";  // a number or a name, resolved after the parse
+  std::string device;  // a number or a name, resolved after the parse; empty: the default
   int32_t rate = 44100;
   double seconds = -1;
   double buffer = 10;
@@ -156,23 +156,35 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TC
   return std::nullopt;
 }
 
-// Parses a command's words and resolves its device. On a usage error, says so on `err` and
-// returns false.
-bool ParseCommand(const std::vector<std::string>& args, TCommand command, Options& o,
+// Parses a command's words and resolves its device: kExitOk, or the exit status after saying
+// on `err` what is wrong (a usage error, or no sound input to record from).
+int ParseCommand(const std::vector<std::string>& args, TCommand command, Options& o,
                   TMMDeviceId& device, std::ostream& err) {
   const std::string name = CommandName(command);
   if (auto problem = ParseOptions(args, command, o)) {
     err << "needlerec-cli " << name << ": " << *problem << "\n" << CommandSynopsis(name);
-    return false;
+    return kExitUsage;
   }
   std::string error;
-  const auto id = ResolveDevice(o.device, command != TCommand::Play, error);
+  // Without --device, a recording or the meters take the first sound input, never the test
+  // signal; a file plays on the first output.
+  const bool input = command != TCommand::Play;
+  if (o.device.empty() && input) {
+    const auto id = DefaultInputDevice(error);
+    if (!id) {
+      err << "needlerec-cli: " << error << "\n";
+      return kExitError;
+    }
+    device = TMMDeviceId(*id);
+    return kExitOk;
+  }
+  const auto id = ResolveDevice(o.device.empty() ? "0" : o.device, input, error);
   if (!id) {
     err << "needlerec-cli " << name << ": " << error << "\n";
-    return false;
+    return kExitUsage;
   }
   device = TMMDeviceId(*id);
-  return true;
+  return kExitOk;
 }
 
 // Reports errors of the engine's threads on standard error and remembers that one came.
@@ -333,7 +345,7 @@ void ConfigureInput(TMMRecordChain& chain, const Options& o, TMMDeviceId id) {
 int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
   TMMDeviceId id = 0;
-  if (!ParseCommand(args, TCommand::Play, o, id, err)) return kExitUsage;
+  if (const int status = ParseCommand(args, TCommand::Play, o, id, err)) return status;
   return Guarded(err, o.file, [&] {
     TMMPlayChain chain;
     chain.WaveOut->SetDeviceID(id);
@@ -356,7 +368,7 @@ int PlayCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
   TMMDeviceId id = 0;
-  if (!ParseCommand(args, TCommand::Record, o, id, err)) return kExitUsage;
+  if (const int status = ParseCommand(args, TCommand::Record, o, id, err)) return status;
   // Said before the device opens; the file's exclusive creation still refuses one that
   // appears meanwhile.
   struct stat st {};
@@ -413,7 +425,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
 int MonitorCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
   TMMDeviceId id = 0;
-  if (!ParseCommand(args, TCommand::Monitor, o, id, err)) return kExitUsage;
+  if (const int status = ParseCommand(args, TCommand::Monitor, o, id, err)) return status;
   return Guarded(err, "", [&] {
     // The record chain with its ring buffer off and no file: the input reaches the meters only.
     TMMRecordChain chain;

@@ -1,5 +1,9 @@
 #include "stream/sound_component.h"
 
+#include <cerrno>
+#include <cstring>
+
+
 namespace {
 
 bool IsSound(const TMMDSPComponent* c) {
@@ -120,4 +124,32 @@ void TMMCustomSoundComponent::Reset() {
 void TMMCustomSoundComponent::NotifyLooping() {
   Propagate(TChainOp::Looping);
   TMMDSPComponent::NotifyLooping();
+}
+
+std::string TMMCustomSoundComponent::OpenFailureText(bool input, MMRESULT result,
+                                                     const std::string& driverText) const {
+  std::string name = GetProductName();
+  const TMMDeviceId id = GetDeviceID();
+  if (id >= 0) {
+    const std::string system = waveGetDeviceSystemName(input, uint32_t(id));
+    if (!system.empty() && system != name && system != kTestDeviceSystemName)
+      name += " (" + system + ")";
+  }
+  std::string reason = driverText;
+  switch (result) {
+    case MMSYSERR_ALLOCATED:
+      reason = std::strerror(EBUSY);
+      break;
+    case MMSYSERR_BADDEVICEID:
+    case MMSYSERR_NODRIVER:
+      reason = std::strerror(ENODEV);
+      break;
+    case MMSYSERR_NOMEM:
+      reason = std::strerror(ENOMEM);
+      break;
+    default:
+      break;
+  }
+  return std::string(input ? "Input" : "Output") + " device \"" + name +
+         "\" cannot be opened: " + reason;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/wave/wave_api.h"
 #include "stream/dsp_component.h"
 #include "stream/wave_format.h"
 
@@ -32,6 +33,13 @@ class TMMCustomSoundComponent : public TMMDSPComponent {
 
   // Set by Open when another sound component lies upstream.
   bool DrivenByInput() const { return FDrivenByInput; }
+
+ protected:
+  // What the user is told about a device that cannot be opened, naming it and the system's
+  // reason: `Input device "USB Audio (hw:1,0)" cannot be opened: Device or resource busy`.
+  // `driverText` is the driver's text for `result`, used where the system has no reason of its
+  // own for it.
+  std::string OpenFailureText(bool input, MMRESULT result, const std::string& driverText) const;
 
  private:
   enum class TChainOp { Open, Close, Start, Pause, Restart, Stop, Reset, Looping };

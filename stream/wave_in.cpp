@@ -351,7 +351,7 @@ void TMMCustomWaveIn::Open() {
         DriverTable.Open(nullptr, uint32_t(FDeviceID), GetPWaveFormat(), 0, 0, WAVE_FORMAT_QUERY);
     if (query == WAVERR_BADFORMAT)
       DeviceError("WaveInOpen:\n\rThe actual device can't record this format");
-    if (query != MMSYSERR_NOERROR) DeviceError("WaveInOpen:\n\r" + ErrorText(query));
+    if (query != MMSYSERR_NOERROR) DeviceError(OpenFailureText(true, query, ErrorText(query)));
     if (!FNotifyWindow)
       FNotifyWindow = std::make_unique<TMessageWindow>([this](TMessage& m) { WindowProc(m); });
     FHandle = nullptr;
@@ -370,7 +370,7 @@ void TMMCustomWaveIn::Open() {
     const MMRESULT result =
         DriverTable.Open(&handle, uint32_t(FDeviceID), GetPWaveFormat(), uintptr_t(&DriverCallback),
                          uintptr_t(this), CALLBACK_FUNCTION);
-    if (result != MMSYSERR_NOERROR) DeviceError("WaveInOpen:\n\r" + ErrorText(result));
+    if (result != MMSYSERR_NOERROR) DeviceError(OpenFailureText(true, result, ErrorText(result)));
     FHandle = handle;
     const TMMDeviceState previous = FState;
     FState = dsClosed;

@@ -213,7 +213,8 @@ void TMMWaveOut::Open() {
         waveOutOpen(nullptr, DriverDeviceId(), driverFormat, 0, 0, WAVE_FORMAT_QUERY | OpenFlags());
     if (query == WAVERR_BADFORMAT)
       DeviceError("WaveOutOpen:\n\rThe actual device can't play this format");
-    if (query != MMSYSERR_NOERROR) DeviceError("WaveOutOpen:\n\r" + WaveOutErrorText(query));
+    if (query != MMSYSERR_NOERROR)
+      DeviceError(OpenFailureText(false, query, WaveOutErrorText(query)));
     if (!FNotifyWindow)
       FNotifyWindow = std::make_unique<TMessageWindow>([this](TMessage& m) { WindowProc(m); });
     FHandle = nullptr;
@@ -234,7 +235,8 @@ void TMMWaveOut::Open() {
     const MMRESULT result =
         waveOutOpen(&handle, DriverDeviceId(), driverFormat, uintptr_t(&DriverCallback),
                     uintptr_t(this), CALLBACK_FUNCTION | OpenFlags());
-    if (result != MMSYSERR_NOERROR) DeviceError("WaveOutOpen:\n\r" + WaveOutErrorText(result));
+    if (result != MMSYSERR_NOERROR)
+      DeviceError(OpenFailureText(false, result, WaveOutErrorText(result)));
     FHandle = handle;
     if (!WaitRounds(500, FCallBackMode == cmWindow, [this] { return bool(FState & dsOpen); }))
       DeviceError("WaveOutOpen:\n\rUnable to open device");

@@ -36,16 +36,17 @@ QString QtFilter(const std::string& filter) {
 class TQtDialogs : public TDialogs {
  public:
   std::optional<std::string> OpenFile(QWidget* parent, const std::string& title,
-                                      const std::string& filter) override {
-    const QString name = QFileDialog::getOpenFileName(parent, QString::fromStdString(title),
-                                                      QString(), QtFilter(filter));
+                                      const std::string& filter,
+                                      const std::string& selected) override {
+    const QString name = QFileDialog::getOpenFileName(
+        parent, QString::fromStdString(title), QString::fromStdString(selected), QtFilter(filter));
     if (name.isEmpty()) return std::nullopt;
     return name.toStdString();
   }
   std::optional<std::string> SaveFile(QWidget* parent, const std::string& title,
                                       const std::string& filter,
                                       const std::string& suggestedName) override {
-    // The program replaces an existing file itself when the recording begins.
+    // The caller asks before an existing file is replaced, once the name has its extension.
     const QString name = QFileDialog::getSaveFileName(
         parent, QString::fromStdString(title), QString::fromStdString(suggestedName),
         QtFilter(filter), nullptr, QFileDialog::DontConfirmOverwrite);
@@ -54,6 +55,11 @@ class TQtDialogs : public TDialogs {
   }
   void MessageBox(QWidget* parent, const std::string& text, const std::string& caption) override {
     QMessageBox::warning(parent, QString::fromStdString(caption), QString::fromStdString(text));
+  }
+  bool Confirm(QWidget* parent, const std::string& text, const std::string& caption) override {
+    return QMessageBox::warning(parent, QString::fromStdString(caption),
+                                QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No) == QMessageBox::Yes;
   }
 };
 

@@ -15,13 +15,18 @@ class TDialogs {
  public:
   virtual ~TDialogs() = default;
   // The chosen file's full name, or none when the user cancels. `filter` is in the form
-  // "Wave Files(*.wav)|*.wav".
+  // "Wave Files(*.wav)|*.wav". The open dialog shows `selected` (a full name) chosen, when
+  // given; the save dialog opens in the folder of `suggestedName` (a full name) with its name
+  // filled in. Neither asks about an existing file: the caller does (Confirm).
   virtual std::optional<std::string> OpenFile(QWidget* parent, const std::string& title,
-                                              const std::string& filter) = 0;
+                                              const std::string& filter,
+                                              const std::string& selected = "") = 0;
   virtual std::optional<std::string> SaveFile(QWidget* parent, const std::string& title,
                                               const std::string& filter,
                                               const std::string& suggestedName) = 0;
   virtual void MessageBox(QWidget* parent, const std::string& text, const std::string& caption) = 0;
+  // Asks a question to be answered Yes or No (the default); true for Yes.
+  virtual bool Confirm(QWidget* parent, const std::string& text, const std::string& caption) = 0;
 };
 
 // The dialogs in use: Qt's own unless a test has installed others.

@@ -342,7 +342,11 @@ bool ReadWaveFileSamples(const std::string& path, TWaveFileSamples& out) {
 }
 
 std::string TVirtualBackend::ProductName(bool input, size_t /*index*/) const {
-  return input ? "Virtual input" : "Virtual output";
+  return input ? "Virtual input (test signal)" : "Virtual output (test device)";
+}
+
+std::string TVirtualBackend::SystemName(bool /*input*/, size_t /*index*/) const {
+  return kTestDeviceSystemName;
 }
 
 namespace {

@@ -101,6 +101,10 @@ std::string waveGetDeviceSystemName(bool input, uint32_t deviceId) {
   return GetWaveDriver()->GetSystemName(input, deviceId);
 }
 
+bool waveIsTestDevice(bool input, uint32_t deviceId) {
+  return waveGetDeviceSystemName(input, deviceId) == kTestDeviceSystemName;
+}
+
 namespace {
 
 MMRESULT ErrorText(MMRESULT error, char* text, uint32_t size) {

@@ -38,6 +38,9 @@ constexpr MMRESULT WAVEDRVERR_DEVICELOST = 512;
 constexpr MMRESULT WAVEDRVERR_INPUTFILE = 513;
 constexpr MMRESULT WAVEDRVERR_OUTPUTFILE = 514;
 
+// The system name of the built-in test devices (see waveGetDeviceSystemName).
+constexpr const char* kTestDeviceSystemName = "virtual";
+
 constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFF;  // device id -1
 constexpr uint32_t WAVE_FORMAT_QUERY = 0x0001;
 constexpr uint32_t WAVE_MAPPED = 0x0004;
@@ -200,3 +203,5 @@ std::shared_ptr<TWaveDriver> GetWaveDriver();
 // The sound system's name of an input or output device (an ALSA PCM name); empty when it has
 // none.
 std::string waveGetDeviceSystemName(bool input, uint32_t deviceId);
+// Whether a device is one of the built-in test devices, not a sound card or a sound server.
+bool waveIsTestDevice(bool input, uint32_t deviceId);

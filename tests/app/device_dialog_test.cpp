@@ -93,7 +93,8 @@ TEST_F(DeviceDialogTest, OpensCentredOnTheScreenWithTheLayoutsTitle) {
 // A save dialog that is a real modal window, cancelled as soon as it is up.
 class TCancelledModalDialogs : public TDialogs {
  public:
-  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&) override {
+  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&,
+                                      const std::string&) override {
     return std::nullopt;
   }
   std::optional<std::string> SaveFile(QWidget* parent, const std::string&, const std::string&,
@@ -104,6 +105,7 @@ class TCancelledModalDialogs : public TDialogs {
     return std::nullopt;
   }
   void MessageBox(QWidget*, const std::string&, const std::string&) override {}
+  bool Confirm(QWidget*, const std::string&, const std::string&) override { return false; }
 };
 
 TEST_F(DeviceDialogTest, TheRecordButtonLosesItsHoverAfterACancelledSaveDialog) {

@@ -61,9 +61,10 @@ using testfiles::ReadFile;
 // Answers the file dialogs from a script and records the message boxes.
 class TScriptedDialogs : public TDialogs {
  public:
-  std::optional<std::string> OpenFile(QWidget*, const std::string& title,
-                                      const std::string&) override {
+  std::optional<std::string> OpenFile(QWidget*, const std::string& title, const std::string&,
+                                      const std::string& selected) override {
     Asked.push_back("open:" + title);
+    Selected = selected;
     return Next();
   }
   std::optional<std::string> SaveFile(QWidget*, const std::string& title, const std::string&,
@@ -75,6 +76,10 @@ class TScriptedDialogs : public TDialogs {
   void MessageBox(QWidget*, const std::string& text, const std::string&) override {
     Messages.push_back(text);
   }
+  bool Confirm(QWidget*, const std::string& text, const std::string&) override {
+    Questions.push_back(text);
+    return Replace;
+  }
   std::optional<std::string> Next() {
     if (Answers.empty()) return std::nullopt;
     auto answer = Answers.front();
@@ -84,7 +89,10 @@ class TScriptedDialogs : public TDialogs {
   std::deque<std::optional<std::string>> Answers;
   std::vector<std::string> Asked;
   std::vector<std::string> Messages;
+  std::vector<std::string> Questions;
+  bool Replace = false;  // the answer to every question
   std::string Suggested;
+  std::string Selected;  // what the last open dialog showed chosen
 };
 
 // A system without wave input devices: the fake driver with one output and no input.
@@ -190,8 +198,8 @@ TEST_F(MainWindowTest, MonitorStopRecordStop) {
   TfrmMain& w = Open();
   EXPECT_TRUE(Idle());
   EXPECT_EQ(w.lblFileName->text().toStdString(), "No File");
-  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input");
-  EXPECT_EQ(w.lblOutput->text().toStdString(), "OUT : Virtual output");
+  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input (test signal)");
+  EXPECT_EQ(w.lblOutput->text().toStdString(), "OUT : Virtual output (test device)");
 
   Click(w.btnMoni);
   EXPECT_TRUE(w.Monitoring);
@@ -395,7 +403,9 @@ TEST_F(MainWindowTest, TheSuggestedNameIsTheLocalDateAndTime) {
   const QDateTime before = QDateTime::currentDateTime();
   Click(w.btnRec);
   const QDateTime after = QDateTime::currentDateTime();
-  const std::string name = dialogs_->Suggested;
+  const std::string name = fs::path(dialogs_->Suggested).filename().string();
+  // The first take goes to the user's music folder, or home.
+  EXPECT_TRUE(fs::is_directory(fs::path(dialogs_->Suggested).parent_path())) << name;
   // yyyymmddhhnnss: a 24-hour clock, month before day; the click took at most a second or two.
   std::vector<std::string> expected;
   for (QDateTime t = before.addSecs(-1); t <= after.addSecs(1); t = t.addSecs(1))
@@ -471,7 +481,7 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   TfrmDevice* d = w.frmDevice;
   EXPECT_FALSE(d->isModal());
   EXPECT_EQ(d->cmbInputDevice->currentIndex(), 0);
-  EXPECT_EQ(d->cmbOutputDevice->currentText().toStdString(), "Virtual output");
+  EXPECT_EQ(d->cmbOutputDevice->currentText().toStdString(), "Virtual output (test device)");
   EXPECT_EQ(d->cmbSample->currentText().toStdString(), "48000");
 
   // Cancel: nothing changes.
@@ -484,7 +494,7 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   EXPECT_EQ(w.Settings.SampleRate, 48000);
   EXPECT_EQ(w.Settings.InputDev, 0);
   EXPECT_EQ(w.WaveIn->GetSampleRate(), 48000);
-  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input");
+  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input (test signal)");
 
   // Not a number: the devices are applied, the error is reported, the dialog stays open.
   w.btnSettingClick();
@@ -505,7 +515,7 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   EXPECT_EQ(w.WaveIn->GetSampleRate(), 100000);
   EXPECT_EQ(w.Settings.SampleRate, 200000);
   EXPECT_EQ(w.Settings.InputDev, 0);
-  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input");
+  EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input (test signal)");
   window_.reset();
   EXPECT_NE(ReadFile(dir_ / "needlerec.ini").find("SampleRate=200000"), std::string::npos);
 }

@@ -167,7 +167,8 @@ TEST_F(ProgramTest, ASettingsFileThatIsNoRegularFileIsIgnoredWithAMessage) {
 
 class TRecordedDialogs : public TDialogs {
  public:
-  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&) override {
+  std::optional<std::string> OpenFile(QWidget*, const std::string&, const std::string&,
+                                      const std::string&) override {
     return std::nullopt;
   }
   std::optional<std::string> SaveFile(QWidget*, const std::string&, const std::string&,
@@ -177,6 +178,7 @@ class TRecordedDialogs : public TDialogs {
   void MessageBox(QWidget*, const std::string& text, const std::string&) override {
     Messages.push_back(text);
   }
+  bool Confirm(QWidget*, const std::string&, const std::string&) override { return false; }
   std::vector<std::string> Messages;
 };
 

@@ -85,7 +85,7 @@ TEST_F(Meters, RecordingShowsTheNeedleReadingPeakAndClipOfKnownSignals) {
     const fs::path file = dir_ / "rec.wav";
     // Twice real time: the connector hands the meters their pieces as the audio arrives, and
     // still has the time for nearly all of them.
-    const CliRun run = Cli(input, 2, "record " + file.string() + " --overwrite --seconds 6 " + c.options);
+    const CliRun run = Cli(input, 2, "record --device virtual " + file.string() + " --overwrite --seconds 6 " + c.options);
     ASSERT_EQ(run.status, 0) << run.out;
     for (const char* channel : {"L", "R"}) {
       SCOPED_TRACE(channel);
@@ -98,7 +98,7 @@ TEST_F(Meters, RecordingShowsTheNeedleReadingPeakAndClipOfKnownSignals) {
       EXPECT_EQ(last->elapsed, "0:00:06.0") << "the final lines show the recorded time";
     }
     // The lines scripts read are still there, in their place.
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("^recording .* from Virtual input\n")))
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("^recording .* from Virtual input \\(test signal\\)\n")))
         << run.out;
     EXPECT_TRUE(std::regex_search(run.out, std::regex("\nrecorded 1058400 bytes\n$"))) << run.out;
   }
@@ -106,9 +106,9 @@ TEST_F(Meters, RecordingShowsTheNeedleReadingPeakAndClipOfKnownSignals) {
 
 TEST_F(Meters, MonitorShowsTheInputWithoutAFileAndQuietShowsNoMeters) {
   const std::string input = Make("in.wav", "4 sine 1000 vol -16dB");
-  const CliRun monitor = Cli(input, 2, "monitor --seconds 6");
+  const CliRun monitor = Cli(input, 2, "monitor --device virtual --seconds 6");
   ASSERT_EQ(monitor.status, 0) << monitor.out;
-  EXPECT_EQ(monitor.out.rfind("monitoring Virtual input\n", 0), 0u) << monitor.out;
+  EXPECT_EQ(monitor.out.rfind("monitoring Virtual input (test signal)\n", 0), 0u) << monitor.out;
   const auto last = LastLine(monitor.out, "L");
   ASSERT_TRUE(last) << monitor.out;
   EXPECT_EQ(last->vu, "0.0") << monitor.out;
@@ -117,17 +117,17 @@ TEST_F(Meters, MonitorShowsTheInputWithoutAFileAndQuietShowsNoMeters) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 
   const fs::path file = dir_ / "quiet.wav";
-  const CliRun quiet = Cli(input, 10, "record " + file.string() + " --seconds 1 --quiet");
+  const CliRun quiet = Cli(input, 10, "record --device virtual " + file.string() + " --seconds 1 --quiet");
   ASSERT_EQ(quiet.status, 0) << quiet.out;
   EXPECT_EQ(quiet.out,
-            "recording " + file.string() + " from Virtual input\nrecorded 176400 bytes\n");
+            "recording " + file.string() + " from Virtual input (test signal)\nrecorded 176400 bytes\n");
 }
 
 TEST_F(Meters, DevicesAreFoundByNameAndAnUnknownNameListsThem) {
   const std::string input = Make("in.wav", "1 sine 440");
   const fs::path file = dir_ / "named.wav";
   const CliRun named =
-      Cli(input, 10, "record " + file.string() + " --device 'Virtual input' --seconds 1 --quiet");
+      Cli(input, 10, "record " + file.string() + " --device 'Virtual input (test signal)' --seconds 1 --quiet");
   ASSERT_EQ(named.status, 0) << named.out;
   EXPECT_NE(named.out.find("recorded 176400 bytes"), std::string::npos) << named.out;
 
@@ -136,12 +136,13 @@ TEST_F(Meters, DevicesAreFoundByNameAndAnUnknownNameListsThem) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.out,
             "needlerec-cli record: no input device is named 'nosuch'; the input devices are:\n"
-            "  0: Virtual input\n");
+            "  0: Virtual input (test signal) [built-in test device]\n");
   EXPECT_FALSE(fs::exists(none));
   // An output device is looked for among the outputs.
-  const CliRun play = Cli(input, 10, "play " + file.string() + " --device 'Virtual input'");
+  const CliRun play =
+      Cli(input, 10, "play " + file.string() + " --device 'Virtual input (test signal)'");
   EXPECT_EQ(play.status, 2);
-  EXPECT_NE(play.out.find("  0: Virtual output\n"), std::string::npos) << play.out;
+  EXPECT_NE(play.out.find("  0: Virtual output (test device) [built-in test device]\n"), std::string::npos) << play.out;
 }
 
 TEST(Usage, HelpGoesToStandardOutputAndUsageErrorsToStandardError) {

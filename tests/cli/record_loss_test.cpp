@@ -141,7 +141,7 @@ TEST_F(RecordLoss, UsageErrorsOfTheRecordingLimits) {
                             "--buffer 0", "--buffer 601"}) {
     SCOPED_TRACE(words);
     const CliRun run =
-        Shell(Env(10) + " " NEEDLEREC_CLI " record " + (dir_ / "x.wav").string() + " " + words);
+        Shell(Env(10) + " " NEEDLEREC_CLI " record --device virtual " + (dir_ / "x.wav").string() + " " + words);
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
   }
@@ -181,7 +181,7 @@ TEST_F(RecordLoss, AFileThatCannotGrowStopsTheRecordingAndSaysWhy) {
     const fs::path file = folder / "rec.wav";
     const auto began = Clock::now();
     const CliRun run = Shell(std::string("sh -c \"") + c.shellPrefix + "exec env " + Env(10) +
-                             " " NEEDLEREC_CLI " record " + file.string() + " --seconds 600\"");
+                             " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 600\"");
     EXPECT_LT(Clock::now() - began, std::chrono::seconds(30)) << "it stopped; it did not go on";
     EXPECT_EQ(run.status, 3) << run.out;
     EXPECT_NE(run.out.find(c.reason), std::string::npos) << run.out;
@@ -207,7 +207,7 @@ TEST_F(RecordLoss, AFrozenDiskLosesAudioOnlyBeyondTheBufferAndSaysHowMuch) {
   if (!Mount("mount -o loop " + image.string(), why)) GTEST_SKIP() << why;
   const fs::path file = mount_ / "rec.wav";
   // Ten times real time: 3 s of audio a wall second, a queue of 0.5 s of audio.
-  Child rec(Env(10) + " " NEEDLEREC_CLI " record " + file.string() + " --seconds 60 --buffer 0.5");
+  Child rec(Env(10) + " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 60 --buffer 0.5");
   std::string seen;
   ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -235,7 +235,7 @@ TEST_F(RecordLoss, AFrozenDiskLosesAudioOnlyBeyondTheBufferAndSaysHowMuch) {
 TEST_F(RecordLoss, HangupAndABrokenPipeFinishTheFile) {
   const fs::path hup = dir_ / "hup.wav", pipe = dir_ / "pipe.wav";
   {
-    Child rec(Env(10) + " " NEEDLEREC_CLI " record " + hup.string());
+    Child rec(Env(10) + " " NEEDLEREC_CLI " record --device virtual " + hup.string());
     std::string seen;
     ASSERT_TRUE(rec.ReadUntil(" dBFS ", seen)) << seen;  // the first meter lines
     kill(rec.pid, SIGHUP);
@@ -249,9 +249,9 @@ TEST_F(RecordLoss, HangupAndABrokenPipeFinishTheFile) {
     // The reader takes the first line and goes; the next line the recorder writes breaks
     // the pipe.
     const fs::path status = dir_ / "status";
-    const CliRun run = Shell("(" + Env(10) + " " NEEDLEREC_CLI " record " + pipe.string() +
+    const CliRun run = Shell("(" + Env(10) + " " NEEDLEREC_CLI " record --device virtual " + pipe.string() +
                              "; echo $? > " + status.string() + ") | head -n 1");
-    EXPECT_EQ(run.out, "recording " + pipe.string() + " from Virtual input\n");
+    EXPECT_EQ(run.out, "recording " + pipe.string() + " from Virtual input (test signal)\n");
     EXPECT_EQ(ReadFile(status), "0\n");
     EXPECT_GT(DataBytes(pipe), 0);
   }
@@ -266,7 +266,7 @@ TEST_F(RecordLoss, AKilledRecorderLeavesAFileThatReadsToAboutItsLastSecond) {
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
     const fs::path file = dir_ / ("killed" + std::to_string(round) + ".wav");
-    Child rec(Env(1) + " " NEEDLEREC_CLI " record " + file.string());
+    Child rec(Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string());
     std::string seen;
     ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
     const auto began = Clock::now();
@@ -289,7 +289,7 @@ TEST_F(RecordLoss, ADeletedTakeStopsTheRecordingAndSaysWhatIsGone) {
     const fs::path where = dir_ / "takes", file = where / "rec.wav";
     fs::create_directories(where);
     const auto began = Clock::now();
-    Child rec(Env(1) + " " NEEDLEREC_CLI " record " + file.string() + " --seconds 60 --quiet");
+    Child rec(Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 60 --quiet");
     std::string seen;
     ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -310,7 +310,7 @@ TEST_F(RecordLoss, ADeletedTakeStopsTheRecordingAndSaysWhatIsGone) {
 // replaced only once the new take is complete.
 TEST_F(RecordLoss, ATakeIsNeverReplacedWhileItIsRecordedAndOnlyOnceTheNewOneIsComplete) {
   const fs::path file = dir_ / "take.wav";
-  const std::string record = Env(1) + " " NEEDLEREC_CLI " record " + file.string();
+  const std::string record = Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string();
   {
     Child first(record + " --seconds 3 --quiet");
     std::string seen;
@@ -345,7 +345,7 @@ TEST_F(RecordLoss, ATakeIsNeverReplacedWhileItIsRecordedAndOnlyOnceTheNewOneIsCo
 // where the take is now.
 TEST_F(RecordLoss, AMovedTakeIsRecordedToItsEndAndFound) {
   const fs::path file = dir_ / "rec.wav", moved = dir_ / "moved.wav";
-  Child rec(Env(1) + " " NEEDLEREC_CLI " record " + file.string() + " --seconds 3 --quiet");
+  Child rec(Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 3 --quiet");
   std::string seen;
   ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));

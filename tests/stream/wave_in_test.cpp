@@ -182,7 +182,8 @@ TEST_F(WaveInTest, InvalidDeviceAndRefusedFormatAreReported) {
     in_->Open();
     FAIL();
   } catch (const EMMWaveInError& e) {
-    EXPECT_EQ(std::string(e.what()), "WaveInOpen:\n\r" + WaveInErrorText(MMSYSERR_ALLOCATED));
+    EXPECT_EQ(std::string(e.what()),
+              "Input device \"Fake input 1\" cannot be opened: Device or resource busy");
   }
   EXPECT_EQ(in_->DeviceState(), unsigned(dsClosed));
 }

@@ -202,8 +202,9 @@ TEST_F(WaveOutTest, AWrappingDriverCounterKeepsThePositionIncreasing) {
 }
 
 TEST_F(WaveOutTest, DriverErrorsBecomeDeviceMessages) {
-  // Only a refused format says so; any other failure, of the query too, gives the driver's
-  // own reason after the call's name.
+  // Only a refused format says so; a device that cannot be opened, at the query too, is named
+  // with the system's reason; a failure later gives the driver's own reason after the call's
+  // name.
   struct Case {
     const char* call;
     MMRESULT result;
@@ -213,11 +214,11 @@ TEST_F(WaveOutTest, DriverErrorsBecomeDeviceMessages) {
       {"waveOutOpen(query)", WAVERR_BADFORMAT, false,
        "WaveOutOpen:\n\rThe actual device can't play this format"},
       {"waveOutOpen(query)", MMSYSERR_BADDEVICEID, false,
-       "WaveOutOpen:\n\r" + WaveOutErrorText(MMSYSERR_BADDEVICEID)},
+       "Output device \"Fake output 0\" cannot be opened: No such device"},
       {"waveOutOpen(query)", MMSYSERR_ALLOCATED, false,
-       "WaveOutOpen:\n\r" + WaveOutErrorText(MMSYSERR_ALLOCATED)},
+       "Output device \"Fake output 0\" cannot be opened: Device or resource busy"},
       {"waveOutOpen", MMSYSERR_ALLOCATED, false,
-       "WaveOutOpen:\n\r" + WaveOutErrorText(MMSYSERR_ALLOCATED)},
+       "Output device \"Fake output 0\" cannot be opened: Device or resource busy"},
       {"waveOutWrite", MMSYSERR_NOMEM, true,
        "WaveOutWrite:\n\r" + WaveOutErrorText(MMSYSERR_NOMEM)},
   };

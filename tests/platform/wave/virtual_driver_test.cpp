@@ -22,8 +22,8 @@ class VirtualDevices : public ::testing::Test {
  protected:
   void SetUp() override {
     RescanWaveDevices();
-    OutId = FindDevice(false, "Virtual output");
-    InId = FindDevice(true, "Virtual input");
+    OutId = FindDevice(false, "Virtual output (test device)");
+    InId = FindDevice(true, "Virtual input (test signal)");
     ASSERT_EQ(OutId, 0);
     ASSERT_EQ(InId, 0);
   }
@@ -82,7 +82,7 @@ class VirtualDevices : public ::testing::Test {
 TEST_F(VirtualDevices, AlsaDevicesComeFirstAndTheMapperIsTheFirstDevice) {
   WAVEOUTCAPSA mapper{};
   ASSERT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &mapper, sizeof mapper), MMSYSERR_NOERROR);
-  EXPECT_STREQ(mapper.szPname, "Virtual output");
+  EXPECT_STREQ(mapper.szPname, "Virtual output (test device)");
   WAVEINCAPSA caps{};
   EXPECT_EQ(waveInGetDevCapsA(1, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
 
@@ -92,7 +92,7 @@ TEST_F(VirtualDevices, AlsaDevicesComeFirstAndTheMapperIsTheFirstDevice) {
   RescanWaveDevices();
   ASSERT_EQ(waveOutGetNumDevs(), 3u);
   ASSERT_EQ(waveInGetNumDevs(), 3u);
-  const std::vector<std::string> expected = {"first", std::string(31, 'x'), "Virtual output"};
+  const std::vector<std::string> expected = {"first", std::string(31, 'x'), "Virtual output (test device)"};
   for (uint32_t id = 0; id < 3; ++id) {
     WAVEOUTCAPSA out{};
     ASSERT_EQ(waveOutGetDevCapsA(id, &out, sizeof out), MMSYSERR_NOERROR);
@@ -100,7 +100,7 @@ TEST_F(VirtualDevices, AlsaDevicesComeFirstAndTheMapperIsTheFirstDevice) {
   }
   EXPECT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &mapper, sizeof mapper), MMSYSERR_NOERROR);
   EXPECT_STREQ(mapper.szPname, "first");
-  EXPECT_EQ(FindDevice(true, "Virtual input"), 2);
+  EXPECT_EQ(FindDevice(true, "Virtual input (test signal)"), 2);
 }
 
 TEST_F(VirtualDevices, FormatQueryOnlyAnswers) {
