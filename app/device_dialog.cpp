@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
+#include <optional>
+#include <string>
 
 #include "app/main_window.h"
 #include "controls/dib_image_container.h"
@@ -114,8 +116,22 @@ void TfrmDevice::FormShow() {
 }
 
 void TfrmDevice::btnOKClick() {
+  const int in = cmbInputDevice->currentIndex(), out = cmbOutputDevice->currentIndex();
+  // A rate the chosen input cannot record is refused before anything is applied or kept:
+  // saved, it would only be recorded at another rate later. The dialog stays open. (Text that
+  // is no number is reported below, once the devices are applied.)
+  std::optional<int32_t> typed;
   try {
-    const int in = cmbInputDevice->currentIndex(), out = cmbOutputDevice->currentIndex();
+    typed = StrToInt(cmbSample->currentText().toStdString());
+  } catch (const EConvertError&) {
+  }
+  if (typed && in >= 0 && !FMain->WaveIn->CanRecordAt(in, *typed)) {
+    ShowMessageBox("The input device \"" + cmbInputDevice->currentText().toStdString() +
+                       "\" cannot record at " + std::to_string(*typed) + " Hz.",
+                   "Needle Recorder");
+    return;
+  }
+  try {
     FMain->WaveIn->SetDeviceID(in);
     FMain->WaveOut->SetDeviceID(out);
     FMain->ShowDeviceNames();

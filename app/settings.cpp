@@ -1,8 +1,10 @@
 #include "app/settings.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -80,7 +82,14 @@ std::string SettingsFileName(const std::string& executablePath) {
   name.replace_extension(".ini");
   std::filesystem::path folder = exe.parent_path();
   if (folder.empty()) folder = ".";
-  if (::access(folder.c_str(), W_OK) == 0) return (folder / name).string();
+  // A settings file already beside the program makes it a portable copy, whatever it is (a
+  // file that cannot be read is reported when it is loaded). Otherwise the program never
+  // writes into its own folder: an installed one would leave the file behind in /usr/bin or
+  // ~/.local/bin.
+  std::error_code error;
+  const std::filesystem::path beside = folder / name;
+  if (std::filesystem::exists(std::filesystem::symlink_status(beside, error)))
+    return beside.string();
   return (std::filesystem::path(ConfigFolder()) / "needlerec" / name).string();
 }
 
@@ -130,14 +139,22 @@ void TSettingsStore::LoadSettings() {
 void TSettingsStore::SaveSettings() {
   const std::filesystem::path folder = std::filesystem::path(FFileName).parent_path();
   if (!folder.empty()) {
+    // The missing folders are made private (0700) as they are made, each of them, as the base
+    // directory rules ask; existing ones are left as they are.
+    std::vector<std::filesystem::path> missing;
     std::error_code error;
-    if (!std::filesystem::exists(folder, error)) {
-      std::filesystem::create_directories(folder, error);
-      if (error)
-        throw ESettingsError("Could not save the settings: " + folder.string() + ": " +
-                             error.message());
-      // A per-user configuration folder is private.
-      std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    for (std::filesystem::path f = folder;
+         !f.empty() && !std::filesystem::exists(std::filesystem::symlink_status(f, error));
+         f = f.parent_path()) {
+      missing.push_back(f);
+      if (f == f.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST)
+        throw ESettingsError("Could not save the settings: " + it->string() + ": " +
+                             std::strerror(errno));
+      // The umask may have taken the owner's own bits.
+      std::filesystem::permissions(*it, std::filesystem::perms::owner_all, error);
     }
   }
   // One replacement of the file for all six: a kill part way leaves the old values or the new.

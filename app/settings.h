@@ -17,9 +17,10 @@ class ESettingsError : public EMMError {
 // The running program's own path (from /proc/self/exe).
 std::string ExecutablePath();
 
-// Where the settings of the program at `executablePath` live: beside it, named after it with the
-// extension replaced by ".ini", when its folder is writable; otherwise, for an installed
-// program, in "needlerec" under $XDG_CONFIG_HOME (default ~/.config), with the same file name.
+// Where the settings of the program at `executablePath` live, named after it with the extension
+// replaced by ".ini": beside it when such a file already stands there (a portable copy);
+// otherwise in "needlerec" under $XDG_CONFIG_HOME (default ~/.config when it is unset, empty or
+// not absolute).
 std::string SettingsFileName(const std::string& executablePath);
 
 // A reference level as written to the file: the shortest decimal form with up to 15 significant
@@ -40,8 +41,8 @@ class TSettingsStore {
   // is not a number, gives that key's default.
   void LoadSettings();
   // Writes the six values to section "Common" in one atomic replacement of the file, creating
-  // it (and, for the per-user location, its folder). Throws ESettingsError, with the file
-  // unchanged, when it cannot be written.
+  // it (and, for the per-user location, its missing folders, private to the user). Throws
+  // ESettingsError, with the file unchanged, when it cannot be written.
   void SaveSettings();
 
   int32_t OutputDev = 0;

@@ -164,8 +164,9 @@ elif [ -x "$window" ]; then
   base_cpu=$cpu base_wakes=$wakes
   row "arecord -V stereo, $seconds s" "$cpu" "$wakes" 0 0
   export QT_QPA_PLATFORM=offscreen
-  cp "$window" "$dir/window_driver"  # its settings file goes beside it
-  printf '[Common]\nSampleRate=%s\n' $rate >"$dir/needlerec.ini"
+  # A settings file beside the driver, named after it, makes it a portable copy that uses it.
+  cp "$window" "$dir/window_driver"
+  printf '[Common]\nSampleRate=%s\n' $rate >"$dir/window_driver.ini"
   measure "$dir/window_driver" monitor "$seconds"
   read -r share own_wakes <"$dir/out.log"
   row "needlerec monitoring, every instrument live" "$cpu" "$wakes" "$base_cpu" "$base_wakes"

@@ -14,7 +14,9 @@ program=$build/app/needlerec
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 mkdir -m 700 "$dir/run"
-cp "$program" "$dir/needlerec"  # its settings file goes beside it, in the temporary folder
+# A settings file beside the copy makes it portable: it writes there, in the temporary folder.
+cp "$program" "$dir/needlerec"
+: >"$dir/needlerec.ini"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$dir/run NEEDLEREC_QUIT_WHEN_SHOWN=1
 export NEEDLEREC_ALSA_DEVICES=  # the virtual devices: no sound card is opened
 

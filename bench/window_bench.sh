@@ -19,8 +19,9 @@ bench_workdir window_bench pulseaudio pacat pactl sox arecord
 # A tone into the sink for the whole run: the needles, bars and scope have something to show.
 start_pulse_sink "$dir" $rate $((4 * seconds + 60)) window_bench
 export QT_QPA_PLATFORM=offscreen
-cp "$driver" "$dir/window_driver"  # its settings file goes beside it, in the temporary folder
-printf '[Common]\nSampleRate=%s\n' $rate >"$dir/needlerec.ini"
+# A settings file beside the driver, named after it, makes it a portable copy that uses it.
+cp "$driver" "$dir/window_driver"
+printf '[Common]\nSampleRate=%s\n' $rate >"$dir/window_driver.ini"
 
 # arecord: its CPU over its whole run, start included.
 TIMEFORMAT='%U %S'

@@ -125,6 +125,13 @@ void TMMCustomWaveIn::BuildFormat() {
   SetPWaveFormat(&f);
 }
 
+bool TMMCustomWaveIn::CanRecordAt(TMMDeviceId id, int32_t rate) {
+  if (rate <= 0) return false;
+  WAVEFORMATEX f{};
+  BuildPCMFormat(&f, (int(FBitLength) + 1) * 8, int(FMode) + 1, uint32_t(rate));
+  return DriverTable.Open(nullptr, uint32_t(id), &f, 0, 0, WAVE_FORMAT_QUERY) != WAVERR_BADFORMAT;
+}
+
 void TMMCustomWaveIn::SetPWaveFormat(const WAVEFORMATEX* Format) {
   if (Format != GetPWaveFormat()) Close();
   const bool valid = Format && Format->wFormatTag == WAVE_FORMAT_PCM &&

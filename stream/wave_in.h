@@ -70,6 +70,11 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void SetPriority(TThreadPriority value);
   TThreadPriority GetPriority() const { return FPriority; }
 
+  // Whether input device `id` can record this device's format (its bits and channels) at
+  // `rate` Hz, as the driver answers a format query. Only a format the driver refuses as such
+  // counts: a missing or busy device says so when it is opened.
+  bool CanRecordAt(TMMDeviceId id, int32_t rate);
+
   int64_t GetPosition();
   TMMDeviceState DeviceState() const { return FState; }
   uint32_t DriverVersion() const { return FDriverVersion; }

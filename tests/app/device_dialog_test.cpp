@@ -39,6 +39,8 @@ class DeviceDialogTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir = pattern;
     setenv("NEEDLEREC_ALSA_DEVICES", "", 1);
+    // The window saves its settings when it goes: to the per-user place, in the test's folder.
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     SetWaveDriver(nullptr);
     RescanWaveDevices();
     InitWindowSystem();
@@ -51,6 +53,7 @@ class DeviceDialogTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ReapFinishedThreads();
+    unsetenv("XDG_CONFIG_HOME");
     fs::remove_all(dir);
   }
 

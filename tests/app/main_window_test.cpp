@@ -121,6 +121,8 @@ class MainWindowTest : public ::testing::Test {
     // The virtual devices only: whatever sound the machine has stays out of the tests.
     setenv("NEEDLEREC_ALSA_DEVICES", "", 1);
     setenv("NEEDLEREC_VIRTUAL_SPEED", "1", 1);
+    // The window's settings file: the per-user place, in the test's folder.
+    setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
     SetWaveDriver(nullptr);
     RescanWaveDevices();
     InitWindowSystem();
@@ -132,6 +134,7 @@ class MainWindowTest : public ::testing::Test {
     SetDialogs(nullptr);
     ASSERT_TRUE(Pump([] { return LiveThreadCount() == 0; }));
     ReapFinishedThreads();
+    unsetenv("XDG_CONFIG_HOME");
     fs::remove_all(dir_);
   }
   TfrmMain& Open() {
@@ -139,7 +142,11 @@ class MainWindowTest : public ::testing::Test {
     window_->show();
     return *window_;
   }
-  void WriteSettings(const std::string& text) { std::ofstream(dir_ / "needlerec.ini") << text; }
+  fs::path Ini() const { return dir_ / "config" / "needlerec" / "needlerec.ini"; }
+  void WriteSettings(const std::string& text) {
+    fs::create_directories(Ini().parent_path());
+    std::ofstream(Ini()) << text;
+  }
   // A left click in the middle of a skinned button, as the mouse gives it.
   void Click(TDIBGlyphButton* button) {
     QWidget* container = window_->DIBImageContainer1;
@@ -418,7 +425,8 @@ TEST_F(MainWindowTest, TheSuggestedNameIsTheLocalDateAndTime) {
 TEST_F(MainWindowTest, AFreshStartWritesTheSixKeysAtExit) {
   Open();
   window_.reset();
-  EXPECT_EQ(ReadFile(dir_ / "needlerec.ini"),
+  EXPECT_FALSE(fs::exists(dir_ / "needlerec.ini")) << "nothing beside the program";
+  EXPECT_EQ(ReadFile(Ini()),
             "[Common]\nOutputDev=0\nInputDev=0\nSampleRate=48000\nLRefLevel=-16\nRRefLevel=-16\n"
             "ScaleFactor=1\n");
 }
@@ -443,7 +451,7 @@ TEST_F(MainWindowTest, LoadedValuesAreCheckedAndOtherKeysSurvive) {
     EXPECT_EQ(w.Settings.InputDev, c.input);
     EXPECT_EQ(w.WaveIn->GetDeviceID(), c.input) << "the checked value reaches the device";
     window_.reset();
-    const std::string saved = ReadFile(dir_ / "needlerec.ini");
+    const std::string saved = ReadFile(Ini());
     EXPECT_NE(saved.find("[Other]\nKeep=yes\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Extra=1"), std::string::npos) << saved;
     EXPECT_NE(saved.find("InputDev=" + std::to_string(c.input)), std::string::npos) << saved;
@@ -458,7 +466,7 @@ TEST_F(MainWindowTest, WithoutInputDevicesTheLabelSaysSoAndDeviceZeroIsKept) {
   EXPECT_EQ(w.WaveIn->GetDeviceID(), InvalidId);
   EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : No wave audio recording device found");
   window_.reset();
-  EXPECT_NE(ReadFile(dir_ / "needlerec.ini").find("InputDev=0"), std::string::npos);
+  EXPECT_NE(ReadFile(Ini()).find("InputDev=0"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, ClosingWithTheSettingsDialogOpenSavesAndLeavesNothing) {
@@ -471,7 +479,7 @@ TEST_F(MainWindowTest, ClosingWithTheSettingsDialogOpenSavesAndLeavesNothing) {
   EXPECT_FALSE(dialog && dialog->isVisible());
   window_.reset();
   EXPECT_FALSE(dialog);
-  EXPECT_TRUE(fs::exists(dir_ / "needlerec.ini"));
+  EXPECT_TRUE(fs::exists(Ini()));
 }
 
 TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
@@ -507,17 +515,77 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   EXPECT_EQ(w.Settings.InputDev, 0) << "the later steps did not run";
   EXPECT_TRUE(w.frmDevice && w.frmDevice->isVisible());
 
-  // A rate above the input's range: the device clamps it, the typed value is kept.
+  // A rate beyond what the input can record (the virtual one takes up to 100 kHz): refused
+  // with a message before anything is applied; the dialog stays open.
+  dialogs_->Messages.clear();
   d->cmbInputDevice->setCurrentIndex(0);
   d->cmbSample->setEditText("200000");
   d->btnOKClick();
+  EXPECT_EQ(
+      dialogs_->Messages,
+      (std::vector<std::string>{"The input device \"Virtual input\" cannot record at 200000 Hz."}));
+  EXPECT_TRUE(w.frmDevice && w.frmDevice->isVisible());
+  EXPECT_EQ(w.WaveIn->GetDeviceID(), -1) << "still the device applied before";
+  EXPECT_EQ(w.WaveIn->GetSampleRate(), 48000);
+  EXPECT_EQ(w.Settings.SampleRate, 48000);
+
+  // A rate it can record is taken.
+  d->cmbSample->setEditText("44100");
+  d->btnOKClick();
   ASSERT_TRUE(Pump([&] { return !w.frmDevice; }));
-  EXPECT_EQ(w.WaveIn->GetSampleRate(), 100000);
-  EXPECT_EQ(w.Settings.SampleRate, 200000);
+  EXPECT_EQ(dialogs_->Messages.size(), 1u);
+  EXPECT_EQ(w.WaveIn->GetSampleRate(), 44100);
+  EXPECT_EQ(w.Settings.SampleRate, 44100);
   EXPECT_EQ(w.Settings.InputDev, 0);
   EXPECT_EQ(w.lblInput->text().toStdString(), "IN  : Virtual input (test signal)");
   window_.reset();
-  EXPECT_NE(ReadFile(dir_ / "needlerec.ini").find("SampleRate=200000"), std::string::npos);
+  EXPECT_NE(ReadFile(Ini()).find("SampleRate=44100"), std::string::npos);
+}
+
+// Two inputs, the second of which cannot record at 44.1 kHz.
+class TRateRefusingDriver : public TFakeWaveDriver {
+ public:
+  TRateRefusingDriver() : TFakeWaveDriver(1, 2) {}
+  MMRESULT InOpen(HWAVEIN* handle, uint32_t deviceId, const WAVEFORMATEX* format,
+                  uintptr_t callback, uintptr_t instance, uint32_t flags) override {
+    const MMRESULT result =
+        TFakeWaveDriver::InOpen(handle, deviceId, format, callback, instance, flags);
+    if ((flags & WAVE_FORMAT_QUERY) && deviceId == 1 && format->nSamplesPerSec == 44100)
+      return WAVERR_BADFORMAT;
+    return result;
+  }
+};
+
+TEST_F(MainWindowTest, TheSettingsDialogRefusesARateTheChosenInputCannotRecord) {
+  auto driver = std::make_shared<TRateRefusingDriver>();
+  SetWaveDriver(driver);
+  TfrmMain& w = Open();
+  w.btnSettingClick();
+  ASSERT_TRUE(w.frmDevice);
+  TfrmDevice* d = w.frmDevice;
+  driver->ClearCalls();
+  d->cmbInputDevice->setCurrentIndex(1);
+  d->cmbSample->setEditText("44100");
+  d->btnOKClick();
+  EXPECT_EQ(
+      dialogs_->Messages,
+      (std::vector<std::string>{"The input device \"Fake input 1\" cannot record at 44100 Hz."}));
+  const std::vector<std::string> calls = driver->Calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "waveInOpen(1,query)"), calls.end())
+      << "the chosen device is asked, not the current one";
+  EXPECT_TRUE(w.frmDevice && w.frmDevice->isVisible());
+  EXPECT_EQ(w.WaveIn->GetDeviceID(), 0);
+  EXPECT_EQ(w.WaveIn->GetSampleRate(), 48000);
+  EXPECT_EQ(w.Settings.InputDev, 0);
+  EXPECT_EQ(w.Settings.SampleRate, 48000);
+
+  // Given up: the file keeps the old choice.
+  d->btnCloseClick();
+  ASSERT_TRUE(Pump([&] { return !w.frmDevice; }));
+  window_.reset();
+  const std::string saved = ReadFile(Ini());
+  EXPECT_NE(saved.find("InputDev=0\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("SampleRate=48000\n"), std::string::npos) << saved;
 }
 
 // ------------------------------------------------------------------ the rendered window
@@ -740,7 +808,7 @@ TEST_F(MainWindowTest, TheStoredScaleFactorZoomsThePhaseScope) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored ? c.stored : "none");
-    fs::remove(dir_ / "needlerec.ini");
+    fs::remove(Ini());
     if (c.stored) WriteSettings(std::string("[Common]\n") + c.stored);
     TfrmMain& w = Open();
     EXPECT_EQ(w.MMSlider1->Position(), c.position);
@@ -771,7 +839,7 @@ TEST_F(MainWindowTest, ATerminationSignalFinishesTheRecordingAndSavesTheSettings
   ASSERT_GT(bytes.size(), 80u + 4);
   EXPECT_EQ(Le32(bytes, 4) + 8, bytes.size()) << "sizes patched";
   EXPECT_EQ(Le32(bytes, 76) + 80, bytes.size());
-  EXPECT_TRUE(fs::exists(dir_ / "needlerec.ini"));
+  EXPECT_TRUE(fs::exists(Ini()));
 }
 
 }  // namespace

@@ -50,8 +50,13 @@ class SettingsTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir = pattern;
     exe = (dir / "needlerec").string();
+    // Whatever the per-user place is, it is in the test's folder.
+    xdgConfig.emplace("XDG_CONFIG_HOME", (dir / "config").c_str());
   }
-  void TearDown() override { fs::remove_all(dir); }
+  void TearDown() override {
+    xdgConfig.reset();
+    fs::remove_all(dir);
+  }
 
   static std::string Read(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
@@ -62,23 +67,44 @@ class SettingsTest : public ::testing::Test {
 
   fs::path dir;
   std::string exe;
+  std::optional<ScopedEnv> xdgConfig;
 };
 
-TEST_F(SettingsTest, FileLivesBesideAWritableExecutableElseInTheUserConfig) {
+TEST_F(SettingsTest, FileLivesBesideTheExecutableOnlyWhenOneStandsThereElseInTheUserConfig) {
+  // A portable copy: a settings file (of any kind) already beside the program, named after it.
+  std::ofstream(dir / "needlerec.ini") << "";
   EXPECT_EQ(SettingsFileName(exe), (dir / "needlerec.ini").string());
+  std::ofstream(dir / "rec.ini") << "";
   EXPECT_EQ(SettingsFileName((dir / "rec.exe").string()), (dir / "rec.ini").string());
+  fs::create_symlink(dir / "nowhere", dir / "linked.ini");
+  EXPECT_EQ(SettingsFileName((dir / "linked").string()), (dir / "linked.ini").string());
 
-  // An installed program: its folder cannot be written (here, it does not even exist).
-  const std::string installed = (dir / "usr" / "bin" / "needlerec").string();
-  {
-    ScopedEnv config("XDG_CONFIG_HOME", (dir / "cfg").c_str());
-    EXPECT_EQ(SettingsFileName(installed), (dir / "cfg" / "needlerec" / "needlerec.ini").string());
-  }
-  {
-    ScopedEnv config("XDG_CONFIG_HOME", "relative/is/ignored");
-    ScopedEnv home("HOME", dir.c_str());
-    EXPECT_EQ(SettingsFileName(installed),
-              (dir / ".config" / "needlerec" / "needlerec.ini").string());
+  // Without one, a writable folder (a per-user install) and a folder that cannot be written or
+  // does not exist (a system install) alike give the per-user place, named after the program.
+  fs::create_directories(dir / "local" / "bin");
+  const struct {
+    std::optional<std::string> xdg;  // none: unset
+    std::string exe;
+    fs::path file;
+  } cases[] = {
+      {(dir / "cfg").string(), (dir / "local" / "bin" / "needlerec").string(),
+       dir / "cfg" / "needlerec" / "needlerec.ini"},
+      {(dir / "cfg").string(), (dir / "usr" / "bin" / "needlerec").string(),
+       dir / "cfg" / "needlerec" / "needlerec.ini"},
+      {(dir / "cfg").string(), (dir / "local" / "bin" / "rec").string(),
+       dir / "cfg" / "needlerec" / "rec.ini"},
+      {std::nullopt, (dir / "local" / "bin" / "needlerec").string(),
+       dir / ".config" / "needlerec" / "needlerec.ini"},
+      {"", (dir / "local" / "bin" / "needlerec").string(),
+       dir / ".config" / "needlerec" / "needlerec.ini"},
+      {"relative/is/ignored", (dir / "usr" / "bin" / "needlerec").string(),
+       dir / ".config" / "needlerec" / "needlerec.ini"},
+  };
+  ScopedEnv home("HOME", dir.c_str());
+  for (const auto& c : cases) {
+    ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg ? c.xdg->c_str() : nullptr);
+    EXPECT_EQ(SettingsFileName(c.exe), c.file.string())
+        << c.exe << " with XDG_CONFIG_HOME=" << c.xdg.value_or("(unset)");
   }
 }
 
@@ -163,6 +189,7 @@ TEST_F(SettingsTest, AKillDuringTheSaveLeavesAllOldOrAllNewAndNoLitter) {
     s.LRefLevel = s.RRefLevel = which ? -12.5 : -20.0;
     s.ScaleFactor = which ? 7 : 5;
   };
+  std::ofstream(dir / "needlerec.ini") << "";  // beside the program, where the litter would be
   TSettingsStore store(exe);
   const std::string texts[2] = {
       "[Common]\nOutputDev=0\nInputDev=0\nSampleRate=44100\nLRefLevel=-20\nRRefLevel=-20\n"
@@ -240,9 +267,13 @@ TEST_F(SettingsTest, PerUserLocationIsCreatedOnSave) {
   ScopedEnv config("XDG_CONFIG_HOME", (dir / "cfg").c_str());
   TSettingsStore store((dir / "ro" / "needlerec").string());
   store.SampleRate = 44100;
+  const mode_t umask = ::umask(022);
   store.SaveSettings();
+  ::umask(umask);
   const fs::path file = dir / "cfg" / "needlerec" / "needlerec.ini";
   ASSERT_EQ(store.FileName(), file.string());
+  // Every folder made for it is private, even under a permissive umask.
+  EXPECT_EQ(fs::status(dir / "cfg").permissions(), fs::perms::owner_all);
   EXPECT_EQ(fs::status(file.parent_path()).permissions(), fs::perms::owner_all);
 
   TSettingsStore again((dir / "ro" / "needlerec").string());

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -47,7 +48,8 @@ bool Catches(pid_t pid, int signal) {
   return false;
 }
 
-// The program, copied into a folder of its own so that its settings file lands there.
+// The program, copied into a folder of its own, with a home and a configuration folder of its
+// own in the test's folder.
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,6 +57,7 @@ class ProgramTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir = pattern;
     fs::create_directory(dir / "runtime");
+    fs::create_directory(dir / "home");
     fs::permissions(dir / "runtime", fs::perms::owner_all);
     fs::copy_file(NEEDLEREC_BINARY, dir / "needlerec");
   }
@@ -66,8 +69,11 @@ class ProgramTest : public ::testing::Test {
     fs::remove_all(dir);
   }
 
-  // Starts the program and waits until it handles SIGTERM itself (its window is up).
-  void Start() {
+  // Starts the program (by default the copy in the test's folder) and waits until it handles
+  // SIGTERM itself (its window is up). XDG_CONFIG_HOME is `config`, or unset when it is empty.
+  void Start(const fs::path& program = {}, const fs::path& config = {}) {
+    const fs::path exe = program.empty() ? dir / "needlerec" : program;
+    const fs::path xdg = config.empty() && program.empty() ? dir / "config" : config;
     pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -77,7 +83,11 @@ class ProgramTest : public ::testing::Test {
       ::setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
       ::setenv("NEEDLEREC_ALSA_DEVICES", "", 1);  // the virtual devices only
       ::unsetenv("NEEDLEREC_QUIT_WHEN_SHOWN");
-      const std::string exe = (dir / "needlerec").string();
+      ::setenv("HOME", (dir / "home").c_str(), 1);
+      if (xdg.empty())
+        ::unsetenv("XDG_CONFIG_HOME");
+      else
+        ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
       ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -110,8 +120,9 @@ TEST_F(ProgramTest, TwoQuickSignalsStillSaveTheSettingsAndEndCleanly) {
     const char* name;
     int sent[2];
   } cases[] = {{"SIGTERM twice", {SIGTERM, SIGTERM}}, {"SIGINT then SIGTERM", {SIGINT, SIGTERM}}};
+  const fs::path ini = dir / "config" / "needlerec" / "needlerec.ini";
   for (const auto& c : cases) {
-    fs::remove(dir / "needlerec.ini");
+    fs::remove(ini);
     Start();
     ::kill(pid, c.sent[0]);
     ::kill(pid, c.sent[1]);
@@ -120,10 +131,74 @@ TEST_F(ProgramTest, TwoQuickSignalsStillSaveTheSettingsAndEndCleanly) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         << c.name << ": status " << *status << "\n"
         << ReadFile(dir / "stderr.txt");
-    const std::string ini = ReadFile(dir / "needlerec.ini");
+    const std::string saved = ReadFile(ini);
     for (const char* key :
          {"OutputDev=", "InputDev=", "SampleRate=", "LRefLevel=", "RRefLevel=", "ScaleFactor="})
-      EXPECT_NE(ini.find(key), std::string::npos) << c.name << ": " << key << "\n" << ini;
+      EXPECT_NE(saved.find(key), std::string::npos) << c.name << ": " << key << "\n" << saved;
+  }
+}
+
+// Where the settings file goes, by how the program was installed: a portable copy keeps using
+// the file beside it; a program in a writable folder (~/.local/bin) and one in a folder it
+// cannot write (or, as root, should not: /usr/bin) leave nothing beside them and keep their
+// settings in the per-user place.
+TEST_F(ProgramTest, TheSettingsFileIsBesideAPortableCopyElseInThePerUserPlace) {
+  const fs::path home = dir / "home";
+  const struct {
+    const char* name;
+    fs::path bin;
+    bool portable;
+    bool readOnly;
+    fs::path config;  // XDG_CONFIG_HOME; empty: unset
+    fs::path ini;     // where the settings must be
+  } cases[] = {
+      {"portable", dir / "portable", true, false, dir / "config",
+       dir / "portable" / "needlerec.ini"},
+      {"per-user install", home / ".local" / "bin", false, false, dir / "config",
+       dir / "config" / "needlerec" / "needlerec.ini"},
+      {"system install",
+       dir / "usr" / "bin",
+       false,
+       true,
+       {},
+       home / ".config" / "needlerec" / "needlerec.ini"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::create_directories(c.bin);
+    fs::copy_file(NEEDLEREC_BINARY, c.bin / "needlerec", fs::copy_options::overwrite_existing);
+    // Values of its own that the program reads and writes back.
+    if (c.portable) std::ofstream(c.bin / "needlerec.ini") << "[Common]\nScaleFactor=7\n";
+    if (c.readOnly)
+      fs::permissions(c.bin, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                 fs::perms::group_exec | fs::perms::others_read |
+                                 fs::perms::others_exec);
+    ASSERT_NO_FATAL_FAILURE(Start(c.bin / "needlerec", c.config));
+    ::kill(pid, SIGTERM);
+    const std::optional<int> status = Wait(20);
+    fs::permissions(c.bin, fs::perms::owner_all);
+    ASSERT_TRUE(status.has_value()) << "still running";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << "\n"
+                                                                 << ReadFile(dir / "stderr.txt");
+
+    const std::string saved = ReadFile(c.ini);
+    for (const char* key :
+         {"OutputDev=", "InputDev=", "SampleRate=", "LRefLevel=", "RRefLevel=", "ScaleFactor="})
+      EXPECT_NE(saved.find(key), std::string::npos) << key << " in " << c.ini << ":\n" << saved;
+    if (c.portable) {
+      EXPECT_NE(saved.find("ScaleFactor=7\n"), std::string::npos) << "read from there";
+      EXPECT_FALSE(fs::exists(dir / "config")) << "nothing in the per-user place";
+    } else {
+      EXPECT_FALSE(fs::exists(c.bin / "needlerec.ini")) << "written beside the program";
+      EXPECT_EQ(fs::status(c.ini.parent_path()).permissions(), fs::perms::owner_all);
+    }
+    std::vector<std::string> beside;
+    for (const auto& e : fs::directory_iterator(c.bin)) beside.push_back(e.path().filename());
+    std::sort(beside.begin(), beside.end());
+    const std::vector<std::string> expected =
+        c.portable ? std::vector<std::string>{"needlerec", "needlerec.ini"}
+                   : std::vector<std::string>{"needlerec"};
+    EXPECT_EQ(beside, expected);
   }
 }
 

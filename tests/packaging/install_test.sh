@@ -60,8 +60,8 @@ for status in 0 1 2 3; do
   grep -qE "EXIT STATUS.* $status +[A-Z]" <<<"$page" || fail "needlerec-cli.1 lacks exit status $status"
 done
 
-# Installed, bin/ is not writable, so the settings go to the XDG config folder. Root may write
-# anywhere, so the window runs as an unprivileged user there.
+# Installed, bin/ holds no settings file, so the settings go to the XDG config folder. As on a
+# real system, bin/ is not writable and the window runs as an unprivileged user.
 home=$tmp/home
 mkdir -p "$home/runtime"
 chmod 700 "$home/runtime"
