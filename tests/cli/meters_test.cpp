@@ -199,7 +199,9 @@ TEST_F(Meters, ARunThatClippedEndsWithItsClippedSamplesPerChannel) {
     EXPECT_EQ(m[2], std::to_string(right)) << run.out;
     // After the meters' last lines, before the closing one.
     EXPECT_TRUE(std::regex_search(run.out, std::regex("samples\nrecorded \\d+ bytes\n$"))) << run.out;
-    if (!*quiet) EXPECT_LT(run.out.rfind("\nR VU"), size_t(m.position(0))) << run.out;
+    if (!*quiet) {
+      EXPECT_LT(run.out.rfind("\nR VU"), size_t(m.position(0))) << run.out;
+    }
   }
   const CliRun monitor = Cli(clipping.string(), 10, "monitor --device 0 --seconds 1");
   ASSERT_EQ(monitor.status, 0) << monitor.out;
@@ -213,7 +215,7 @@ TEST_F(Meters, ARunThatClippedEndsWithItsClippedSamplesPerChannel) {
     return int16_t(std::lround(32766 * std::sin(double(frame) / 5.0)));
   });
   const fs::path take = dir_ / "loud-take.wav";
-  for (const std::string args :
+  for (const std::string& args :
        {"record " + take.string() + " -y --device 0 --seconds 1", std::string("monitor --device 0 --seconds 1")}) {
     SCOPED_TRACE(args);
     const CliRun run = Cli(loud.string(), 10, args);
