@@ -48,6 +48,8 @@ namespace {
 const char* const kCream = "#f2e6c4";
 const TColor kLEDCream = RGB(255, 251, 240);
 const char* const kWaveFilter = "Wave Files(*.wav)|*.wav";
+// The clip marks take the red of the skin's record lamp.
+const TColor kClipRed = RGB(255, 64, 58);
 
 // A picture that reports a click with the left button.
 class TClickablePicture : public QLabel {
@@ -292,6 +294,7 @@ void TfrmMain::CreateInstruments() {
     b->SetInactiveDoted(true);
     b->SetDecayMode(dmStepUp);
     b->SetDecay(8);
+    b->SetClipColor(kClipRed);
     return b;
   };
   MMLevel1 = bar(241, chLeft, RGB(255, 251, 240));
@@ -503,8 +506,22 @@ void TfrmMain::Timer1Timer(TObject*) {
 }
 
 void TfrmMain::PeakTimerTimer(TObject*) {
-  if (const auto db = PeakReadout(MMLevel1->GetPeakPercent(), MMLevel2->GetPeakPercent()))
+  if (const auto db = PeakReadout(MMLevel1->GetPeakPercent(), MMLevel2->GetPeakPercent())) {
     LEDPeak->SetValue(*db);
+    LEDPeak->SetDashes(false);
+  }
+  ShowClips(Playing ? ConnectorOut : ConnectorIN);
+}
+
+void TfrmMain::ShowClips(TMMConnector* Connector) {
+  TMMLevel* bars[2] = {MMLevel1, MMLevel2};
+  for (int side = 0; side < 2; ++side) {
+    // A click put a mark out; only samples that clipped after it light it again.
+    const int64_t clipped = Connector->Clips().Clipped(side);
+    if (clipped <= FClipsShown[side]) continue;
+    FClipsShown[side] = clipped;
+    bars[side]->SetClipped(true);
+  }
 }
 
 void TfrmMain::MeterFaceClick(int index) {
@@ -540,6 +557,8 @@ void TfrmMain::FormCreate() {
   const double rate = screen ? screen->refreshRate() : 60.0;
   TMMConnector::SetRefreshInterval(rate >= 1.0 ? int(1000.0 / rate) : 16);
   MeterFaceClick(0);
+  // Nothing has been measured yet.
+  LEDPeak->SetDashes(true);
 }
 
 void TfrmMain::ShowDeviceNames() {
@@ -699,6 +718,9 @@ void TfrmMain::btnStopClick(TObject*) {
 }
 
 void TfrmMain::DeviceStart(TObject*) {
+  // A new run: the marks of the last one go out (its connector has begun counting afresh).
+  for (TMMLevel* bar : {MMLevel1, MMLevel2}) bar->SetClipped(false);
+  FClipsShown[0] = FClipsShown[1] = 0;
   // The time runs for recording and playing, not for monitoring; the peak always.
   if (RecBuffer->GetEnabled()) Timer1->SetEnabled(true);
   PeakTimer->SetEnabled(true);
@@ -775,6 +797,8 @@ void TfrmMain::DeviceStop(TObject*) {
   const bool recorded = Recording;
   const bool played = Playing;
   Playing = Recording = Monitoring = false;
+  // Samples that clipped after the last look of the peak timer light their marks too.
+  ShowClips(played ? ConnectorOut : ConnectorIN);
   for (TDIBGlyphButton* lamp : {btnPlayLED, btnRecLED, btnMoniLED}) lamp->SetEnabled(false);
   for (TDIBGlyphButton* b : {btnMoni, btnPlay, btnRec}) {
     b->SetDown(false);
@@ -784,6 +808,7 @@ void TfrmMain::DeviceStop(TObject*) {
   SpinL->SetEnabled(true);
   btnSetting->setEnabled(true);
   LEDPeak->SetValue(0);
+  LEDPeak->SetDashes(true);
   PlayFile->SetFileName("");
   WaveIn->Close();
   // A sound device that ran dry while playing played silence of its own: told, like a

@@ -62,6 +62,9 @@ class TfrmMain : public QWidget, public TComponent {
   void SpinRUpClick(TObject* Sender);
   void SpinRDownClick(TObject* Sender);
   void MMSlider1Change(TObject* Sender);
+  // Lights the clip mark of each bar whose channel clipped since it was last looked at, from
+  // the counts of the connector of the chain that runs (or ran).
+  void ShowClips(TMMConnector* Connector);
   // Both meters take the face that the picture `index` holds (0 blue, 1 orange, 2 yellow).
   void MeterFaceClick(int index);
 
@@ -187,4 +190,6 @@ class TfrmMain : public QWidget, public TComponent {
   // standard error instead, so that nothing waits for a person.
   void ShowReportLater(const std::string& text);
   bool FClosed = false;
+  // The clipped samples per channel that the marks have shown this run; main thread.
+  int64_t FClipsShown[2] = {0, 0};
 };

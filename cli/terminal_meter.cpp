@@ -73,6 +73,11 @@ std::string FormatDB(std::optional<double> Value, bool Signed) {
   return text;
 }
 
+std::optional<std::string> FormatClipLine(int64_t Left, int64_t Right) {
+  if (Left <= 0 && Right <= 0) return std::nullopt;
+  return "clipped: L " + std::to_string(Left) + ", R " + std::to_string(Right) + " samples";
+}
+
 std::string FormatElapsed(int64_t ElapsedMs) {
   const int64_t tenths = std::max<int64_t>(ElapsedMs, 0) / 100;
   std::string text;

@@ -30,6 +30,9 @@ struct TMeterReading {
 // "L VU  -3.2 [#########-|---------] peak  -18.4 max  -16.0 dBFS CLIP 0:00:05.1".
 // The bar spans the level bar's -35..0 dBFS scale, '#' up to the peak and '|' at the held peak.
 std::string FormatMeterLine(const TMeterReading& Reading, int64_t ElapsedMs);
+// The line that ends a run in which samples clipped, "clipped: L 12, R 0 samples", from the
+// counts of the left and the right channel; none when neither clipped.
+std::optional<std::string> FormatClipLine(int64_t Left, int64_t Right);
 // "0:00:05.1": hours, minutes, seconds and tenths.
 std::string FormatElapsed(int64_t ElapsedMs);
 // A dB figure with one decimal ("-16.0", "+2.5", "0.0"; never "-0.0"), "-inf" for none.

@@ -213,7 +213,10 @@ class TErrorReport {
 class TLiveMeters {
  public:
   TLiveMeters(TMMRecordChain& chain, const Options& o, std::ostream& out)
-      : FMeter(o.refLevel), FDisplay(out, IsTerminal(out), o.quiet, TerminalColumns()) {
+      : FMeter(o.refLevel),
+        FDisplay(out, IsTerminal(out), o.quiet, TerminalColumns()),
+        FOut(out),
+        FClips(chain.Connector->Clips()) {
     if (o.quiet) {
       // Off, the connector passes the blocks on without copying them for display.
       chain.Connector->SetEnabled(false);
@@ -248,9 +251,13 @@ class TLiveMeters {
     FShownAt = now;
     FDisplay.Show(FMeter.Readings(), elapsedMs);
   }
+  // The last lines, then how many samples clipped in the whole run (also with --quiet: the
+  // connector counts every block, shown or not).
   void Finish(int64_t elapsedMs) {
     if (FConnector) FConnector->CatchUp();
     FDisplay.Finish(FMeter.Readings(), elapsedMs);
+    if (const auto line = FormatClipLine(FClips.Clipped(0), FClips.Clipped(1)))
+      FOut << *line << "\n";
   }
 
  private:
@@ -260,6 +267,8 @@ class TLiveMeters {
   static constexpr std::chrono::milliseconds kEarly{5};
   TTerminalMeter FMeter;
   TMeterDisplay FDisplay;
+  std::ostream& FOut;
+  const TMMClipCounter& FClips;        // the chain connector's
   TMMConnector* FConnector = nullptr;  // the chain's, while the meters are on
   int64_t FWakeMs = 0;
   std::chrono::steady_clock::time_point FShownAt{};

@@ -99,6 +99,11 @@ void TMMLEDPanel::ApplyZeroBlank() {
 
 void TMMLEDPanel::ShowValue() {
   if (FDigits.empty()) return;
+  if (FDashes) {
+    for (TMMLEDDigit* digit : FDigits) digit->SetDisplayType(ltMinus);
+    return;
+  }
+  for (size_t i = 0; i + 1 < FDigits.size(); ++i) FDigits[i]->SetDisplayType(ltDigit);
   ApplyZeroBlank();
   FDigits.front()->SetValue(int(std::min<int64_t>(std::llabs(int64_t(FValue)), INT_MAX)));
   FDigits.back()->SetDisplayType(FValue >= 0 ? ltDigit : ltMinus);
@@ -166,6 +171,12 @@ void TMMLEDPanel::SetZeroBlank(bool Value) {
   if (Value == FZeroBlank) return;
   FZeroBlank = Value;
   ApplyZeroBlank();
+}
+
+void TMMLEDPanel::SetDashes(bool Value) {
+  if (Value == FDashes) return;
+  FDashes = Value;
+  ShowValue();
 }
 
 void TMMLEDPanel::SetEnabled(bool Value) {

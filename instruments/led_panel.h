@@ -42,6 +42,10 @@ class TMMLEDPanel : public TMMCustomPanel {
   // Blank leading zeros.
   bool GetZeroBlank() const { return FZeroBlank; }
   void SetZeroBlank(bool Value);
+  // A dash in every cell instead of the value: a read-out with nothing to show. The value is
+  // kept and shows again when the dashes go.
+  bool GetDashes() const { return FDashes; }
+  void SetDashes(bool Value);
   bool GetEnabled() const { return FEnabled; }
   void SetEnabled(bool Value);
   // The background; the digits take it as their parent's colour.
@@ -75,7 +79,8 @@ class TMMLEDPanel : public TMMCustomPanel {
   void Resize();
   // Gives the digits ZeroBlank for the current value.
   void ApplyZeroBlank();
-  // Shows the value on the digits: its magnitude from the units digit on, and the sign.
+  // Shows the value on the digits: its magnitude from the units digit on, and the sign; or the
+  // dashes.
   void ShowValue();
 
   // All main thread.
@@ -89,6 +94,7 @@ class TMMLEDPanel : public TMMCustomPanel {
   TColor FInactiveColor = RGB(0, 128, 0);
   bool FDrawInactive = true;
   bool FZeroBlank = false;
+  bool FDashes = false;
   bool FEnabled = true;
   std::vector<TMMLEDDigit*> FDigits;  // owned through the component tree, units first
   bool FResizing = false;

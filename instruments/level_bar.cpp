@@ -1,6 +1,7 @@
 #include "instruments/level_bar.h"
 
 #include <QEvent>
+#include <QMouseEvent>
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -92,6 +93,7 @@ void TMMLevel::LawChanged() {
         canvas->DIB_InitDrawing();
         try {
           DrawChangedSpots(count, peak);
+          DrawClipMark();
         } catch (...) {
           canvas->DIB_DoneDrawing();
           throw;
@@ -124,6 +126,48 @@ int TMMLevel::GetCount() {
 TMMSpotLayout TMMLevel::GetLayout() {
   std::lock_guard lock(CanvasLock());
   return FLaw.GetLayout();
+}
+
+// ---- The clip mark ----
+
+bool TMMLevel::GetClipped() {
+  std::lock_guard lock(CanvasLock());
+  return FClipped;
+}
+
+void TMMLevel::SetClipped(bool Value) {
+  {
+    std::lock_guard lock(CanvasLock());
+    if (Value == FClipped) return;
+    FClipped = Value;
+  }
+  Invalidate();
+}
+
+void TMMLevel::SetClipColor(TColor Value) {
+  {
+    std::lock_guard lock(CanvasLock());
+    FClipColor = Value;
+  }
+  Invalidate();
+}
+
+void TMMLevel::SetClipSpots(int Value) {
+  {
+    std::lock_guard lock(CanvasLock());
+    FClipSpots = std::max(Value, 1);
+  }
+  Invalidate();
+}
+
+void TMMLevel::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !GetClipped()) {
+    TMMDIBGraphicControl::mousePressEvent(event);
+    return;
+  }
+  event->accept();
+  SetClipped(false);
+  if (OnClipClick) OnClipClick(this);
 }
 
 // ---- Settings ----
@@ -322,6 +366,16 @@ TRect TMMLevel::SpotRect(int Index) const {
   return normal ? Rect(0, h - start - size, w, h - start) : Rect(0, start, w, start + size);
 }
 
+void TMMLevel::DrawClipMark() {
+  if (!FClipped) return;
+  const int spots = FLaw.GetLayout().Count;
+  TMMDIBCanvas* canvas = DIBCanvas();
+  canvas->DIB_SetTColor(FClipColor);
+  // Lit spots like the level's own, solid, over the last ones of the bar.
+  for (int i = std::max(spots - FClipSpots + 1, 1); i <= spots; ++i)
+    DIB_FillRectDoted(SpotRect(i), false);
+}
+
 void TMMLevel::DrawSpots(int First, int Last, bool Lit, int Zone) {
   const TMMSpotLayout& layout = FLaw.GetLayout();
   First = std::max(First, 1);
@@ -430,6 +484,7 @@ void TMMLevel::DrawContent() {
     DrawSpots(1, count, true);
   }
   if (FLaw.GetNumPeaks() >= 1 && peak > count) DrawSpots(peak - FLaw.GetNumPeaks() + 1, peak, true);
+  DrawClipMark();
   // Later hand-overs may draw only what changes from here, on a plain bar.
   FShownValid = !FDemonstration && !OnPaint && FLaw.GetDirection() != dirSymetric;
   FShownCount = count;

@@ -106,6 +106,17 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   int GetDCOffsetR() const { return FLaw.GetDCOffsetR(); }
   void SetDCOffsetR(int Value);
 
+  // The clip mark: the last ClipSpots spots at the full-scale end lit in ClipColor over
+  // whatever the level shows, from SetClipped(true) until SetClipped(false) or a left click on
+  // the bar. The level's own resets leave it lit. Main thread.
+  bool GetClipped();
+  void SetClipped(bool Value);
+  TColor GetClipColor() const { return FClipColor; }
+  void SetClipColor(TColor Value);
+  int GetClipSpots() const { return FClipSpots; }
+  // At least 1.
+  void SetClipSpots(int Value);
+
   // 8 or 24; the unlit image follows the new depth.
   void SetBitsPerPixel(int Value) override;
   void SetDesigning(bool Value) override;
@@ -117,6 +128,8 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   // On the updating thread: more spots than the bar has; a piece reached full scale.
   TNotifyEvent OnGainOverflow;
   TNotifyEvent OnPcmOverflow;
+  // After a left click on the bar put out its clip mark; main thread.
+  TNotifyEvent OnClipClick;
 
  protected:
   // The unlit image (rebuilt first when anything it shows has changed).
@@ -128,6 +141,8 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   void changeEvent(QEvent* event) override;
   // Data that came while the bar was off the screen were measured but not drawn.
   void showEvent(QShowEvent* event) override;
+  // A left click puts the clip mark out.
+  void mousePressEvent(QMouseEvent* event) override;
 
  public:
   void setVisible(bool visible) override;
@@ -150,6 +165,8 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   // Brings the surface from the shown count and peak to the law's: only the spots that change
   // are drawn lit or put back from the unlit image.
   void DrawChangedSpots(int Count, int Peak);
+  // The clip mark over the spots, when it is lit.
+  void DrawClipMark();
   // The unlit image must be drawn again before it is next used.
   void UnlitChanged();
   // The bar length from the drawing area and the kind; recomputes the layout.
@@ -163,6 +180,10 @@ class TMMLevel : public TMMDIBGraphicControl, public TMMInstrumentData {
   TColor FInactiveColor[3] = {clTeal, clTeal, clMaroon};  // CanvasLock
   bool FActiveDoted = false;                              // CanvasLock
   bool FInactiveDoted = false;                            // CanvasLock
+  // The clip mark: set by the main thread with CanvasLock held, drawn under it.
+  bool FClipped = false;
+  TColor FClipColor = clRed;
+  int FClipSpots = 3;
   // Enabled and Visible as the data hand-over and the direct drawing see them; written by
   // the main thread.
   std::atomic<bool> FEnabled{true};

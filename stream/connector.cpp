@@ -318,6 +318,7 @@ void TMMConnector::ResetInstruments() {
 
 void TMMConnector::SetPWaveFormat(const WAVEFORMATEX* Format) {
   TMMDSPComponent::SetPWaveFormat(Format);
+  if (!FRunning) FClips.SetFormat(FPWaveFormat);
   ApplyDisplayFormat();
 }
 
@@ -378,6 +379,8 @@ void TMMConnector::ApplyDisplayFormat() {
 void TMMConnector::Start() {
   TMMDSPComponent::Start();
   if (!FPWaveFormat || FRunning) return;
+  FClips.SetFormat(FPWaveFormat);
+  FClips.Reset();
   {
     std::lock_guard guard(FLock);
     FConverter.reset();
@@ -530,12 +533,15 @@ void TMMConnector::BufferReady(PWaveHdr lpWaveHdr) {
   // A playing device puts the block it plays now beside the one it hands back.
   if (FSynchronize && lpWaveHdr->PartnerHeader && lpWaveHdr->dwBytesRecorded != 0)
     shown = lpWaveHdr->PartnerHeader;
+  // Every block passes here once (a partner is counted when it is handed back itself).
+  FClips.Count(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
   TapData(shown->lpData, shown->dwBytesRecorded);
   TMMDSPComponent::BufferReady(lpWaveHdr);
 }
 
 void TMMConnector::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+  FClips.Count(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
   TapData(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
 }
 

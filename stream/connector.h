@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/mainloop/main_loop.h"
+#include "stream/clip_counter.h"
 #include "stream/dsp_component.h"
 #include "stream/hi_timer.h"
 #include "stream/instrument_data.h"
@@ -121,6 +122,9 @@ class TMMConnector : public TMMDSPComponent {
   const WAVEFORMATEX* DisplayFormat() const { return FShowable ? FDisplayFormat : nullptr; }
   // Converting a stream the instruments cannot take as it is.
   bool Converting() const { return FConverting; }
+  // The full-scale samples of every block that passed since the last start, whether or not the
+  // instruments are shown: the start of a run clears them, the stop keeps them for reading.
+  const TMMClipCounter& Clips() const { return FClips; }
 
   // The least time between two cycles of the refresh loop, in ms (1..1000, default 16): the
   // display's frame time, since the instruments reach the screen at most once a frame.
@@ -208,4 +212,6 @@ class TMMConnector : public TMMDSPComponent {
   } FPrevious;
   std::unique_ptr<TMMHiTimer> FKindTimer;
   std::atomic<bool> FLoopCounted{false};  // this connector counts in ActiveLoopCount
+  // Its format is set by the main thread while stopped; the delivering thread counts.
+  TMMClipCounter FClips;
 };

@@ -667,6 +667,7 @@ TEST_F(MainWindowTest, MonitoringMovesEveryInstrumentAndTheTimeReadOutStaysAtZer
   Click(w.btnStop);
   EXPECT_TRUE(Pump([&] { return Idle(); }));
   EXPECT_EQ(w.LEDPeak->GetValue(), 0) << "the peak read-out returns to 0";
+  EXPECT_TRUE(w.LEDPeak->GetDashes()) << "and shows dashes";
 }
 
 TEST_F(MainWindowTest, ThePeakReadOutShowsTheLargerPeakInDecibelsAndKeepsItWithoutOne) {
@@ -685,6 +686,94 @@ TEST_F(MainWindowTest, ThePeakReadOutShowsTheLargerPeakInDecibelsAndKeepsItWitho
     w.PeakTimerTimer(nullptr);
     EXPECT_EQ(w.LEDPeak->GetValue(), c.left || c.right ? c.shows : 33);
   }
+}
+
+// The lit cream pixels of the peak read-out in a grab, by their row band: above, in and below
+// the middle third, where a dash lights only the middle one.
+struct TLitBands {
+  int Top = 0, Middle = 0, Bottom = 0;
+};
+TLitBands LitBands(const QImage& readout) {
+  TLitBands bands;
+  const int third = readout.height() / 3;
+  for (int y = 0; y < readout.height(); ++y)
+    for (int x = 0; x < readout.width(); ++x)
+      if (readout.pixel(x, y) == (qRgb(255, 251, 240) | 0xFF000000u))
+        ++(y < third ? bands.Top : y < 2 * third ? bands.Middle : bands.Bottom);
+  return bands;
+}
+
+// A file that clips in both channels for its first tenth of a second and is quiet after: once
+// it has played to the end, each bar keeps a red mark at its full-scale end, the rest of the
+// bars as at rest; a click on the left bar puts its mark out, the next run the other one. The
+// peak read-out shows dashes whenever nothing runs.
+TEST_F(MainWindowTest, AClippedBurstLeavesTheMarksLitUntilAClickOrTheNextRun) {
+  const fs::path file = WriteWave("burst.wav", 1.0, [](size_t frame, int) {
+    if (frame < 4410) return int16_t(frame % 2 ? 32767 : -32768);
+    return int16_t(std::lround(300 * std::sin(double(frame) / 7.0)));
+  });
+  TfrmMain& w = Open();
+  Pump([] { return false; }, 50);
+  const fs::path artefacts = fs::path(NEEDLEREC_ARTEFACTS);
+  fs::create_directories(artefacts);
+  const QImage idle = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_TRUE(w.LEDPeak->GetDashes()) << "nothing has been measured";
+  const TLitBands dashes = LitBands(Region(idle, w.LEDPeak));
+  EXPECT_EQ(dashes.Top + dashes.Bottom, 0);
+  EXPECT_GT(dashes.Middle, 0);
+
+  dialogs_->Answers.push_back(file.string());
+  Click(w.btnPlay);
+  ASSERT_TRUE(w.Playing);
+  ASSERT_TRUE(Pump([&] { return Idle(); }, 10000)) << "the file plays to its end";
+  EXPECT_TRUE(w.MMLevel1->GetClipped());
+  EXPECT_TRUE(w.MMLevel2->GetClipped());
+  EXPECT_TRUE(w.LEDPeak->GetDashes()) << "at rest again";
+  Pump([] { return false; }, 50);
+  const QImage latched = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  latched.save(QString::fromStdString((artefacts / "main-window-clip-latched.png").string()));
+  // The last three spots of each bar (x 192 to 199 of 200) in the skin's red; everything else
+  // of the bars as at rest.
+  const QRgb red = qRgb(255, 64, 58) | 0xFF000000u;
+  const QRect mark(192, 0, 8, 8);
+  for (TMMLevel* bar : {w.MMLevel1, w.MMLevel2}) {
+    SCOPED_TRACE(bar == w.MMLevel1 ? "left" : "right");
+    const QImage now = Region(latched, bar), before = Region(idle, bar);
+    int red_pixels = 0, changed_outside = 0;
+    for (int y = 0; y < now.height(); ++y)
+      for (int x = 0; x < now.width(); ++x) {
+        if (mark.contains(x, y))
+          red_pixels += now.pixel(x, y) == red;
+        else
+          changed_outside += now.pixel(x, y) != before.pixel(x, y);
+      }
+    EXPECT_EQ(red_pixels, 6 * 8) << "three spots of two columns, eight rows";
+    EXPECT_EQ(changed_outside, 0);
+  }
+  const TLitBands stopped = LitBands(Region(latched, w.LEDPeak));
+  EXPECT_EQ(stopped.Top + stopped.Bottom, 0) << "dashes after the stop";
+
+  // A click on the left bar: its mark goes, the right one stays.
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(50, 4), w.MMLevel1->mapToGlobal(QPointF(50, 4)),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.MMLevel1, &press);
+  EXPECT_FALSE(w.MMLevel1->GetClipped());
+  EXPECT_TRUE(w.MMLevel2->GetClipped());
+  Pump([] { return false; }, 50);
+  const QImage clicked = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(Region(clicked, w.MMLevel1), Region(idle, w.MMLevel1));
+
+  // The next run (the virtual input's programme, which never reaches full scale) puts the
+  // other mark out; the read-out shows the peak while it runs.
+  Click(w.btnMoni);
+  ASSERT_TRUE(Pump([&] { return !w.btnSetting->isEnabled(); })) << "DeviceStart ran";
+  EXPECT_FALSE(w.MMLevel2->GetClipped());
+  EXPECT_TRUE(Pump([&] { return !w.LEDPeak->GetDashes() && w.LEDPeak->GetValue() > 0; }));
+  Click(w.btnStop);
+  EXPECT_TRUE(Pump([&] { return Idle(); }));
+  EXPECT_FALSE(w.MMLevel1->GetClipped());
+  EXPECT_FALSE(w.MMLevel2->GetClipped());
+  EXPECT_TRUE(w.LEDPeak->GetDashes());
 }
 
 TEST_F(MainWindowTest, TheFacePicturesSwitchBothMeters) {

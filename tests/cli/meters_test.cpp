@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
@@ -121,6 +125,103 @@ TEST_F(Meters, MonitorShowsTheInputWithoutAFileAndQuietShowsNoMeters) {
   ASSERT_EQ(quiet.status, 0) << quiet.out;
   EXPECT_EQ(quiet.out,
             "recording " + file.string() + " from Virtual input (test signal)\nrecorded 176400 bytes\n");
+}
+
+// A 44.1 kHz 16-bit stereo WAVE file of `frames` frames from `sample` (frame, channel).
+void WriteWave(const fs::path& path, size_t frames, int16_t (*sample)(size_t, int)) {
+  std::string data;
+  for (size_t i = 0; i < frames * 2; ++i) {
+    const auto v = uint16_t(sample(i / 2, int(i % 2)));
+    data += char(v & 0xFF);
+    data += char(v >> 8);
+  }
+  std::string head = "RIFF";
+  const auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) head += char(v >> (8 * i));
+  };
+  put32(uint32_t(36 + data.size()));
+  head += "WAVEfmt ";
+  put32(16);
+  head += std::string("\x01\x00\x02\x00", 4);
+  put32(44100);
+  put32(44100 * 4);
+  head += std::string("\x04\x00\x10\x00", 4);
+  head += "data";
+  put32(uint32_t(data.size()));
+  std::ofstream(path, std::ios::binary) << head << data;
+}
+
+// The full-scale samples of each channel of a 16-bit stereo take, from its data chunk.
+std::pair<int64_t, int64_t> ClippedInTake(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto le32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(bytes[at + size_t(i)]);
+    return v;
+  };
+  size_t at = 12;
+  while (at + 8 <= bytes.size() && bytes.compare(at, 4, "data") != 0) at += 8 + le32(at + 4);
+  std::pair<int64_t, int64_t> clipped{0, 0};
+  if (at + 8 > bytes.size()) return clipped;
+  const size_t end = std::min<size_t>(bytes.size(), at + 8 + le32(at + 4));
+  for (size_t i = at + 8, n = 0; i + 1 < end; i += 2, ++n) {
+    const auto v = int16_t(uint16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
+    if (v == 32767 || v == -32768) ++(n % 2 ? clipped.second : clipped.first);
+  }
+  return clipped;
+}
+
+// Every full-scale sample the device delivers is counted, whether the meters saw it or not:
+// the line after the meters gives as many per channel as the take holds, with --quiet too, and
+// monitoring says it the same way. A signal that never reaches full scale gives no such line.
+TEST_F(Meters, ARunThatClippedEndsWithItsClippedSamplesPerChannel) {
+  // A quiet sine with single full-scale samples, both ends, every 1000 frames on the left and
+  // every 3000 on the right: far too short and sparse for the meters to catch them all.
+  const fs::path clipping = dir_ / "clipping.wav";
+  WriteWave(clipping, 22050, [](size_t frame, int channel) {
+    if (frame % (channel ? 3000 : 1000) == 17) return int16_t(frame / 1000 % 2 ? 32767 : -32768);
+    return int16_t(std::lround(2000 * std::sin(double(frame) / 5.0)));
+  });
+  const std::regex line(R"(\nclipped: L (\d+), R (\d+) samples\n)");
+  for (const char* quiet : {"", " --quiet"}) {
+    SCOPED_TRACE(quiet);
+    const fs::path take = dir_ / "take.wav";
+    const CliRun run = Cli(clipping.string(), 10,
+                           "record " + take.string() + " -y --device 0 --seconds 2" + quiet);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto [left, right] = ClippedInTake(take);
+    ASSERT_GT(left, right) << "the take clipped more on the left";
+    ASSERT_GT(right, 0);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(run.out, m, line)) << run.out;
+    EXPECT_EQ(m[1], std::to_string(left)) << run.out;
+    EXPECT_EQ(m[2], std::to_string(right)) << run.out;
+    // After the meters' last lines, before the closing one.
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("samples\nrecorded \\d+ bytes\n$"))) << run.out;
+    if (!*quiet) {
+      EXPECT_LT(run.out.rfind("\nR VU"), size_t(m.position(0))) << run.out;
+    }
+  }
+  const CliRun monitor = Cli(clipping.string(), 10, "monitor --device 0 --seconds 1");
+  ASSERT_EQ(monitor.status, 0) << monitor.out;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(monitor.out, m, line)) << monitor.out;
+  EXPECT_GT(std::stoi(m[1]), std::stoi(m[2])) << monitor.out;
+
+  // Nearly full scale, but never at it.
+  const fs::path loud = dir_ / "loud.wav";
+  WriteWave(loud, 22050, [](size_t frame, int) {
+    return int16_t(std::lround(32766 * std::sin(double(frame) / 5.0)));
+  });
+  const fs::path take = dir_ / "loud-take.wav";
+  for (const std::string& args :
+       {"record " + take.string() + " -y --device 0 --seconds 1", std::string("monitor --device 0 --seconds 1")}) {
+    SCOPED_TRACE(args);
+    const CliRun run = Cli(loud.string(), 10, args);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("clipped"), std::string::npos) << run.out;
+  }
 }
 
 TEST_F(Meters, DevicesAreFoundByNameAndAnUnknownNameListsThem) {

@@ -314,6 +314,28 @@ TEST(LEDPanel, ClampingZeroBlankingMinusAndChangeEvents) {
   EXPECT_EQ(Cells(panel), (std::vector<int>{0, 0, 0, 0}));
 }
 
+// Dashes stand in every cell, blanked zeros included, while the value lives on underneath:
+// one set meanwhile shows when the dashes go, a negative one with its minus.
+TEST(LEDPanel, DashesHideTheValueAndGiveItBack) {
+  QWidget form;
+  TMMLEDPanel panel(nullptr, &form);
+  form.show();
+  panel.SetMinValue(-99);
+  panel.SetNumDigits(3);
+  panel.SetZeroBlank(true);
+  panel.SetValue(7);
+  panel.SetDashes(true);
+  EXPECT_EQ(Cells(panel), (std::vector<int>{ltMinus, ltMinus, ltMinus}));
+  EXPECT_EQ(panel.Digits()[0]->size(), QSize(11, 21)) << "a dash takes a digit's cell";
+  panel.SetValue(-42);
+  EXPECT_EQ(Cells(panel), (std::vector<int>{ltMinus, ltMinus, ltMinus}));
+  EXPECT_EQ(panel.GetValue(), -42);
+  panel.SetDashes(false);
+  EXPECT_EQ(Cells(panel), (std::vector<int>{D(2), D(4), ltMinus}));
+  panel.SetValue(5);
+  EXPECT_EQ(Cells(panel), (std::vector<int>{D(5), 0, 0}));
+}
+
 TEST(LEDPanel, SizeFollowsDigitsSpaceAndBevel) {
   QWidget form;
   TMMLEDPanel panel(nullptr, &form);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QElapsedTimer>
 #include <QScreen>
 #include <atomic>
@@ -270,6 +271,70 @@ TEST(LevelBar, HandOversThatDrawOnlyTheChangedSpotsLeaveTheWholeDrawingsPicture)
     EXPECT_EQ(handedOver, surface()) << "after " << db << " dBFS: count " << bar.GetCount()
                                      << ", peak " << bar.GetPeak();
   }
+}
+
+// The clip mark: the last three spots (65 to 67, x 192 to 199) lit solid in the clip colour,
+// over the unlit red dots and over any level drawn under it, whole or spot by spot; the level's
+// reset leaves it and a left click puts it out, giving back the plain bar pixel for pixel.
+TEST(LevelBar, TheClipMarkStaysLitOverTheLevelUntilALeftClick) {
+  constexpr TColor kMark = RGB(255, 64, 58);
+  QWidget parent;
+  parent.resize(220, 20);
+  TMMLevel bar(nullptr, &parent);
+  MakeWindowBar(bar);
+  bar.SetNumPeaks(2);
+  bar.SetClipColor(kMark);
+  int clicks = 0;
+  bar.OnClipClick = [&](TObject*) { ++clicks; };
+  parent.show();
+  ASSERT_TRUE(ProcessUntil([&] { return !bar.Picture().isNull(); }));
+  const QImage plain = bar.Picture();
+
+  const auto marked = [&](const QImage& picture) {
+    for (int x : {192, 193, 195, 196, 198, 199})
+      for (int y = 0; y < 8; ++y)
+        if (picture.pixel(x, y) != Rgb(kMark)) return false;
+    // Spot 64 is the bar's own, and so are the gaps between the marked spots.
+    return picture.pixel(189, 0) != Rgb(kMark) && picture.pixel(194, 3) == Rgb(clBlack) &&
+           picture.pixel(197, 3) == Rgb(clBlack);
+  };
+  bar.SetClipped(true);
+  EXPECT_TRUE(marked(bar.Picture()));
+  EXPECT_EQ(bar.Picture().copy(0, 0, 191, 8), plain.copy(0, 0, 191, 8))
+      << "the rest of the bar is unchanged";
+
+  const auto surface = [&] {
+    const TDIBSection* s = bar.DIBCanvas()->Surface();
+    return std::vector<uint8_t>(s->Bits(), s->Bits() + s->SizeInBytes());
+  };
+  // Full scale lights every spot and holds the peak at the end, then the level falls: the
+  // spots that change under the mark are drawn again, and the mark over them.
+  for (const double db : {0.0, -3.0, -40.0}) {
+    SCOPED_TRACE(db);
+    const std::vector<int16_t> data = Stereo(db == 0.0 ? 32767 : Amplitude(db), 0);
+    bar.RefreshPCMData(data.data());
+    EXPECT_TRUE(marked(bar.Picture()));
+    const std::vector<uint8_t> handedOver = surface();
+    bar.DrawSurfaceDirect();
+    EXPECT_EQ(handedOver, surface()) << "spot by spot as drawn whole";
+  }
+  bar.ResetData();
+  EXPECT_TRUE(bar.GetClipped());
+  EXPECT_TRUE(marked(bar.Picture()));
+
+  const auto press = [&](Qt::MouseButton button) {
+    QMouseEvent event(QEvent::MouseButtonPress, QPointF(100, 4), bar.mapToGlobal(QPointF(100, 4)),
+                      button, button, Qt::NoModifier);
+    QApplication::sendEvent(&bar, &event);
+  };
+  press(Qt::RightButton);
+  EXPECT_TRUE(bar.GetClipped()) << "the right button leaves it";
+  press(Qt::LeftButton);
+  EXPECT_FALSE(bar.GetClipped());
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(bar.Picture(), plain);
+  press(Qt::LeftButton);
+  EXPECT_EQ(clicks, 1) << "a click on a bar without the mark is no clip click";
 }
 
 TEST(LevelBar, AThousandHandOversASecondReachTheScreenAtTheFrameRate) {

@@ -185,6 +185,33 @@ TEST_F(ConnectorTest, APlayingDeviceShowsThePartnerBlockAndPassesItsOwnOn) {
   EXPECT_EQ(sink_.Bytes()[0], char(1)) << "the chain gets the block it was handed";
 }
 
+// The clip counts see every block that passes, once, whether or not the instruments show it:
+// a partner block is counted when it comes back itself. The stop keeps them; a start clears.
+TEST_F(ConnectorTest, EveryPassingBlockIsCountedForClipsShownOrNot) {
+  Start();
+  std::vector<int16_t> returned = Block(0), playing = Block(0);
+  returned[0] = 32767;   // left
+  returned[3] = -32768;  // right
+  returned[5] = 32767;   // right
+  playing[0] = 32767;
+  BlockHeader own{}, partner{};
+  own.lpData = reinterpret_cast<char*>(returned.data());
+  own.dwBytesRecorded = 8192;
+  partner.lpData = reinterpret_cast<char*>(playing.data());
+  partner.dwBytesRecorded = 8192;
+  own.PartnerHeader = &partner;
+  connector_.BufferReady(&own);
+  connector_.SetEnabled(false);
+  connector_.BufferReady(&own);
+  EXPECT_EQ(connector_.Clips().Clipped(0), 2);
+  EXPECT_EQ(connector_.Clips().Clipped(1), 4);
+  connector_.Stop();
+  EXPECT_EQ(connector_.Clips().Clipped(0), 2) << "kept after the stop";
+  connector_.SetEnabled(true);
+  Start();
+  EXPECT_EQ(connector_.Clips().Clipped(0) + connector_.Clips().Clipped(1), 0);
+}
+
 TEST_F(ConnectorTest, PauseFeedsSilenceUntilRestartAndStopResetsTheInstruments) {
   TFakeInstrument &bar = Make(2048), &meter = Make(4000);
   connector_.SetLevel1(&bar);
