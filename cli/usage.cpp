@@ -25,7 +25,9 @@ constexpr const char* kExitStatus =
 constexpr const char* kDevice =
     "  --device N|NAME  the device: a number from `needlerec-cli devices`, or a name, either\n"
     "                   the listed product name or the sound system's name of the device\n"
-    "                   (for example `default`); by default the first device\n";
+    "                   (for example `default`; `virtual` is the built-in test device);\n"
+    "                   by default the first device (record and monitor: the first that\n"
+    "                   is no test device)\n";
 
 constexpr const char* kMeters =
     "  --ref-level DB   the needle meters' reference level in dBFS, -30 to -10 (default -16):\n"

@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <regex>
 #include <memory>
 #include <thread>
 
@@ -254,6 +255,50 @@ TEST_F(MainWindowTest, MonitorStopRecordStop) {
   const double seconds = double(Le32(bytes, 76)) / (48000 * 4);
   EXPECT_GT(seconds, ran - 0.5);
   EXPECT_LT(seconds, ran + 0.5);
+}
+
+// A take can be found again: the notice line says where it went, PLAY offers it, the save
+// dialog opens in its folder; and it is replaced only when the user says so, once the new take
+// is complete.
+TEST_F(MainWindowTest, ATakeIsFoundAgainAndReplacedOnlyWhenTheUserSaysSo) {
+  TfrmMain& w = Open();
+  // On a machine without sound, the meters show the test signal, and the notice says so.
+  EXPECT_EQ(w.MMLabel1->text().toStdString(),
+            "No sound device was found: the meters show a built-in test signal.");
+  const fs::path take = dir_ / "take.wav";
+  dialogs_->Answers.push_back((dir_ / "take").string());  // typed without an extension
+  Click(w.btnRec);
+  ASSERT_TRUE(w.Recording);
+  Pump([] { return false; }, 500);
+  Click(w.btnStop);
+  ASSERT_TRUE(Pump([&] { return Idle(); }));
+  const std::string notice = w.MMLabel1->text().toStdString();
+  EXPECT_EQ(notice.rfind("Saved " + take.string() + " (", 0), 0u) << notice;
+  EXPECT_TRUE(std::regex_search(notice, std::regex(" \\(0:00:0\\d, 0\\.\\d MB\\)$"))) << notice;
+
+  dialogs_->Answers.push_back(std::nullopt);
+  Click(w.btnPlay);
+  EXPECT_EQ(dialogs_->Selected, take.string()) << "PLAY offers the take just recorded";
+
+  const std::string old = ReadFile(take);
+  dialogs_->Answers.push_back(take.string());
+  Click(w.btnRec);
+  EXPECT_EQ(fs::path(dialogs_->Suggested).parent_path(), dir_) << "where the last take went";
+  EXPECT_EQ(dialogs_->Questions,
+            (std::vector<std::string>{"take.wav already exists.\nDo you want to replace it?"}));
+  EXPECT_TRUE(Idle()) << "No: nothing is recorded";
+  EXPECT_EQ(ReadFile(take), old);
+
+  dialogs_->Replace = true;
+  dialogs_->Answers.push_back(take.string());
+  Click(w.btnRec);
+  ASSERT_TRUE(w.Recording);
+  Pump([] { return false; }, 1500);
+  EXPECT_EQ(ReadFile(take), old) << "the old take stays until the new one is complete";
+  Click(w.btnStop);
+  ASSERT_TRUE(Pump([&] { return Idle(); }));
+  EXPECT_GT(ReadFile(take).size(), old.size());
+  EXPECT_TRUE(dialogs_->Messages.empty());
 }
 
 TEST_F(MainWindowTest, AFullDiskEndsTheRecordingAndTheWindowSaysWhy) {
@@ -523,7 +568,8 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   d->btnOKClick();
   EXPECT_EQ(
       dialogs_->Messages,
-      (std::vector<std::string>{"The input device \"Virtual input\" cannot record at 200000 Hz."}));
+      (std::vector<std::string>{
+          "The input device \"Virtual input (test signal)\" cannot record at 200000 Hz."}));
   EXPECT_TRUE(w.frmDevice && w.frmDevice->isVisible());
   EXPECT_EQ(w.WaveIn->GetDeviceID(), -1) << "still the device applied before";
   EXPECT_EQ(w.WaveIn->GetSampleRate(), 48000);

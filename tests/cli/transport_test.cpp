@@ -106,9 +106,20 @@ TEST_F(Transport, DevicesListsTheVirtualDevicesAndBadDevicesFail) {
             "{\"inputs\": [{\"id\": 0, \"name\": \"Virtual input (test signal)\", \"test\": true}], "
             "\"outputs\": [{\"id\": 0, \"name\": \"Virtual output (test device)\", \"test\": "
             "true}]}\n");
-  const CliRun bad = Cli(env_, "record --device virtual " + (dir_ / "x.wav").string() + " --device 7");
+  const CliRun bad = Cli(env_, "record " + (dir_ / "x.wav").string() + " --device 7");
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.out.find("Invalid DeviceID"), std::string::npos) << bad.out;
+  EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
+  // The test signal is never taken for a microphone: without --device, no input is found.
+  for (const std::string& words : {"record " + (dir_ / "x.wav").string(), std::string("monitor")}) {
+    SCOPED_TRACE(words);
+    const CliRun unnamed = Cli(env_, words + " --seconds 1");
+    EXPECT_EQ(unnamed.status, 1);
+    EXPECT_EQ(unnamed.out,
+              "needlerec-cli: no sound input device found; the input devices are:\n"
+              "  0: Virtual input (test signal) [built-in test device]\n"
+              "(--device virtual records the built-in test signal)\n");
+  }
   EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
   const CliRun usage = Cli(env_, "record --device virtual " + (dir_ / "x.wav").string() + " --rate 22050");
   EXPECT_EQ(usage.status, 2);
