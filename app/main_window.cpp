@@ -10,8 +10,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cstdio>
 #include <exception>
 #include <filesystem>

@@ -159,7 +159,7 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TC
 // Parses a command's words and resolves its device: kExitOk, or the exit status after saying
 // on `err` what is wrong (a usage error, or no sound input to record from).
 int ParseCommand(const std::vector<std::string>& args, TCommand command, Options& o,
-                  TMMDeviceId& device, std::ostream& err) {
+                 TMMDeviceId& device, std::ostream& err) {
   const std::string name = CommandName(command);
   if (auto problem = ParseOptions(args, command, o)) {
     err << "needlerec-cli " << name << ": " << *problem << "\n" << CommandSynopsis(name);
@@ -424,8 +424,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
       lost(overruns.Frames, overruns.Dropouts,
            "the sound device dropped audio that was not read in time (overruns)");
     if (const int64_t frames = chain.LostFrames())
-      lost(frames, chain.Buffer->Dropouts(),
-           "the disk did not keep up; a larger --buffer helps");
+      lost(frames, chain.Buffer->Dropouts(), "the disk did not keep up; a larger --buffer helps");
     out << "recorded " << file.GetWrittenBytes() << " bytes\n";
     return status;
   });

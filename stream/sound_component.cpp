@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-
 namespace {
 
 bool IsSound(const TMMDSPComponent* c) {

@@ -185,9 +185,8 @@ bool TMMCustomWaveFile::CloseWaveFile() {
   // A file moved while it was written is where the one who moved it put it: found before the
   // close, while the system can still tell.
   const PWaveIORecord open = FWave->GetWaveIORecord();
-  const std::string movedTo = FInput && WaveIONameState(open) == TWaveIOFile::nsMoved
-                                  ? open->File->CurrentPath()
-                                  : "";
+  const std::string movedTo =
+      FInput && WaveIONameState(open) == TWaveIOFile::nsMoved ? open->File->CurrentPath() : "";
   FWave->CloseFile();
   if (const PWaveIORecord record = FWave->GetWaveIORecord()) {
     FWrittenBytes = record->DataBytes;

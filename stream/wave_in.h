@@ -82,9 +82,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int64_t BytesRecorded() const { return FBytesRecorded; }
   // A started, unpaused device that returns no block for this many milliseconds has stalled
   // (a frozen sound server, a device gone quiet): it is stopped, within that time of its last
-  // block, and the stall reported through the error report as kStalledText. 0 switches the watchdog off. Default 5000. Only time in
-  // which the program itself ran counts: a stopped process (Ctrl-Z, a debugger, a frozen
-  // container) has not seen its device stall.
+  // block, and the stall reported through the error report as kStalledText. 0 switches the watchdog
+  // off. Default 5000. Only time in which the program itself ran counts: a stopped process (Ctrl-Z,
+  // a debugger, a frozen container) has not seen its device stall.
   void SetStallTimeout(uint32_t ms) { FStallTimeout = ms; }
   uint32_t GetStallTimeout() const { return FStallTimeout; }
   // Whether the last run ended because the device stalled; cleared by Start.

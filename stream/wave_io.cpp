@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -79,11 +79,11 @@ bool TWaveIOFile::Close() {
 }
 
 TWaveIOFile::TNameState TWaveIOFile::NameState(const std::string& name) const {
-  struct stat own {}, named {};
+  struct stat own {};
+  struct stat named {};
   if (FFd < 0 || ::fstat(FFd, &own) != 0) return nsNamed;  // nothing known: nothing said
   if (own.st_nlink == 0) return nsDeleted;
-  if (::stat(name.c_str(), &named) != 0 || named.st_dev != own.st_dev ||
-      named.st_ino != own.st_ino)
+  if (::stat(name.c_str(), &named) != 0 || named.st_dev != own.st_dev || named.st_ino != own.st_ino)
     return nsMoved;
   return nsNamed;
 }
@@ -978,8 +978,7 @@ bool CreateNew(TWaveIOFile& file, const std::string& name, bool replace, size_t 
 
 }  // namespace
 
-int WaveIOCreate(PWaveIORecord record, const std::string& name, std::string* reason,
-                 bool replace) {
+int WaveIOCreate(PWaveIORecord record, const std::string& name, std::string* reason, bool replace) {
   if (reason) reason->clear();
   if (!record || name.empty() || !record->Format()) return WIOERR_BADARG;
   if (record->IsOpen()) WaveIOClose(record);

@@ -323,7 +323,8 @@ bool TSystemWaveDriver::GetErrorText(MMRESULT error, char* text, uint32_t size) 
   const char* own = nullptr;
   switch (error) {
     case WAVEDRVERR_DEVICELOST:
-      own = "The sound stopped: the sound device was lost (disconnected, or its sound server ended)";
+      own =
+          "The sound stopped: the sound device was lost (disconnected, or its sound server ended)";
       break;
     case WAVEDRVERR_INPUTFILE:
       own =

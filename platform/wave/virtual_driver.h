@@ -1,14 +1,13 @@
 // The built-in virtual devices, listed after the sound cards so that a machine without sound
-// hardware still monitors, records and plays:
-// They are test devices, never to be taken for a sound card: their names say so, and their
-// system name is kTestDeviceSystemName.
-// - "Virtual output (test device)" consumes blocks at the real-time pace of their format and, when the
-//   environment variable NEEDLEREC_VIRTUAL_OUTPUT names a file, appends the samples it played
-//   to it. It takes every sample format an ALSA device may take (24- and 32-bit PCM, float,
-//   A-law, mu-law, plain or extensible).
-// - "Virtual input (test signal)" produces a stereo test programme at real-time pace (left and right differ
-//   and their levels change over a few seconds), or, when NEEDLEREC_VIRTUAL_INPUT names a PCM
-//   WAVE file, that file's samples, converted to the requested format and looped.
+// hardware still monitors, records and plays. They are test devices, never to be taken for a
+// sound card: their names say so, and their system name is kTestDeviceSystemName.
+// - "Virtual output (test device)" consumes blocks at the real-time pace of their format and,
+//   when the environment variable NEEDLEREC_VIRTUAL_OUTPUT names a file, appends the samples it
+//   played to it. It takes every sample format an ALSA device may take (24- and 32-bit PCM,
+//   float, A-law, mu-law, plain or extensible).
+// - "Virtual input (test signal)" produces a stereo test programme at real-time pace (left and
+//   right differ and their levels change over a few seconds), or, when NEEDLEREC_VIRTUAL_INPUT
+//   names a PCM WAVE file, that file's samples, converted to the requested format and looped.
 // NEEDLEREC_VIRTUAL_SPEED (default 1) runs both that many times faster than real time.
 // The variables are read when a device is opened.
 #pragma once

@@ -182,8 +182,7 @@ class TWaveDriver {
   virtual MMRESULT InReset(HWAVEIN handle) = 0;
   virtual MMRESULT InGetPosition(HWAVEIN handle, MMTIME* time, uint32_t size) = 0;
   virtual MMRESULT InGetID(HWAVEIN handle, uint32_t* deviceId) = 0;
-  virtual MMRESULT InGetOverruns(HWAVEIN /*handle*/, uint64_t* /*frames*/,
-                                 uint32_t* /*dropouts*/) {
+  virtual MMRESULT InGetOverruns(HWAVEIN /*handle*/, uint64_t* /*frames*/, uint32_t* /*dropouts*/) {
     return MMSYSERR_NOTSUPPORTED;
   }
 

@@ -24,8 +24,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <regex>
 #include <memory>
+#include <regex>
 #include <thread>
 
 #include "app/device_dialog.h"
@@ -178,20 +178,7 @@ class MainWindowTest : public ::testing::Test {
         data[2 * i] = char(v & 0xFF);
         data[2 * i + 1] = char(v >> 8);
       }
-    std::string head = "RIFF";
-    auto put32 = [&](uint32_t v) {
-      for (int i = 0; i < 4; ++i) head.push_back(char(v >> (8 * i)));
-    };
-    put32(uint32_t(36 + data.size()));
-    head += "WAVEfmt ";
-    put32(16);
-    head += std::string("\x01\x00\x02\x00", 4);
-    put32(44100);
-    put32(44100 * 4);
-    head += std::string("\x04\x00\x10\x00", 4);
-    head += "data";
-    put32(uint32_t(data.size()));
-    std::ofstream(dir_ / name, std::ios::binary) << head << data;
+    std::ofstream(dir_ / name, std::ios::binary) << testfiles::Wave16Stereo(data);
     return dir_ / name;
   }
 
@@ -337,9 +324,9 @@ TEST_F(MainWindowTest, ATakeDeletedWhileRecordingStopsTheRecordingAndTheWindowSa
   ASSERT_TRUE(Pump([&] { return Idle() && !dialogs_->Messages.empty(); }, 10000))
       << "the recording stopped by itself";
   ASSERT_EQ(dialogs_->Messages.size(), 1u);
-  EXPECT_EQ(dialogs_->Messages[0].rfind(
-                "The take is lost: the file was deleted while recording: ", 0),
-            0u)
+  EXPECT_EQ(
+      dialogs_->Messages[0].rfind("The take is lost: the file was deleted while recording: ", 0),
+      0u)
       << dialogs_->Messages[0];
 }
 
@@ -566,10 +553,9 @@ TEST_F(MainWindowTest, TheSettingsDialogAppliesOnOkAndChangesNothingOnCancel) {
   d->cmbInputDevice->setCurrentIndex(0);
   d->cmbSample->setEditText("200000");
   d->btnOKClick();
-  EXPECT_EQ(
-      dialogs_->Messages,
-      (std::vector<std::string>{
-          "The input device \"Virtual input (test signal)\" cannot record at 200000 Hz."}));
+  EXPECT_EQ(dialogs_->Messages,
+            (std::vector<std::string>{
+                "The input device \"Virtual input (test signal)\" cannot record at 200000 Hz."}));
   EXPECT_TRUE(w.frmDevice && w.frmDevice->isVisible());
   EXPECT_EQ(w.WaveIn->GetDeviceID(), -1) << "still the device applied before";
   EXPECT_EQ(w.WaveIn->GetSampleRate(), 48000);
@@ -800,8 +786,9 @@ TEST_F(MainWindowTest, AClippedBurstLeavesTheMarksLitUntilAClickOrTheNextRun) {
   EXPECT_EQ(stopped.Top + stopped.Bottom, 0) << "dashes after the stop";
 
   // A click on the left bar: its mark goes, the right one stays.
-  QMouseEvent press(QEvent::MouseButtonPress, QPointF(50, 4), w.MMLevel1->mapToGlobal(QPointF(50, 4)),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(50, 4),
+                    w.MMLevel1->mapToGlobal(QPointF(50, 4)), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
   QApplication::sendEvent(w.MMLevel1, &press);
   EXPECT_FALSE(w.MMLevel1->GetClipped());
   EXPECT_TRUE(w.MMLevel2->GetClipped());

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/cli/cli_run.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -89,7 +90,9 @@ TEST_F(Meters, RecordingShowsTheNeedleReadingPeakAndClipOfKnownSignals) {
     const fs::path file = dir_ / "rec.wav";
     // Twice real time: the connector hands the meters their pieces as the audio arrives, and
     // still has the time for nearly all of them.
-    const CliRun run = Cli(input, 2, "record --device virtual " + file.string() + " --overwrite --seconds 6 " + c.options);
+    const CliRun run =
+        Cli(input, 2,
+            "record --device virtual " + file.string() + " --overwrite --seconds 6 " + c.options);
     ASSERT_EQ(run.status, 0) << run.out;
     for (const char* channel : {"L", "R"}) {
       SCOPED_TRACE(channel);
@@ -102,7 +105,8 @@ TEST_F(Meters, RecordingShowsTheNeedleReadingPeakAndClipOfKnownSignals) {
       EXPECT_EQ(last->elapsed, "0:00:06.0") << "the final lines show the recorded time";
     }
     // The lines scripts read are still there, in their place.
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("^recording .* from Virtual input \\(test signal\\)\n")))
+    EXPECT_TRUE(std::regex_search(
+        run.out, std::regex("^recording .* from Virtual input \\(test signal\\)\n")))
         << run.out;
     EXPECT_TRUE(std::regex_search(run.out, std::regex("\nrecorded 1058400 bytes\n$"))) << run.out;
   }
@@ -121,10 +125,11 @@ TEST_F(Meters, MonitorShowsTheInputWithoutAFileAndQuietShowsNoMeters) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 
   const fs::path file = dir_ / "quiet.wav";
-  const CliRun quiet = Cli(input, 10, "record --device virtual " + file.string() + " --seconds 1 --quiet");
+  const CliRun quiet =
+      Cli(input, 10, "record --device virtual " + file.string() + " --seconds 1 --quiet");
   ASSERT_EQ(quiet.status, 0) << quiet.out;
-  EXPECT_EQ(quiet.out,
-            "recording " + file.string() + " from Virtual input (test signal)\nrecorded 176400 bytes\n");
+  EXPECT_EQ(quiet.out, "recording " + file.string() +
+                           " from Virtual input (test signal)\nrecorded 176400 bytes\n");
 }
 
 // A 44.1 kHz 16-bit stereo WAVE file of `frames` frames from `sample` (frame, channel).
@@ -135,20 +140,7 @@ void WriteWave(const fs::path& path, size_t frames, int16_t (*sample)(size_t, in
     data += char(v & 0xFF);
     data += char(v >> 8);
   }
-  std::string head = "RIFF";
-  const auto put32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) head += char(v >> (8 * i));
-  };
-  put32(uint32_t(36 + data.size()));
-  head += "WAVEfmt ";
-  put32(16);
-  head += std::string("\x01\x00\x02\x00", 4);
-  put32(44100);
-  put32(44100 * 4);
-  head += std::string("\x04\x00\x10\x00", 4);
-  head += "data";
-  put32(uint32_t(data.size()));
-  std::ofstream(path, std::ios::binary) << head << data;
+  std::ofstream(path, std::ios::binary) << testfiles::Wave16Stereo(data);
 }
 
 // The full-scale samples of each channel of a 16-bit stereo take, from its data chunk.
@@ -198,7 +190,8 @@ TEST_F(Meters, ARunThatClippedEndsWithItsClippedSamplesPerChannel) {
     EXPECT_EQ(m[1], std::to_string(left)) << run.out;
     EXPECT_EQ(m[2], std::to_string(right)) << run.out;
     // After the meters' last lines, before the closing one.
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("samples\nrecorded \\d+ bytes\n$"))) << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("samples\nrecorded \\d+ bytes\n$")))
+        << run.out;
     if (!*quiet) {
       EXPECT_LT(run.out.rfind("\nR VU"), size_t(m.position(0))) << run.out;
     }
@@ -215,8 +208,8 @@ TEST_F(Meters, ARunThatClippedEndsWithItsClippedSamplesPerChannel) {
     return int16_t(std::lround(32766 * std::sin(double(frame) / 5.0)));
   });
   const fs::path take = dir_ / "loud-take.wav";
-  for (const std::string& args :
-       {"record " + take.string() + " -y --device 0 --seconds 1", std::string("monitor --device 0 --seconds 1")}) {
+  for (const std::string& args : {"record " + take.string() + " -y --device 0 --seconds 1",
+                                  std::string("monitor --device 0 --seconds 1")}) {
     SCOPED_TRACE(args);
     const CliRun run = Cli(loud.string(), 10, args);
     ASSERT_EQ(run.status, 0) << run.out;
@@ -227,8 +220,9 @@ TEST_F(Meters, ARunThatClippedEndsWithItsClippedSamplesPerChannel) {
 TEST_F(Meters, DevicesAreFoundByNameAndAnUnknownNameListsThem) {
   const std::string input = Make("in.wav", "1 sine 440");
   const fs::path file = dir_ / "named.wav";
-  const CliRun named =
-      Cli(input, 10, "record " + file.string() + " --device 'Virtual input (test signal)' --seconds 1 --quiet");
+  const CliRun named = Cli(
+      input, 10,
+      "record " + file.string() + " --device 'Virtual input (test signal)' --seconds 1 --quiet");
   ASSERT_EQ(named.status, 0) << named.out;
   EXPECT_NE(named.out.find("recorded 176400 bytes"), std::string::npos) << named.out;
 
@@ -243,7 +237,9 @@ TEST_F(Meters, DevicesAreFoundByNameAndAnUnknownNameListsThem) {
   const CliRun play =
       Cli(input, 10, "play " + file.string() + " --device 'Virtual input (test signal)'");
   EXPECT_EQ(play.status, 2);
-  EXPECT_NE(play.out.find("  0: Virtual output (test device) [built-in test device]\n"), std::string::npos) << play.out;
+  EXPECT_NE(play.out.find("  0: Virtual output (test device) [built-in test device]\n"),
+            std::string::npos)
+      << play.out;
 }
 
 TEST(Usage, HelpGoesToStandardOutputAndUsageErrorsToStandardError) {

@@ -30,10 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using testfiles::ReadFile;
-
-void Put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(char(v >> (8 * i)));
-}
+using testfiles::Wave16Stereo;
 
 // Processes that keep the processors busy while they live.
 class TBusyProcesses {
@@ -52,21 +49,6 @@ class TBusyProcesses {
  private:
   std::vector<pid_t> FPids;
 };
-
-// A 16-bit stereo WAVE file of `data` at 44.1 kHz.
-std::string Wave(const std::string& data) {
-  std::string file = "RIFF";
-  Put32(file, uint32_t(36 + data.size()));
-  file += "WAVEfmt ";
-  Put32(file, 16);
-  file += std::string("\x01\x00\x02\x00", 4);
-  Put32(file, 44100);
-  Put32(file, 44100 * 4);
-  file += std::string("\x04\x00\x10\x00", 4);
-  file += "data";
-  Put32(file, uint32_t(data.size()));
-  return file + data;
-}
 
 class PulseLoopback : public ::testing::Test {
  protected:
@@ -157,7 +139,7 @@ class PulseLoopback : public ::testing::Test {
     for (int run = 0; run < 3; ++run) {
       SCOPED_TRACE("run " + std::to_string(run + 1));
       std::string capture;
-      ASSERT_NO_FATAL_FAILURE(PlayAndCapture(Wave(data), busy, capture));
+      ASSERT_NO_FATAL_FAILURE(PlayAndCapture(Wave16Stereo(data), busy, capture));
       const std::string played = data.substr(leadIn);
       const size_t at = capture.find(played.substr(0, 4096));
       ASSERT_NE(at, std::string::npos) << "the samples after the lead-in were not received";
@@ -190,7 +172,8 @@ TEST_F(PulseLoopback, APlayedFileReachesTheSinkWithoutGapsBesideTwoBusyProcesses
 // sound system runs dry and plays silence of its own; the player counts it, says so and exits
 // with 3.
 TEST_F(PulseLoopback, AnUnderrunIsCountedAndReported) {
-  std::ofstream(dir_ / "tone.wav", std::ios::binary) << Wave(std::string(44100 * 4 * 5, '\x10'));
+  std::ofstream(dir_ / "tone.wav", std::ios::binary)
+      << Wave16Stereo(std::string(44100 * 4 * 5, '\x10'));
   const fs::path log = dir_ / "play.log";
   const pid_t player =
       TPulseServer::Spawn({NEEDLEREC_CLI, "play", (dir_ / "tone.wav").string(), "--device", "0"},
@@ -280,7 +263,7 @@ TEST_F(PulseLoopback, AudioTheServerDroppedIsCountedAndReported) {
       data.push_back(char(half & 0xFF));
       data.push_back(char(half >> 8));
     }
-  std::ofstream(dir_ / "count.wav", std::ios::binary) << Wave(data);
+  std::ofstream(dir_ / "count.wav", std::ios::binary) << Wave16Stereo(data);
   data.clear();
   const pid_t player =
       TPulseServer::Spawn({NEEDLEREC_CLI, "play", (dir_ / "count.wav").string(), "--device", "0"},
@@ -294,10 +277,9 @@ TEST_F(PulseLoopback, AudioTheServerDroppedIsCountedAndReported) {
   } endPlayer{player};
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const fs::path log = dir_ / "record.log";
-  const pid_t recorder =
-      TPulseServer::Spawn({NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1",
-                           "--seconds", "30", "--buffer", "60"},
-                          cliEnv_, log.string());
+  const pid_t recorder = TPulseServer::Spawn({NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(),
+                                              "--device", "1", "--seconds", "30", "--buffer", "60"},
+                                             cliEnv_, log.string());
   for (int i = 0; i < 1000 && ReadFile(log).find(" dBFS ") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -343,7 +325,7 @@ TEST_F(PulseLoopback, TheRecordingHoldsThePlayedSamplesBitForBit) {
     data.push_back(char(sample));
     data.push_back(char(sample >> 8));
   }
-  std::ofstream(dir_ / "play.wav", std::ios::binary) << Wave(data);
+  std::ofstream(dir_ / "play.wav", std::ios::binary) << Wave16Stereo(data);
 
   const pid_t recorder = TPulseServer::Spawn(
       {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "6"},

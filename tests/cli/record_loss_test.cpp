@@ -140,8 +140,8 @@ TEST_F(RecordLoss, UsageErrorsOfTheRecordingLimits) {
   for (const char* words : {"--seconds 0", "--seconds 0.0004", "--seconds 3000000", "--seconds x",
                             "--buffer 0", "--buffer 601"}) {
     SCOPED_TRACE(words);
-    const CliRun run =
-        Shell(Env(10) + " " NEEDLEREC_CLI " record --device virtual " + (dir_ / "x.wav").string() + " " + words);
+    const CliRun run = Shell(Env(10) + " " NEEDLEREC_CLI " record --device virtual " +
+                             (dir_ / "x.wav").string() + " " + words);
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
   }
@@ -180,8 +180,9 @@ TEST_F(RecordLoss, AFileThatCannotGrowStopsTheRecordingAndSaysWhy) {
     }
     const fs::path file = folder / "rec.wav";
     const auto began = Clock::now();
-    const CliRun run = Shell(std::string("sh -c \"") + c.shellPrefix + "exec env " + Env(10) +
-                             " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 600\"");
+    const CliRun run =
+        Shell(std::string("sh -c \"") + c.shellPrefix + "exec env " + Env(10) +
+              " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 600\"");
     EXPECT_LT(Clock::now() - began, std::chrono::seconds(30)) << "it stopped; it did not go on";
     EXPECT_EQ(run.status, 3) << run.out;
     EXPECT_NE(run.out.find(c.reason), std::string::npos) << run.out;
@@ -207,7 +208,8 @@ TEST_F(RecordLoss, AFrozenDiskLosesAudioOnlyBeyondTheBufferAndSaysHowMuch) {
   if (!Mount("mount -o loop " + image.string(), why)) GTEST_SKIP() << why;
   const fs::path file = mount_ / "rec.wav";
   // Ten times real time: 3 s of audio a wall second, a queue of 0.5 s of audio.
-  Child rec(Env(10) + " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 60 --buffer 0.5");
+  Child rec(Env(10) + " " NEEDLEREC_CLI " record --device virtual " + file.string() +
+            " --seconds 60 --buffer 0.5");
   std::string seen;
   ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -249,8 +251,8 @@ TEST_F(RecordLoss, HangupAndABrokenPipeFinishTheFile) {
     // The reader takes the first line and goes; the next line the recorder writes breaks
     // the pipe.
     const fs::path status = dir_ / "status";
-    const CliRun run = Shell("(" + Env(10) + " " NEEDLEREC_CLI " record --device virtual " + pipe.string() +
-                             "; echo $? > " + status.string() + ") | head -n 1");
+    const CliRun run = Shell("(" + Env(10) + " " NEEDLEREC_CLI " record --device virtual " +
+                             pipe.string() + "; echo $? > " + status.string() + ") | head -n 1");
     EXPECT_EQ(run.out, "recording " + pipe.string() + " from Virtual input (test signal)\n");
     EXPECT_EQ(ReadFile(status), "0\n");
     EXPECT_GT(DataBytes(pipe), 0);
@@ -289,7 +291,8 @@ TEST_F(RecordLoss, ADeletedTakeStopsTheRecordingAndSaysWhatIsGone) {
     const fs::path where = dir_ / "takes", file = where / "rec.wav";
     fs::create_directories(where);
     const auto began = Clock::now();
-    Child rec(Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 60 --quiet");
+    Child rec(Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string() +
+              " --seconds 60 --quiet");
     std::string seen;
     ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -317,8 +320,8 @@ TEST_F(RecordLoss, ATakeIsNeverReplacedWhileItIsRecordedAndOnlyOnceTheNewOneIsCo
     ASSERT_TRUE(first.ReadUntil("recording", seen)) << seen;
     const CliRun plain = Shell(record + " --seconds 1");
     EXPECT_EQ(plain.status, 1) << plain.out;
-    EXPECT_EQ(plain.out, "needlerec-cli: " + file.string() +
-                             " exists (-y or --overwrite replaces it)\n");
+    EXPECT_EQ(plain.out,
+              "needlerec-cli: " + file.string() + " exists (-y or --overwrite replaces it)\n");
     const CliRun overwrite = Shell(record + " --seconds 1 -y");
     EXPECT_EQ(overwrite.status, 1) << overwrite.out;
     EXPECT_NE(overwrite.out.find("the file is being recorded by another program"),
@@ -345,7 +348,8 @@ TEST_F(RecordLoss, ATakeIsNeverReplacedWhileItIsRecordedAndOnlyOnceTheNewOneIsCo
 // where the take is now.
 TEST_F(RecordLoss, AMovedTakeIsRecordedToItsEndAndFound) {
   const fs::path file = dir_ / "rec.wav", moved = dir_ / "moved.wav";
-  Child rec(Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string() + " --seconds 3 --quiet");
+  Child rec(Env(1) + " " NEEDLEREC_CLI " record --device virtual " + file.string() +
+            " --seconds 3 --quiet");
   std::string seen;
   ASSERT_TRUE(rec.ReadUntil("recording", seen)) << seen;
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));

@@ -84,7 +84,8 @@ TEST_F(Transport, AValidFileWithoutAudioIsNothingToPlay) {
 
 TEST_F(Transport, RecordGivesAValidFileOfTheAskedLength) {
   const fs::path file = dir_ / "rec.wav";
-  const CliRun run = Cli(env_, "record --device virtual " + file.string() + " --seconds 3 --rate 48000");
+  const CliRun run =
+      Cli(env_, "record --device virtual " + file.string() + " --seconds 3 --rate 48000");
   ASSERT_EQ(run.status, 0) << run.out;
   const CliRun info = Cli(env_, "info " + file.string() + " --json");
   ASSERT_EQ(info.status, 0) << info.out;
@@ -102,10 +103,11 @@ TEST_F(Transport, RecordGivesAValidFileOfTheAskedLength) {
 TEST_F(Transport, DevicesListsTheVirtualDevicesAndBadDevicesFail) {
   const CliRun json = Cli(env_, "devices --json");
   ASSERT_EQ(json.status, 0);
-  EXPECT_EQ(json.out,
-            "{\"inputs\": [{\"id\": 0, \"name\": \"Virtual input (test signal)\", \"test\": true}], "
-            "\"outputs\": [{\"id\": 0, \"name\": \"Virtual output (test device)\", \"test\": "
-            "true}]}\n");
+  EXPECT_EQ(
+      json.out,
+      "{\"inputs\": [{\"id\": 0, \"name\": \"Virtual input (test signal)\", \"test\": true}], "
+      "\"outputs\": [{\"id\": 0, \"name\": \"Virtual output (test device)\", \"test\": "
+      "true}]}\n");
   const CliRun bad = Cli(env_, "record " + (dir_ / "x.wav").string() + " --device 7");
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.out.find("Invalid DeviceID"), std::string::npos) << bad.out;
@@ -121,7 +123,8 @@ TEST_F(Transport, DevicesListsTheVirtualDevicesAndBadDevicesFail) {
               "(--device virtual records the built-in test signal)\n");
   }
   EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
-  const CliRun usage = Cli(env_, "record --device virtual " + (dir_ / "x.wav").string() + " --rate 22050");
+  const CliRun usage =
+      Cli(env_, "record --device virtual " + (dir_ / "x.wav").string() + " --rate 22050");
   EXPECT_EQ(usage.status, 2);
 }
 

@@ -21,4 +21,22 @@ inline uint32_t Le32(const std::string& s, size_t at) {
          uint32_t(uint8_t(s[at + 3])) << 24;
 }
 
+// A plain 44.1 kHz 16-bit stereo PCM WAVE file holding `data`.
+inline std::string Wave16Stereo(const std::string& data) {
+  std::string file = "RIFF";
+  const auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) file.push_back(char(v >> (8 * i)));
+  };
+  put32(uint32_t(36 + data.size()));
+  file += "WAVEfmt ";
+  put32(16);
+  file += std::string("\x01\x00\x02\x00", 4);
+  put32(44100);
+  put32(44100 * 4);
+  file += std::string("\x04\x00\x10\x00", 4);
+  file += "data";
+  put32(uint32_t(data.size()));
+  return file + data;
+}
+
 }  // namespace testfiles

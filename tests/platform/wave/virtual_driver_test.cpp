@@ -92,7 +92,8 @@ TEST_F(VirtualDevices, AlsaDevicesComeFirstAndTheMapperIsTheFirstDevice) {
   RescanWaveDevices();
   ASSERT_EQ(waveOutGetNumDevs(), 3u);
   ASSERT_EQ(waveInGetNumDevs(), 3u);
-  const std::vector<std::string> expected = {"first", std::string(31, 'x'), "Virtual output (test device)"};
+  const std::vector<std::string> expected = {"first", std::string(31, 'x'),
+                                             "Virtual output (test device)"};
   for (uint32_t id = 0; id < 3; ++id) {
     WAVEOUTCAPSA out{};
     ASSERT_EQ(waveOutGetDevCapsA(id, &out, sizeof out), MMSYSERR_NOERROR);
