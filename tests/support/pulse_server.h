@@ -26,19 +26,21 @@ class TPulseServer {
   // Whether the programs the server needs are installed.
   static bool Available() { return OnPath("pulseaudio") && OnPath("parec") && OnPath("pactl"); }
 
-  // Starts the daemon with its files in `dir`; false when it does not answer within 5 s (its
-  // log is in dir/pulse.log). Writes dir/asound.conf.
-  bool Start(const std::filesystem::path& dir) {
+  // Starts the daemon with its files in `dir`, and `options` of its own; false when it does not
+  // answer within 5 s (its log is in dir/pulse.log). Writes dir/asound.conf.
+  bool Start(const std::filesystem::path& dir, const std::vector<std::string>& options = {}) {
     namespace fs = std::filesystem;
     fs::create_directories(dir / "run");
     fs::permissions(dir / "run", fs::perms::owner_all);
     Socket = (dir / "pulse.sock").string();
     Env = {"HOME=" + dir.string(), "XDG_RUNTIME_DIR=" + (dir / "run").string(),
            "PULSE_SERVER=unix:" + Socket};
-    Daemon = Spawn({"pulseaudio", "-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1",
-                    "--load=module-null-sink sink_name=vsink rate=44100 channels=2",
-                    "--load=module-native-protocol-unix auth-anonymous=1 socket=" + Socket},
-                   Env, (dir / "pulse.log").string());
+    std::vector<std::string> argv = {
+        "pulseaudio", "-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1",
+        "--load=module-null-sink sink_name=vsink rate=44100 channels=2",
+        "--load=module-native-protocol-unix auth-anonymous=1 socket=" + Socket};
+    argv.insert(argv.end(), options.begin(), options.end());
+    Daemon = Spawn(argv, Env, (dir / "pulse.log").string());
     bool up = false;
     for (int i = 0; i < 100 && !up; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
