@@ -17,8 +17,9 @@ constexpr const char* kSynopsis =
     "       needlerec-cli COMMAND --help\n";
 
 constexpr const char* kWords =
-    "Options may come before or after FILE, as `--opt VALUE` or `--opt=VALUE`; short ones\n"
-    "combine (-qy); `--` ends the options, so that a FILE may begin with a dash.\n"
+    "Options may come before or after FILE, with the value as the next word or after `=`\n"
+    "(--seconds 90, --seconds=90); short ones combine (-qy); `--` ends the options, so\n"
+    "that a FILE may begin with a dash.\n"
     "TIME is seconds (90, 90.5), minutes:seconds or hours:minutes:seconds (1:30,\n"
     "1:02:03.5), or a number with a unit s, m or h (90s, 1.5m, 2h).\n";
 
