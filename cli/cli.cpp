@@ -42,6 +42,10 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     out << ProgramUsage();
     return 0;
   }
+  if (command == "--version" || command == "-V") {
+    out << "needlerec-cli " NEEDLEREC_VERSION "\n";
+    return 0;
+  }
   // levels answers --help itself.
   if (command == "levels") return LevelsCommand(rest, out, err);
   const std::string usage = CommandUsage(command);

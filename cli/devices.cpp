@@ -1,10 +1,12 @@
 #include "cli/devices.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "cli/info.h"
+#include "cli/options.h"
 #include "cli/usage.h"
 #include "platform/wave/wave_api.h"
 
@@ -120,14 +122,12 @@ std::optional<int64_t> DefaultInputDevice(std::string& error) {
 
 int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool json = false;
-  for (const std::string& a : args) {
-    if (a == "--json") {
-      json = true;
-    } else {
-      err << "needlerec-cli devices: unexpected argument '" << a << "'\n"
-          << CommandSynopsis("devices");
-      return 2;
-    }
+  CLI::App app;
+  PrepareParser(app);
+  app.add_flag("--json", json);
+  if (const auto problem = ParseWords(app, args)) {
+    err << "needlerec-cli devices: " << *problem << "\n" << CommandSynopsis("devices");
+    return 2;
   }
   const std::vector<TDeviceEntry> inputs = ListDevices(true), outputs = ListDevices(false);
   if (json) {

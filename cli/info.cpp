@@ -1,5 +1,9 @@
 #include "cli/info.h"
 
+#include <CLI/CLI.hpp>
+
+#include "cli/options.h"
+
 #include <cstdio>
 #include <exception>
 
@@ -72,17 +76,14 @@ std::string JsonString(const std::string& text) {
 int InfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string file;
   bool json = false;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (file.empty() && !arg.empty() && arg[0] != '-') {
-      file = arg;
-    } else {
-      Usage(err);
-      return 2;
-    }
-  }
-  if (file.empty()) {
+  CLI::App app;
+  PrepareParser(app);
+  app.add_flag("--json", json);
+  app.add_option("FILE", file);
+  auto problem = ParseWords(app, args);
+  if (!problem && file.empty()) problem = "a FILE is needed";
+  if (problem) {
+    err << "needlerec-cli info: " << *problem << "\n";
     Usage(err);
     return 2;
   }

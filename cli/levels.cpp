@@ -2,6 +2,7 @@
 
 #include <ebur128.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -14,6 +15,7 @@
 
 #include "cli/cli.h"
 #include "cli/info.h"
+#include "cli/options.h"
 #include "instruments/core/meter_law.h"
 #include "platform/acm/acm.h"
 #include "platform/wave/sample_format.h"
@@ -451,28 +453,26 @@ int LevelsCommand(const std::vector<std::string>& args, std::ostream& out, std::
   std::string file;
   bool json = false;
   double refLevel = -16.0;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      Usage(out);
-      return 0;
-    }
-    if (arg == "--json") {
-      json = true;
-    } else if (arg == "--ref-level") {
-      if (i + 1 >= args.size() || !ParseRefLevel(args[i + 1], refLevel)) {
-        err << "needlerec-cli levels: --ref-level takes a level from -30 to -10 (dBFS)\n";
-        Usage(err);
-        return 2;
-      }
-      ++i;
-    } else if (file.empty() && !arg.empty() && arg[0] != '-') {
-      file = arg;
-    } else {
-      err << "needlerec-cli levels: unexpected '" << arg << "'\n";
-      Usage(err);
-      return 2;
-    }
+  if (std::any_of(args.begin(), args.end(),
+                  [](const std::string& a) { return a == "--help" || a == "-h"; })) {
+    Usage(out);
+    return 0;
+  }
+  std::string refLevelWord;
+  CLI::App app;
+  PrepareParser(app);
+  app.add_flag("--json", json);
+  const CLI::Option* refLevelOption = app.add_option("--ref-level", refLevelWord);
+  app.add_option("FILE", file);
+  if (const auto problem = ParseWords(app, args)) {
+    err << "needlerec-cli levels: " << *problem << "\n";
+    Usage(err);
+    return 2;
+  }
+  if (refLevelOption->count() > 0 && !ParseRefLevel(refLevelWord, refLevel)) {
+    err << "needlerec-cli levels: --ref-level takes a level from -30 to -10 (dBFS)\n";
+    Usage(err);
+    return 2;
   }
   if (file.empty()) {
     err << "needlerec-cli levels: no file named\n";

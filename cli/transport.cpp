@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,6 +15,7 @@
 
 #include "cli/cli.h"
 #include "cli/devices.h"
+#include "cli/options.h"
 #include "cli/terminal_meter.h"
 #include "cli/usage.h"
 #include "platform/mainloop/main_loop.h"
@@ -60,17 +63,6 @@ class TInterruptGuard {
   void (*FOld[std::size(kSignals)])(int);
 };
 
-std::optional<long> ParseNumber(const std::string& text) {
-  try {
-    size_t used = 0;
-    const long value = std::stol(text, &used);
-    if (used != text.size()) return std::nullopt;
-    return value;
-  } catch (...) {
-    return std::nullopt;
-  }
-}
-
 enum class TCommand { Play, Record, Monitor };
 
 const char* CommandName(TCommand command) {
@@ -108,49 +100,66 @@ std::optional<double> ParseDecimal(const std::string& text, double min, double m
   }
 }
 
+// A duration in [min, max] seconds for `option`, or the message that shows the accepted forms.
+std::optional<std::string> ReadDuration(const std::string& option, const std::string& text,
+                                        double min, const char* minText, double max,
+                                        const char* maxText, double& seconds) {
+  const auto v = ParseDuration(text);
+  if (v && *v >= min && *v <= max) {
+    seconds = *v;
+    return std::nullopt;
+  }
+  return option + " must be a duration such as " + kDurationForms + " (" + minText + " s to " +
+         maxText + " s), not '" + text + "'";
+}
+
 // Reads FILE and the options a command allows; an error message when the words are wrong.
 std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TCommand command,
                                         Options& o) {
   const bool input = command != TCommand::Play;
   const bool record = command == TCommand::Record;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--device" && hasValue) {
-      o.device = args[++i];
-      if (o.device.empty()) return "--device needs a number or a name";
-    } else if (input && a == "--rate" && hasValue) {
-      const auto v = ParseNumber(args[++i]);
-      if (!v || (*v != 44100 && *v != 48000)) return "the rate must be 44100 or 48000";
-      o.rate = int32_t(*v);
-    } else if (input && a == "--seconds" && hasValue) {
-      // Counted in whole milliseconds by the device.
-      const auto v = ParseDecimal(args[++i], 0.001, 2147483.0);
-      if (!v) return "--seconds must be between 0.001 and 2147483, not '" + args[i] + "'";
-      o.seconds = *v;
-    } else if (record && a == "--buffer" && hasValue) {
-      const auto v = ParseDecimal(args[++i], 0.1, 600);
-      if (!v) return "--buffer must be between 0.1 and 600 seconds, not '" + args[i] + "'";
-      o.buffer = *v;
-    } else if (input && a == "--ref-level" && hasValue) {
-      // The needle meter keeps one decimal inside -30..-10.
-      const auto v = ParseDecimal(args[++i], -30.0, -10.0);
-      if (!v) return "--ref-level must be between -30 and -10 dBFS, not '" + args[i] + "'";
-      o.refLevel = RoundRefLevel(*v);
-    } else if (input && a == "--quiet") {
-      o.quiet = true;
-    } else if (record && (a == "--overwrite" || a == "-y")) {
-      o.overwrite = true;
-    } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
-      const bool takesValue =
-          a == "--device" || (input && (a == "--rate" || a == "--seconds" || a == "--ref-level")) ||
-          (record && a == "--buffer");
-      return takesValue && !hasValue ? a + " needs a value" : "unexpected argument '" + a + "'";
-    } else if (command == TCommand::Monitor || !o.file.empty()) {
-      return "unexpected argument '" + a + "'";
-    } else {
-      o.file = a;
-    }
+  CLI::App app;
+  PrepareParser(app);
+  // The values are read as words here and checked below, with this program's messages.
+  std::string device, rate, seconds, buffer, refLevel;
+  const CLI::Option* deviceOption = app.add_option("-D,--device", device);
+  const CLI::Option *rateOption = nullptr, *secondsOption = nullptr, *refLevelOption = nullptr,
+                    *bufferOption = nullptr;
+  if (input) {
+    rateOption = app.add_option("-r,--rate", rate);
+    secondsOption = app.add_option("-d,--seconds", seconds);
+    refLevelOption = app.add_option("--ref-level", refLevel);
+    app.add_flag("-q,--quiet", o.quiet);
+  }
+  if (record) {
+    bufferOption = app.add_option("--buffer", buffer);
+    app.add_flag("-y,--overwrite", o.overwrite);
+  }
+  if (command != TCommand::Monitor) app.add_option("FILE", o.file);
+  if (auto problem = ParseWords(app, args)) return problem;
+
+  const auto given = [](const CLI::Option* option) { return option && option->count() > 0; };
+  if (given(deviceOption)) {
+    o.device = device;
+    if (o.device.empty()) return "--device needs a number or a name";
+  }
+  if (given(rateOption)) {
+    if (rate != "44100" && rate != "48000") return "the rate must be 44100 or 48000";
+    o.rate = rate == "44100" ? 44100 : 48000;
+  }
+  // Counted in whole milliseconds by the device.
+  if (given(secondsOption))
+    if (auto problem =
+            ReadDuration("--seconds", seconds, 0.001, "0.001", 2147483.0, "2147483", o.seconds))
+      return problem;
+  if (given(bufferOption))
+    if (auto problem = ReadDuration("--buffer", buffer, 0.1, "0.1", 600, "600", o.buffer))
+      return problem;
+  if (given(refLevelOption)) {
+    // The needle meter keeps one decimal inside -30..-10.
+    const auto v = ParseDecimal(refLevel, -30.0, -10.0);
+    if (!v) return "--ref-level must be between -30 and -10 dBFS, not '" + refLevel + "'";
+    o.refLevel = RoundRefLevel(*v);
   }
   if (command != TCommand::Monitor && o.file.empty()) return "a FILE is needed";
   return std::nullopt;

@@ -6,13 +6,22 @@ constexpr const char* kSynopsis =
     "usage: needlerec-cli devices [--json]\n"
     "       needlerec-cli info FILE [--json]\n"
     "       needlerec-cli levels FILE [--json] [--ref-level DB]\n"
-    "       needlerec-cli play FILE [--device N|NAME]\n"
-    "       needlerec-cli record FILE [--device N|NAME] [--rate 44100|48000] [--seconds S]\n"
-    "                             [--buffer S] [--ref-level DB] [--quiet] [-y|--overwrite]\n"
-    "       needlerec-cli monitor [--device N|NAME] [--rate 44100|48000] [--seconds S]\n"
-    "                             [--ref-level DB] [--quiet]\n"
+    "       needlerec-cli play FILE [-D|--device N|NAME]\n"
+    "       needlerec-cli record FILE [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
+    "                             [-d|--seconds TIME] [--buffer TIME] [--ref-level DB]\n"
+    "                             [-q|--quiet] [-y|--overwrite]\n"
+    "       needlerec-cli monitor [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
+    "                             [-d|--seconds TIME] [--ref-level DB] [-q|--quiet]\n"
     "       needlerec-cli --help\n"
+    "       needlerec-cli -V|--version\n"
     "       needlerec-cli COMMAND --help\n";
+
+constexpr const char* kWords =
+    "Options may come before or after FILE, with the value as the next word or after `=`\n"
+    "(--seconds 90, --seconds=90); short ones combine (-qy); `--` ends the options, so\n"
+    "that a FILE may begin with a dash.\n"
+    "TIME is seconds (90, 90.5), minutes:seconds or hours:minutes:seconds (1:30,\n"
+    "1:02:03.5), or a number with a unit s, m or h (90s, 1.5m, 2h).\n";
 
 constexpr const char* kExitStatus =
     "exit status: 0 everything was played or recorded; 1 an error; 2 a usage error;\n"
@@ -23,16 +32,16 @@ constexpr const char* kExitStatus =
     "busy machine).\n";
 
 constexpr const char* kDevice =
-    "  --device N|NAME  the device: a number from `needlerec-cli devices`, or a name, either\n"
-    "                   the listed product name or the sound system's name of the device\n"
-    "                   (for example `default`; `virtual` is the built-in test device);\n"
-    "                   by default the first device (record and monitor: the first that\n"
-    "                   is no test device)\n";
+    "  -D, --device N|NAME  the device: a number from `needlerec-cli devices`, or a name,\n"
+    "                   either the listed product name or the sound system's name of the\n"
+    "                   device (for example `default`; `virtual` is the built-in test\n"
+    "                   device); by default the first device (record and monitor: the\n"
+    "                   first that is no test device)\n";
 
 constexpr const char* kMeters =
     "  --ref-level DB   the needle meters' reference level in dBFS, -30 to -10 (default -16):\n"
     "                   a sine whose peak is at this level reads 0 VU\n"
-    "  --quiet          no live meter lines\n"
+    "  -q, --quiet      no live meter lines\n"
     "\n"
     "While it runs, a line per channel shows the VU reading of the needle meter, a bar and\n"
     "the peak in dBFS with the highest peak of the last two seconds, CLIP when a sample\n"
@@ -51,7 +60,7 @@ std::string ProgramUsage() {
          "a file's levels and loudness; play plays a WAVE file; record records one with live\n"
          "meters; monitor shows the meters of the input without recording.\n"
          "\n" +
-         kExitStatus;
+         kWords + "\n" + kExitStatus;
 }
 
 std::string CommandUsage(const std::string& command) {
@@ -68,39 +77,37 @@ std::string CommandUsage(const std::string& command) {
            "  --json  one JSON object instead of key: value lines\n";
   if (command == "play")
     return std::string(
-               "usage: needlerec-cli play FILE [--device N|NAME]\n"
+               "usage: needlerec-cli play FILE [-D|--device N|NAME]\n"
                "\n"
                "Plays a WAVE file to the end.\n") +
-           kEnding + "\n" + kDevice + "\n" + kExitStatus;
+           kEnding + "\n" + kDevice + "\n" + kWords + "\n" + kExitStatus;
   if (command == "record")
     return std::string(
-               "usage: needlerec-cli record FILE [--device N|NAME] [--rate 44100|48000]\n"
-               "                            [--seconds S] [--buffer S] [--ref-level DB] "
-               "[--quiet]\n"
-               "                            [-y|--overwrite]\n"
+               "usage: needlerec-cli record FILE [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
+               "                            [-d|--seconds TIME] [--buffer TIME] [--ref-level DB]\n"
+               "                            [-q|--quiet] [-y|--overwrite]\n"
                "\n"
                "Records 16-bit stereo into a new WAVE file, until --seconds have passed or the\n"
                "device stops. ") +
            kEnding + "The file is saved either way.\n\n" + kDevice +
-           "  --rate R         44100 (default) or 48000 samples per second\n"
-           "  --seconds S      stop after S seconds (0.001 or more)\n"
-           "  --buffer S       queue up to S seconds of audio (0.1 to 600, default 10) while\n"
+           "  -r, --rate R     44100 (default) or 48000 samples per second\n"
+           "  -d, --seconds TIME  stop after TIME (0.001 s to 2147483 s)\n"
+           "  --buffer TIME    queue up to TIME of audio (0.1 s to 600 s, default 10 s) while\n"
            "                   the disk is slow\n"
            "  -y, --overwrite  replace FILE if it exists: the new take takes its name once it\n"
            "                   is complete (never a file another recording holds open)\n" +
-           kMeters + "\n" + kExitStatus;
+           kMeters + "\n" + kWords + "\n" + kExitStatus;
   if (command == "monitor")
     return std::string(
-               "usage: needlerec-cli monitor [--device N|NAME] [--rate 44100|48000] "
-               "[--seconds S]\n"
-               "                             [--ref-level DB] [--quiet]\n"
+               "usage: needlerec-cli monitor [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
+               "                             [-d|--seconds TIME] [--ref-level DB] [-q|--quiet]\n"
                "\n"
                "Shows the meters of the input without recording, until --seconds have passed\n"
                "or the device stops. ") +
            kEnding + "\n" + kDevice +
-           "  --rate R         44100 (default) or 48000 samples per second\n"
-           "  --seconds S      stop after S seconds (0.001 or more)\n" +
-           kMeters + "\n" + kExitStatus;
+           "  -r, --rate R     44100 (default) or 48000 samples per second\n"
+           "  -d, --seconds TIME  stop after TIME (0.001 s to 2147483 s)\n" +
+           kMeters + "\n" + kWords + "\n" + kExitStatus;
   return std::string();
 }
 

@@ -1,9 +1,9 @@
 // The end of the program on termination signals: the real needlerec on the virtual devices,
 // signalled as `timeout` and impatient users do, and the window system's side in this process.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -308,6 +308,30 @@ TEST(TerminationSignalTest, ClosesOverAModalBoxOnceAndReportsOnStderr) {
         << err;
   }
   SetDialogs(nullptr);
+}
+
+// --version and --help are answered before any window system is reached: with no display
+// and no platform named, both exit 0 with their text on standard output.
+TEST(ProgramWords, VersionAndHelpNeedNoDisplay) {
+  const struct {
+    const char* word;
+    std::string start;
+  } cases[] = {{"--version", "needlerec " NEEDLEREC_VERSION "\n"}, {"--help", "usage: needlerec "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    const std::string command =
+        std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + NEEDLEREC_BINARY +
+        " " + c.word + " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(out.rfind(c.start, 0), 0u) << out;
+  }
 }
 
 }  // namespace

@@ -143,6 +143,11 @@ TEST_F(RecordLoss, UsageErrorsOfTheRecordingLimits) {
     const CliRun run = Shell(Env(10) + " " NEEDLEREC_CLI " record --device virtual " +
                              (dir_ / "x.wav").string() + " " + words);
     EXPECT_EQ(run.status, 2) << run.out;
+    // The message shows the accepted forms and the range.
+    EXPECT_NE(
+        run.out.find(" must be a duration such as 90, 90.5, 1:30, 1:02:03.5, 90s, 5m or 2h ("),
+        std::string::npos)
+        << run.out;
     EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
   }
 }
