@@ -23,10 +23,7 @@ class Meters : public ::testing::Test {
   void SetUp() override {
     if (Shell("command -v sox").status != 0)
       GTEST_SKIP() << "sox is installed by scripts/install-deps";
-    dir_ = fs::temp_directory_path() /
-           ("needlerec-meters-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = testfiles::TestFolder("needlerec-meters");
   }
   void TearDown() override {
     if (!dir_.empty()) fs::remove_all(dir_);

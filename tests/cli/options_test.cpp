@@ -10,6 +10,7 @@
 #include "cli/cli.h"
 #include "cli/options.h"
 #include "tests/cli/cli_run.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -89,12 +90,7 @@ TEST(CliWords, VersionComesFromTheProject) {
 
 class CliOptions : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("needlerec-options-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = testfiles::TestFolder("needlerec-options"); }
   void TearDown() override { fs::remove_all(dir_); }
   // Runs needlerec-cli in the test's directory, on the virtual devices only, ten times as fast.
   CliRun Cli(const std::string& words) const {

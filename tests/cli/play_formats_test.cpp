@@ -96,10 +96,7 @@ std::string Data(const TFileFormat& f) {
 class PlayFormats : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("needlerec-formats-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = testfiles::TestFolder("needlerec-formats");
     // ALSA devices of the test's own: a file that receives everything, and one that takes
     // integer samples only (the linear plugin converts them for its 16-bit slave).
     std::ofstream(dir_ / "asound.conf")

@@ -69,6 +69,18 @@ class PulseLoopback : public ::testing::Test {
     if (!dir_.empty() && !std::getenv("NEEDLEREC_KEEP_TEST_FILES")) fs::remove_all(dir_);
   }
 
+  // Stops a program (SIGSTOP) for `held` once its log shows `text` (or after ten seconds) and
+  // `after` more have passed, as Ctrl-Z, a debugger or a busy machine holds it back.
+  static void HoldBack(pid_t pid, const fs::path& log, const std::string& text,
+                       std::chrono::seconds after, std::chrono::seconds held) {
+    for (int i = 0; i < 1000 && ReadFile(log).find(text) == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(after);
+    kill(pid, SIGSTOP);
+    std::this_thread::sleep_for(held);
+    kill(pid, SIGCONT);
+  }
+
   // Waits until the file at `path` holds more than `bytes` bytes; false after a minute.
   static bool WaitForSize(const fs::path& path, uintmax_t bytes) {
     for (int i = 0; i < 3000; ++i) {
@@ -178,12 +190,7 @@ TEST_F(PulseLoopback, AnUnderrunIsCountedAndReported) {
   const pid_t player =
       TPulseServer::Spawn({NEEDLEREC_CLI, "play", (dir_ / "tone.wav").string(), "--device", "0"},
                           cliEnv_, log.string());
-  for (int i = 0; i < 500 && ReadFile(log).find("playing ") == std::string::npos; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  kill(player, SIGSTOP);
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  kill(player, SIGCONT);
+  HoldBack(player, log, "playing ", std::chrono::seconds(1), std::chrono::seconds(3));
   EXPECT_EQ(TPulseServer::WaitFor(player), 3) << ReadFile(log);
   EXPECT_NE(ReadFile(log).find(": The sound device ran out of audio "), std::string::npos)
       << ReadFile(log);
@@ -197,11 +204,7 @@ TEST_F(PulseLoopback, AStoppedRecorderIsNotAStalledDevice) {
   const pid_t recorder = TPulseServer::Spawn(
       {NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(), "--device", "1", "--seconds", "12"},
       cliEnv_, log.string());
-  for (int i = 0; i < 1000 && ReadFile(log).find(" dBFS ") == std::string::npos; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  kill(recorder, SIGSTOP);
-  std::this_thread::sleep_for(std::chrono::seconds(8));
-  kill(recorder, SIGCONT);
+  HoldBack(recorder, log, " dBFS ", std::chrono::seconds(0), std::chrono::seconds(8));
   EXPECT_EQ(TPulseServer::WaitFor(recorder), 0) << ReadFile(log);
   EXPECT_EQ(ReadFile(log).find("stopped delivering audio"), std::string::npos) << ReadFile(log);
   EXPECT_EQ(ReadFile(log).find("lost "), std::string::npos) << ReadFile(log);
@@ -283,12 +286,7 @@ TEST_F(PulseLoopback, AudioTheServerDroppedIsCountedAndReported) {
   const pid_t recorder = TPulseServer::Spawn({NEEDLEREC_CLI, "record", (dir_ / "rec.wav").string(),
                                               "--device", "1", "--seconds", "30", "--buffer", "60"},
                                              cliEnv_, log.string());
-  for (int i = 0; i < 1000 && ReadFile(log).find(" dBFS ") == std::string::npos; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  kill(recorder, SIGSTOP);
-  std::this_thread::sleep_for(std::chrono::seconds(30));
-  kill(recorder, SIGCONT);
+  HoldBack(recorder, log, " dBFS ", std::chrono::seconds(1), std::chrono::seconds(30));
   EXPECT_EQ(TPulseServer::WaitFor(recorder), 3) << ReadFile(log);
   const std::string out = ReadFile(log);
   std::smatch m;

@@ -104,10 +104,7 @@ int64_t RecordedBytes(const std::string& out) {
 class RecordLoss : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("needlerec-loss-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = testfiles::TestFolder("needlerec-loss");
   }
   void TearDown() override {
     if (!mount_.empty()) {

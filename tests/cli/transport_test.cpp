@@ -51,10 +51,7 @@ std::string WaveFile(const std::string& data) {
 class Transport : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("needlerec-cli-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = testfiles::TestFolder("needlerec-cli");
     // No sound card is used: the project's empty ALSA configuration hides the machine's.
     env_ = "NEEDLEREC_ALSA_DEVICES= NEEDLEREC_VIRTUAL_SPEED=10";
   }

@@ -1,6 +1,9 @@
 // Small file helpers the test programs share.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +40,16 @@ inline std::string Wave16Stereo(const std::string& data) {
   file += "data";
   put32(uint32_t(data.size()));
   return file + data;
+}
+
+// A new folder of the running test's own: "/tmp/PREFIX-PID-TESTNAME".
+inline std::filesystem::path TestFolder(const std::string& prefix) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      (prefix + "-" + std::to_string(::getpid()) + "-" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::create_directories(dir);
+  return dir;
 }
 
 }  // namespace testfiles
