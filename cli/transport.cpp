@@ -15,10 +15,12 @@
 
 #include "cli/cli.h"
 #include "cli/devices.h"
+#include "cli/info.h"
 #include "cli/options.h"
 #include "cli/terminal_meter.h"
 #include "cli/usage.h"
 #include "platform/mainloop/main_loop.h"
+#include "platform/wave/sample_format.h"
 #include "stream/connector.h"
 #include "stream/play_chain.h"
 #include "stream/record_chain.h"
@@ -86,6 +88,7 @@ struct Options {
   double refLevel = -16.0;
   bool quiet = false;
   bool overwrite = false;
+  bool json = false;  // the end report as one line of JSON
 };
 
 // A decimal number in [min, max], or none.
@@ -130,6 +133,7 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TC
     secondsOption = app.add_option("-d,--seconds", seconds);
     refLevelOption = app.add_option("--ref-level", refLevel);
     app.add_flag("-q,--quiet", o.quiet);
+    app.add_flag("--json", o.json);
   }
   if (record) {
     bufferOption = app.add_option("--buffer", buffer);
@@ -309,9 +313,10 @@ bool RunDevice(TDevice& device, const std::atomic<bool>& stopped, std::ostream& 
 
 // Starts a configured chain's device and runs it until it stops, the user interrupts or
 // `ended` turns true; the device is closed (finishing its chain) either way, and the meters
-// show their last readings at `finalMs` (when given) or the last position seen.
+// show their last readings at `finalMs` (when given) or the last position seen. Returns true
+// when the user interrupted the run.
 template <typename TDevice>
-void Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended = nullptr,
+bool Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended = nullptr,
          TLiveMeters* meters = nullptr, const std::function<int64_t()>& finalMs = nullptr) {
   std::atomic<bool> stopped{false};
   // A time limit stops the device on its worker thread, without a message: wake the loop.
@@ -328,6 +333,97 @@ void Run(TDevice& device, std::ostream& out, const std::function<bool()>& ended 
   RunUntil([&] { return !(device.DeviceState() & dsOpen); }, kCloseWaitMs);
   if (meters) meters->Finish(finalMs ? finalMs() : elapsedMs);
   if (interrupted) out << "interrupted\n";
+  return interrupted;
+}
+
+// What the end report of record and monitor says about a run.
+struct TEndReport {
+  std::optional<std::string> file;  // none while monitoring
+  int64_t frames = 0;               // in the file, or delivered by the device
+  int64_t lostFrames = 0;           // the device's overruns and the ring buffer's drops
+  int64_t dropouts = 0;
+  const char* endReason = "complete";
+};
+
+// Why a run ended, in the report's words: the file's own end first, as it stopped the run,
+// then the device's, then the user's.
+const char* EndReason(TMMFileEnd fileEnd, const TMMWaveIn& device, bool interrupted) {
+  switch (fileEnd) {
+    case feDiskFull:
+      return "disk_full";
+    case feSizeLimit:
+      return "size_limit";
+    case feWriteError:
+    case feFileDeleted:
+      return "write_error";
+    case feNone:
+      break;
+  }
+  if (device.Stalled() || device.Lost()) return "device_stalled";
+  return interrupted ? "interrupted" : "complete";
+}
+
+const char* SampleFormatName(TSampleEncoding encoding) {
+  switch (encoding) {
+    case seUnsigned8:
+      return "u8";
+    case seSigned16:
+      return "s16";
+    case seSigned24:
+      return "s24";
+    case seSigned32:
+      return "s32";
+    case seFloat32:
+      return "f32";
+    case seFloat64:
+      return "f64";
+    case seALaw:
+      return "alaw";
+    case seMuLaw:
+      return "ulaw";
+    case seNone:
+      break;
+  }
+  return "unknown";
+}
+
+// `value` with `decimals` decimals, never "-0.0".
+std::string Decimal(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string s = text;
+  if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+  return s;
+}
+
+// The end report of record and monitor as one line of JSON: the file, its format, the frames
+// and the seconds they make, the audio lost, why the run ended, and per channel the highest
+// peak in dBFS (null for silence) and the clipped samples. Channels beyond two report with
+// their pair, as the clip counter counts them.
+void WriteEndReport(std::ostream& out, const TEndReport& report, const WAVEFORMATEX* format,
+                    const TMMClipCounter& clips) {
+  const int32_t rate = format ? int32_t(format->nSamplesPerSec) : 0;
+  const int channels = format ? format->nChannels : 0;
+  out << "{\"file\": " << (report.file ? JsonString(*report.file) : std::string("null"))
+      << ", \"format\": {\"rate\": " << rate << ", \"channels\": " << channels
+      << ", \"sample_format\": "
+      << JsonString(SampleFormatName(format ? SampleEncoding(*format) : seNone))
+      << "}, \"frames\": " << report.frames
+      << ", \"seconds\": " << Decimal(rate ? double(report.frames) / rate : 0.0, 3)
+      << ", \"lost_frames\": " << report.lostFrames << ", \"dropouts\": " << report.dropouts
+      << ", \"end_reason\": " << JsonString(report.endReason) << ", \"channels\": [";
+  for (int c = 0; c < channels; ++c) {
+    const double peak = clips.Peak(c % 2);
+    out << (c ? ", " : "") << "{\"peak_dbfs\": "
+        << (peak > 0.0 ? Decimal(20.0 * std::log10(peak), 1) : std::string("null"))
+        << ", \"clipped\": " << clips.Clipped(c % 2) << "}";
+  }
+  out << "]}\n" << std::flush;
+}
+
+// The frames of `bytes` of `format`'s audio.
+int64_t FramesOf(int64_t bytes, const WAVEFORMATEX* format) {
+  return format && format->nBlockAlign ? bytes / format->nBlockAlign : 0;
 }
 
 // Runs a command's chain with the engine's errors reported. The body returns the command's
@@ -408,7 +504,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     TLiveMeters meters(chain, o, out);
     out << "recording " << o.file << " from " << device.GetProductName() << "\n" << std::flush;
     const auto ended = [&] { return file.GetEndReason() != feNone; };
-    Run(device, out, ended, &meters, [&] { return file.GetWrittenMs(); });
+    const bool interrupted = Run(device, out, ended, &meters, [&] { return file.GetWrittenMs(); });
 
     int status = kExitOk;
     if (file.GetEndReason() != feNone) {
@@ -429,12 +525,24 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
           << " dropouts: " << why << "\n";
       status = kExitIncomplete;
     };
-    if (const TMMWaveIn::TOverruns overruns = device.Overruns(); overruns.Frames > 0)
+    const TMMWaveIn::TOverruns overruns = device.Overruns();
+    if (overruns.Frames > 0)
       lost(overruns.Frames, overruns.Dropouts,
            "the sound device dropped audio that was not read in time (overruns)");
-    if (const int64_t frames = chain.LostFrames())
-      lost(frames, chain.Buffer->Dropouts(), "the disk did not keep up; a larger --buffer helps");
+    const int64_t dropped = chain.LostFrames();
+    if (dropped)
+      lost(dropped, chain.Buffer->Dropouts(), "the disk did not keep up; a larger --buffer helps");
     out << "recorded " << file.GetWrittenBytes() << " bytes\n";
+    if (o.json) {
+      const WAVEFORMATEX* format = device.GetPWaveFormat();
+      TEndReport report;
+      report.file = o.file;
+      report.frames = FramesOf(file.GetWrittenBytes(), format);
+      report.lostFrames = overruns.Frames + dropped;
+      report.dropouts = overruns.Dropouts + (dropped ? chain.Buffer->Dropouts() : 0);
+      report.endReason = EndReason(file.GetEndReason(), device, interrupted);
+      WriteEndReport(out, report, format, chain.Connector->Clips());
+    }
     return status;
   });
 }
@@ -451,7 +559,18 @@ int MonitorCommand(const std::vector<std::string>& args, std::ostream& out, std:
     chain.PrepareRun("");
     TLiveMeters meters(chain, o, out);
     out << "monitoring " << device.GetProductName() << "\n" << std::flush;
-    Run(device, out, nullptr, &meters);
+    const bool interrupted = Run(device, out, nullptr, &meters);
+    if (o.json) {
+      const WAVEFORMATEX* format = device.GetPWaveFormat();
+      const TMMWaveIn::TOverruns overruns = device.Overruns();
+      const int64_t dropped = chain.LostFrames();
+      TEndReport report;
+      report.frames = FramesOf(device.BytesRecorded(), format);
+      report.lostFrames = overruns.Frames + dropped;
+      report.dropouts = overruns.Dropouts + (dropped ? chain.Buffer->Dropouts() : 0);
+      report.endReason = EndReason(feNone, device, interrupted);
+      WriteEndReport(out, report, format, chain.Connector->Clips());
+    }
     return kExitOk;
   });
 }

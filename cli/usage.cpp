@@ -9,9 +9,10 @@ constexpr const char* kSynopsis =
     "       needlerec-cli play FILE [-D|--device N|NAME]\n"
     "       needlerec-cli record FILE [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
     "                             [-d|--seconds TIME] [--buffer TIME] [--ref-level DB]\n"
-    "                             [-q|--quiet] [-y|--overwrite]\n"
+    "                             [-q|--quiet] [-y|--overwrite] [--json]\n"
     "       needlerec-cli monitor [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
     "                             [-d|--seconds TIME] [--ref-level DB] [-q|--quiet]\n"
+    "                             [--json]\n"
     "       needlerec-cli --help\n"
     "       needlerec-cli -V|--version\n"
     "       needlerec-cli COMMAND --help\n";
@@ -42,6 +43,12 @@ constexpr const char* kMeters =
     "  --ref-level DB   the needle meters' reference level in dBFS, -30 to -10 (default -16):\n"
     "                   a sine whose peak is at this level reads 0 VU\n"
     "  -q, --quiet      no live meter lines\n"
+    "  --json           end with one line of JSON on standard output: \"file\" (null for\n"
+    "                   monitor), \"format\" {\"rate\", \"channels\", \"sample_format\"},\n"
+    "                   \"frames\", \"seconds\", \"lost_frames\", \"dropouts\", \"end_reason\"\n"
+    "                   (complete, interrupted, disk_full, size_limit, device_stalled or\n"
+    "                   write_error) and \"channels\", per channel {\"peak_dbfs\" (null when\n"
+    "                   silent), \"clipped\"}\n"
     "\n"
     "While it runs, a line per channel shows the VU reading of the needle meter, a bar and\n"
     "the peak in dBFS with the highest peak of the last two seconds, CLIP when a sample\n"
@@ -85,7 +92,7 @@ std::string CommandUsage(const std::string& command) {
     return std::string(
                "usage: needlerec-cli record FILE [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
                "                            [-d|--seconds TIME] [--buffer TIME] [--ref-level DB]\n"
-               "                            [-q|--quiet] [-y|--overwrite]\n"
+               "                            [-q|--quiet] [-y|--overwrite] [--json]\n"
                "\n"
                "Records 16-bit stereo into a new WAVE file, until --seconds have passed or the\n"
                "device stops. ") +
@@ -101,6 +108,7 @@ std::string CommandUsage(const std::string& command) {
     return std::string(
                "usage: needlerec-cli monitor [-D|--device N|NAME] [-r|--rate 44100|48000]\n"
                "                             [-d|--seconds TIME] [--ref-level DB] [-q|--quiet]\n"
+               "                             [--json]\n"
                "\n"
                "Shows the meters of the input without recording, until --seconds have passed\n"
                "or the device stops. ") +

@@ -1,7 +1,8 @@
 // Counts the samples of a stream that stand at full scale, per side: left and right. A sample at
 // full scale has clipped somewhere before it (in the converter, the sound card or the source),
 // so the count tells the user afterwards that a take clipped, and how much, even when no meter
-// happened to show it.
+// happened to show it. It also keeps the highest sample peak of each side, for the report at the
+// end of a run.
 #pragma once
 
 #include <array>
@@ -25,6 +26,11 @@ class TMMClipCounter {
   // only one of a mono stream), side 1 the right. Channels beyond two count with their pair:
   // the third with the left, the fourth with the right. Any thread.
   int64_t Clipped(int Side) const;
+  // The largest absolute sample of one side since the last reset, as a fraction of full scale
+  // (1.0 for the most negative integer sample; floating-point samples as they are, so above 1.0
+  // when they went past full scale); 0 for silence or nothing counted. Sides as for Clipped.
+  // Any thread.
+  double Peak(int Side) const;
 
  private:
   // Written by the owner's thread while nothing is counted; read by the delivering thread.
@@ -33,4 +39,7 @@ class TMMClipCounter {
   uint32_t FSampleBytes = 0;
   // Counted by the delivering thread, read by any.
   std::array<std::atomic<int64_t>, 2> FClipped{};
+  // Raised by the delivering thread, read by any; a reset by the owner's thread while nothing
+  // is counted.
+  std::array<std::atomic<double>, 2> FPeak{};
 };

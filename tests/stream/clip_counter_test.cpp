@@ -1,5 +1,6 @@
 // The clip counter: full-scale samples of each encoding counted per side, never the values
-// just inside full scale, channels beyond two with their pair, and a reset.
+// just inside full scale, channels beyond two with their pair, and a reset; and the highest
+// sample peak of each side.
 #include "stream/clip_counter.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +102,58 @@ TEST(ClipCounter, MonoCountsLeftAndFourChannelsCountWithTheirPair) {
   counter.SetFormat(nullptr);
   counter.Count(frame.data(), uint32_t(frame.size()));
   EXPECT_EQ(counter.Clipped(0) + counter.Clipped(1), 0);
+}
+
+TEST(ClipCounter, KeepsTheHighestPeakOfEachSideAsAFractionOfFullScale) {
+  struct Case {
+    const char* name;
+    WAVEFORMATEX format;
+    Bytes quiet, half, quarter;  // a quiet sample, one at -1/2 and one at +1/4 of full scale
+    double fullScale;            // the magnitude of the most negative sample
+    Bytes lowest;
+  };
+  const Case cases[] = {
+      {"8-bit", Format(WAVE_FORMAT_PCM, 8, 2), {129}, {64}, {160}, 1.0, {0x00}},
+      {"16-bit", Format(WAVE_FORMAT_PCM, 16, 2), Of(int16_t(1)), Of(int16_t(-16384)),
+       Of(int16_t(8192)), 1.0, Of(int16_t(-32768))},
+      {"24-bit",
+       Format(WAVE_FORMAT_PCM, 24, 2),
+       {0x01, 0x00, 0x00},
+       {0x00, 0x00, 0xC0},
+       {0x00, 0x00, 0x20},
+       1.0,
+       {0x00, 0x00, 0x80}},
+      {"32-bit", Format(WAVE_FORMAT_PCM, 32, 2), Of(int32_t(1)), Of(int32_t(-1073741824)),
+       Of(int32_t(536870912)), 1.0, Of(int32_t(-2147483647 - 1))},
+      {"float", Format(WAVE_FORMAT_IEEE_FLOAT, 32, 2), Of(0.0f), Of(-0.5f), Of(0.25f), 2.0,
+       Of(-2.0f)},
+      {"double", Format(WAVE_FORMAT_IEEE_FLOAT, 64, 2), Of(0.0), Of(-0.5), Of(0.25), 1.5, Of(-1.5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMMClipCounter counter;
+    counter.SetFormat(&c.format);
+    EXPECT_EQ(counter.Peak(0), 0.0);
+    // Left: -1/2 then quiet; right: quiet then +1/4. A quieter block after it keeps the peak.
+    Bytes block = c.half;
+    for (const Bytes* sample : {&c.quiet, &c.quiet, &c.quarter})
+      block.insert(block.end(), sample->begin(), sample->end());
+    counter.Count(block.data(), uint32_t(block.size()));
+    Bytes quiet = c.quiet;
+    quiet.insert(quiet.end(), c.quiet.begin(), c.quiet.end());
+    counter.Count(quiet.data(), uint32_t(quiet.size()));
+    EXPECT_DOUBLE_EQ(counter.Peak(0), 0.5);
+    EXPECT_DOUBLE_EQ(counter.Peak(1), 0.25);
+    // The most negative sample is the full scale of integers; floats count past it.
+    Bytes lowest = c.quiet;
+    lowest.insert(lowest.end(), c.lowest.begin(), c.lowest.end());
+    counter.Count(lowest.data(), uint32_t(lowest.size()));
+    EXPECT_DOUBLE_EQ(counter.Peak(0), 0.5);
+    EXPECT_DOUBLE_EQ(counter.Peak(1), c.fullScale);
+    counter.Reset();
+    EXPECT_EQ(counter.Peak(0), 0.0);
+    EXPECT_EQ(counter.Peak(1), 0.0);
+  }
 }
 
 }  // namespace
