@@ -2,8 +2,9 @@
 # The shell completion of needlerec-cli. The bash script is loaded into a non-interactive bash,
 # once with the bash-completion package's functions and once without them, and asked for the
 # completions of a table of command lines, with the built needlerec-cli first on PATH and no
-# sound card (so the devices are the built-in test devices). The zsh script is checked to load
-# and to register itself for needlerec-cli when zsh is installed.
+# sound card (so the devices are the built-in test devices). When zsh is installed, its script
+# is checked to load and to register itself for needlerec-cli, and an interactive zsh completes
+# a table of lines too.
 # Usage: completion_test.sh SOURCE_DIR NEEDLEREC_CLI
 set -euo pipefail
 
@@ -108,15 +109,51 @@ echo "bash: ${#cases[@]} lines complete as they should"
 complete_line=$(bash -c 'source "$1"; complete -p needlerec-cli' _ "$bash_script")
 [[ $complete_line == *"-F _needlerec_cli needlerec-cli" ]] || fail "bash registers: $complete_line"
 
-if command -v zsh >/dev/null; then
-  zsh -n "$zsh_script" || fail "zsh cannot parse _needlerec-cli"
-  # compinit finds the function by its #compdef line in a folder of fpath.
-  mkdir "$tmp/zfunc"
-  cp "$zsh_script" "$tmp/zfunc/"
-  registered=$(ZDOTDIR=$tmp zsh -f -c 'fpath=("$1" $fpath); autoload -Uz compinit;
-    compinit -u -D; print -r -- ${_comps[needlerec-cli]}' _ "$tmp/zfunc")
-  [ "$registered" = _needlerec-cli ] || fail "zsh's compinit registers '$registered'"
-  echo "zsh: _needlerec-cli loads and is registered"
-else
+if ! command -v zsh >/dev/null; then
   echo "note: zsh is not installed; its completion is not checked"
+  exit 0
 fi
+zsh -n "$zsh_script" || fail "zsh cannot parse _needlerec-cli"
+# compinit finds the function by its #compdef line in a folder of fpath.
+mkdir "$tmp/zfunc"
+cp "$zsh_script" "$tmp/zfunc/"
+registered=$(zsh -f -c 'fpath=("$1" $fpath); autoload -Uz compinit;
+  compinit -u -D; print -r -- ${_comps[needlerec-cli]}' _ "$tmp/zfunc")
+[ "$registered" = _needlerec-cli ] || fail "zsh's compinit registers '$registered'"
+
+# An interactive zsh on a pseudo-terminal is given the line and a Tab; a key then writes the
+# edited line to a file.
+cat >"$tmp/type.zsh" <<'EOF_ZSH'
+zmodload zsh/zpty
+zfunc=$1 out=$2 line=$3
+zpty z zsh -f -i
+zpty -w z "fpath=(${(q)zfunc} \$fpath); autoload -Uz compinit; compinit -u -D"
+zpty -w z "grab() { print -r -- \"\$BUFFER\" >${(q)out}; BUFFER=; zle accept-line }"
+zpty -w z "zle -N grab; bindkey '^X' grab"
+zpty -n -w z "$line"$'\t\x18'
+for i in {1..100}; do [[ -s $out ]] && break; sleep 0.1; done
+zpty -d z
+EOF_ZSH
+
+# line | the line after a Tab
+zsh_cases=(
+  'needlerec-cli re|needlerec-cli record '
+  'needlerec-cli record --ra|needlerec-cli record --rate='
+  'needlerec-cli record x.wav --device Vir|needlerec-cli record x.wav --device Virtual\ input\ \(test\ signal\) '
+  'needlerec-cli monitor --device=Vir|needlerec-cli monitor --device=Virtual\ input\ \(test\ signal\) '
+  'needlerec-cli play -D Vir|needlerec-cli play -D Virtual\ output\ \(test\ device\) '
+  'needlerec-cli record -r 48|needlerec-cli record -r 48000 '
+  'needlerec-cli play LO|needlerec-cli play LOUD.WAV '
+  'needlerec-cli info ta|needlerec-cli info takes/'
+)
+n=0
+for c in "${zsh_cases[@]}"; do
+  IFS='|' read -r line want <<<"$c"
+  out=$tmp/zsh-line-$((n++))
+  (cd "$tmp/files" && PATH="$tmp/bin:$PATH" NEEDLEREC_ALSA_DEVICES= \
+    timeout 60 zsh -f "$tmp/type.zsh" "$tmp/zfunc" "$out" "$line") ||
+    fail "zsh did not complete '$line'"
+  got=$(cat "$out")
+  [ "$got" = "$want" ] || fail "zsh completes '$line' to '$got', not '$want'"
+done
+echo "zsh: ${#zsh_cases[@]} lines complete as they should"
