@@ -50,7 +50,8 @@ done
 dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's,^\./,/,' >"$tmp/contents"
 for f in /usr/bin/needlerec /usr/bin/needlerec-cli /usr/share/applications/needlerec.desktop \
   /usr/share/icons/hicolor/scalable/apps/needlerec.svg /usr/share/man/man1/needlerec.1 \
-  /usr/share/man/man1/needlerec-cli.1; do
+  /usr/share/man/man1/needlerec-cli.1 /usr/share/bash-completion/completions/needlerec-cli \
+  /usr/share/zsh/vendor-completions/_needlerec-cli; do
   grep -qx "$f" "$tmp/contents" || fail "$f is not in the package"
 done
 if grep -vE '^/(usr(/.*)?)?/?$' "$tmp/contents"; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, then checks what a desktop finds there: both
-# programs, a menu entry that validates and names them, the icon, and manual pages that render
-# without a warning and describe every command and option the command line's usage lists.
+# programs, a menu entry that validates and names them, the icon, manual pages that render
+# without a warning and describe every command and option the command line's usage lists, and
+# the bash and zsh completion of needlerec-cli where the shells look for them.
 # Last, the installed window runs as a user who cannot write to bin/ and must keep its settings
 # in the XDG config folder.
 # Usage: install_test.sh BUILD_DIR NEEDLEREC NEEDLEREC_CLI
@@ -20,10 +21,18 @@ for f in bin/needlerec bin/needlerec-cli; do
 done
 entry=$prefix/share/applications/needlerec.desktop
 icon=$prefix/share/icons/hicolor/scalable/apps/needlerec.svg
+bash_completion=$prefix/share/bash-completion/completions/needlerec-cli
+zsh_completion=$prefix/share/zsh/vendor-completions/_needlerec-cli
 for f in "$entry" "$icon" "$prefix/share/man/man1/needlerec.1" \
-  "$prefix/share/man/man1/needlerec-cli.1"; do
+  "$prefix/share/man/man1/needlerec-cli.1" "$bash_completion" "$zsh_completion"; do
   [ -s "$f" ] || fail "${f#"$prefix"/} is missing or empty"
 done
+
+# bash-completion loads a command's file by the command's name and expects it to register it.
+bash -c 'source "$1" && complete -p needlerec-cli' _ "$bash_completion" >/dev/null ||
+  fail "the installed bash completion does not register needlerec-cli"
+head -n1 "$zsh_completion" | grep -qx '#compdef needlerec-cli' ||
+  fail "the installed zsh completion does not begin with #compdef needlerec-cli"
 
 # The menu entry: valid, and its program and icon are the installed ones.
 desktop-file-validate "$entry" || fail "desktop-file-validate rejects the menu entry"
