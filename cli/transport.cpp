@@ -363,6 +363,20 @@ const char* EndReason(TMMFileEnd fileEnd, const TMMWaveIn& device, bool interrup
   return interrupted ? "interrupted" : "complete";
 }
 
+// The end report of a record chain's run: its frames, the audio the device and the ring buffer
+// lost, and why it ended.
+TEndReport ChainReport(TMMRecordChain& chain, TMMFileEnd fileEnd, bool interrupted,
+                       int64_t frames) {
+  const TMMWaveIn::TOverruns overruns = chain.WaveIn->Overruns();
+  const int64_t dropped = chain.LostFrames();
+  TEndReport report;
+  report.frames = frames;
+  report.lostFrames = overruns.Frames + dropped;
+  report.dropouts = overruns.Dropouts + (dropped ? chain.Buffer->Dropouts() : 0);
+  report.endReason = EndReason(fileEnd, *chain.WaveIn, interrupted);
+  return report;
+}
+
 const char* SampleFormatName(TSampleEncoding encoding) {
   switch (encoding) {
     case seUnsigned8:
@@ -535,12 +549,9 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     out << "recorded " << file.GetWrittenBytes() << " bytes\n";
     if (o.json) {
       const WAVEFORMATEX* format = device.GetPWaveFormat();
-      TEndReport report;
+      TEndReport report = ChainReport(chain, file.GetEndReason(), interrupted,
+                                      FramesOf(file.GetWrittenBytes(), format));
       report.file = o.file;
-      report.frames = FramesOf(file.GetWrittenBytes(), format);
-      report.lostFrames = overruns.Frames + dropped;
-      report.dropouts = overruns.Dropouts + (dropped ? chain.Buffer->Dropouts() : 0);
-      report.endReason = EndReason(file.GetEndReason(), device, interrupted);
       WriteEndReport(out, report, format, chain.Connector->Clips());
     }
     return status;
@@ -562,14 +573,9 @@ int MonitorCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const bool interrupted = Run(device, out, nullptr, &meters);
     if (o.json) {
       const WAVEFORMATEX* format = device.GetPWaveFormat();
-      const TMMWaveIn::TOverruns overruns = device.Overruns();
-      const int64_t dropped = chain.LostFrames();
-      TEndReport report;
-      report.frames = FramesOf(device.BytesRecorded(), format);
-      report.lostFrames = overruns.Frames + dropped;
-      report.dropouts = overruns.Dropouts + (dropped ? chain.Buffer->Dropouts() : 0);
-      report.endReason = EndReason(feNone, device, interrupted);
-      WriteEndReport(out, report, format, chain.Connector->Clips());
+      WriteEndReport(
+          out, ChainReport(chain, feNone, interrupted, FramesOf(device.BytesRecorded(), format)),
+          format, chain.Connector->Clips());
     }
     return kExitOk;
   });
